@@ -1,0 +1,85 @@
+// Lifecycle and status calls.
+#include <mutex>
+#include <utility>
+
+#include "api/ess_lut.h"
+#include "api/grade_preset.h"
+#include "api/vitrel_api.h"
+#include "api/vitrel_context.h"
+#include "gpu/vk_renderer.h"
+
+#ifndef VITREL_DEFAULT_SHADER_DIR
+#error "VITREL_DEFAULT_SHADER_DIR must name the compiled-in shader directory"
+#endif
+
+void release_renderers(std::vector<VkRenderer*>& renderers) {
+    for (VkRenderer*& r : renderers) {
+        if (!r) continue;
+        r->destroy();
+        delete r;
+        r = nullptr;
+    }
+    renderers.clear();
+}
+
+void invalidate_front_image(VitrelContext& ctx, bool free_pixels) {
+    std::lock_guard<std::mutex> front(ctx.front_mutex);
+    ctx.front_valid = false;
+    if (free_pixels) {
+        ctx.pixels8_front.clear();
+        ctx.pixels8_front.shrink_to_fit();
+    }
+}
+
+extern "C" {
+
+VitrelContext* vitrel_create(void) {
+    auto* ctx = new VitrelContext();
+    ctx->ess_lut.assign(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize);
+    ctx->shader_dir = VITREL_DEFAULT_SHADER_DIR;
+    const GradeRow neutral = grade_preset("neutral");
+    ctx->output.exposure = neutral[0];
+    for (int i = 0; i < 5; ++i) ctx->output.grade[i] = neutral[1 + i];
+    return ctx;
+}
+
+void vitrel_destroy(VitrelContext* ctx) {
+    if (!ctx) return;
+    std::vector<VkRenderer*> renderers;
+    {
+        std::lock_guard<std::mutex> lock(ctx->mutex);
+        renderers.swap(ctx->renderers);
+    }
+    release_renderers(renderers);
+    delete ctx;
+}
+
+void vitrel_scene_clear(VitrelContext* ctx) {
+    if (!ctx) return;
+    std::lock_guard<std::mutex> lock(ctx->mutex);
+    release_renderers(ctx->renderers);
+    ctx->scene = Scene();
+    ctx->prepared = false;
+    ctx->material_exprs.clear();
+    ctx->total_samples.exchange(0);
+    invalidate_front_image(*ctx, true);
+}
+
+int vitrel_is_prepared(VitrelContext* ctx) {
+    if (!ctx) return 0;
+    std::lock_guard<std::mutex> lock(ctx->mutex);
+    return ctx->prepared ? 1 : 0;
+}
+
+int vitrel_get_total_samples(VitrelContext* ctx) {
+    if (!ctx) return 0;
+    return static_cast<int>(ctx->total_samples.load());
+}
+
+const char* vitrel_get_last_error(VitrelContext* ctx) {
+    if (!ctx) return "";
+    std::lock_guard<std::mutex> lock(ctx->mutex);
+    return ctx->last_error.c_str();
+}
+
+}  // extern "C"

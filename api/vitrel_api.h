@@ -1,0 +1,274 @@
+/*
+ * Vitrel: physically based path tracing on Vulkan ray-tracing GPUs.
+ *
+ * The flat call interface of libvitrel_api.so, usable from C99 and C++.
+ *
+ * Conventions shared by every call:
+ * - Every call except vitrel_create and vitrel_enumerate_gpus takes the
+ *   context first. A NULL context never faults: setters do nothing, calls
+ *   with an int result return -1, calls returning a pointer return NULL,
+ *   vitrel_get_last_error returns "" and the two status queries return 0.
+ * - Results: 0 or a non-negative value (an id, a sample count) on success;
+ *   -1 for a NULL context, an invalid argument or a call that needs a
+ *   prepared context; -2 for a failed GPU preparation; -3 for a failed batch.
+ * - Thread safety: each call holds its context's lock for its whole
+ *   duration, so one context may be shared by several host threads; calls
+ *   are serialised. Separate contexts share nothing.
+ * - Ids of textures, materials, meshes, instances and expression nodes are
+ *   dense zero-based indices in creation order; a rejected call consumes no
+ *   id. Builders return the new id or -1; setters ignore out-of-range ids.
+ * - Booleans are ints, non-zero meaning true. Vectors and colours are
+ *   pointers to 3 floats. A transform is 16 floats of a column-major 4x4
+ *   matrix (elements 12, 13, 14 are the translation); it is stored as its
+ *   upper three rows, so the fourth row of a projective matrix is ignored.
+ * - Scene and settings calls change host memory only. Their effect reaches
+ *   the GPUs at the next vitrel_prepare unless a call says otherwise.
+ */
+#ifndef VITREL_API_H
+#define VITREL_API_H
+
+#include "api/vitrel_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct VitrelContext VitrelContext;
+
+/* ---------------------------------------------------------------------
+ * Lifecycle and status
+ * --------------------------------------------------------------------- */
+
+/* Allocates a context with an empty scene and default settings: 512 x 512
+ * output, overscan 4, quality 2, 8 samples per batch, tile size 256, GPU 0
+ * selected, the compiled-in shader directory and the "neutral" grading
+ * preset. Touches no GPU. Returns NULL only if allocation fails. The host
+ * owns the context until vitrel_destroy. */
+VITREL_EXPORT VitrelContext* vitrel_create(void);
+
+/* Destroys every renderer (releasing all GPU memory) and frees the context.
+ * NULL is ignored. The context must not be used afterwards, and no other
+ * call on it may be running or start. */
+VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx);
+
+/* Destroys the renderers and replaces the scene (materials, meshes,
+ * instances, textures, camera, environment, animation and expression
+ * graphs) by an empty one. Keeps the output size, quality, shader
+ * directories, samples per batch, trace parameter, tile size, GPU
+ * selection, motion-blur data and AOV planes. Afterwards the context is
+ * not prepared, the sample count is 0 and no 8-bit image is published.
+ * NULL is ignored. */
+VITREL_EXPORT void vitrel_scene_clear(VitrelContext* ctx);
+
+/* 1 when the last vitrel_prepare succeeded and nothing has cleared the scene
+ * since, else 0 (also for NULL). */
+VITREL_EXPORT int vitrel_is_prepared(VitrelContext* ctx);
+
+/* Samples per pixel accumulated since the last reset; 0 for NULL. Reads an
+ * atomic counter without taking the context lock, so it may be called while
+ * a batch runs on another thread; it never sees a partial batch. */
+VITREL_EXPORT int vitrel_get_total_samples(VitrelContext* ctx);
+
+/* Text of the last failed preparation or render batch, "" when none. Never
+ * NULL (an empty string for a NULL context). A later success does not clear
+ * it. The pointer stays valid until the next failure rewrites the text or
+ * the context is destroyed. */
+VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
+
+/* ---------------------------------------------------------------------
+ * Scene assembly
+ * --------------------------------------------------------------------- */
+
+/* Adds a texture of width x height texels with `channels` components each,
+ * rows top to bottom. When is_float is non-zero `data` points to 32-bit
+ * floats, otherwise to bytes (8-bit colour textures are decoded from sRGB
+ * by the renderer). flag1 is carried to the GPU programs as a texture flag.
+ * The texels are copied. Returns the texture id, or -1 when data is NULL or
+ * a size is below 1. */
+VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
+                                     int channels, int is_float, int flag1);
+
+/* Adds a principled material and returns its id (-1 for NULL context).
+ * base_color and emission point to 3 floats each and must not be NULL;
+ * emission is radiance (any component above 0 turns instances using the
+ * material into lights). The four texture arguments are texture ids, -1 for
+ * none (not checked against the texture count). roughness and metallic are
+ * in [0, 1]; spec_trans is the specular transmission weight; ior the index
+ * of refraction; specular scales the dielectric reflectance (0.5 gives the
+ * usual 4 % at ior 1.5); extra_c and the seven extra_params are further
+ * shading scalars passed to the GPU programs unchanged. Other fields start
+ * at: subsurface 0, radius (1, 0.2, 0.1), scale 0.05, subsurface_ext
+ * (1.4, 0), f82 tint, transmission and coat colours white, transmission
+ * amount 0, not thin-walled, alpha 1 opaque with cutoff 0.5, no emission
+ * texture. Also gives the material an empty set of expression graphs. */
+VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_color,
+                                      const float* emission, int albedo_tex, int roughness_tex,
+                                      int metallic_tex, int normal_tex, float roughness,
+                                      float metallic, float spec_trans, float ior, float specular,
+                                      float extra_c, float extra_p0, float extra_p1,
+                                      float extra_p2, float extra_p3, float extra_p4,
+                                      float extra_p5, float extra_p6);
+
+/* Adds a triangle mesh in object space and returns its id. positions holds
+ * 3 floats per vertex, indices 3 unsigned 32-bit indices per triangle
+ * (counter-clockwise order gives the front face). Optional arrays may be
+ * NULL: normals (3 floats per vertex), uvs (2 per vertex), tangents (3 per
+ * vertex), face_materials (one material id per triangle, 32-bit signed).
+ * `material` is the mesh's material id. Everything is copied and face
+ * normals are computed; a triangle that is degenerate or references a vertex
+ * beyond vertex_count gets the normal (0, 1, 0). Returns -1 when positions
+ * or indices is NULL or a count is below 1. */
+VITREL_EXPORT int vitrel_add_mesh(VitrelContext* ctx, const float* positions, int vertex_count,
+                                  const unsigned int* indices, int triangle_count,
+                                  const float* normals, const float* uvs, const float* tangents,
+                                  const int* face_materials, int material);
+
+/* Places mesh `mesh` with material `material` and the object-to-world
+ * transform `matrix` (16 floats, column-major, not NULL). The instance
+ * copies the mesh's per-triangle materials. Returns the instance id, or -1
+ * when the mesh or material id is out of range. */
+VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material,
+                                      const float* matrix);
+
+/* Sets the camera: eye position, the point looked at and the up direction
+ * (3 floats each, not NULL), the vertical field of view in degrees, the lens
+ * aperture (0 = pinhole) and the distance of the plane in focus. Reaches a
+ * prepared renderer through vitrel_prepare or vitrel_update_camera. */
+VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
+                                     const float* look_at, const float* up, float fov,
+                                     float aperture, float focus_distance);
+
+/* Sets the environment map: width x height RGB texels of 32-bit floats
+ * (linear radiance, latitude-longitude layout), copied into a new texture.
+ * rotation is three Euler angles in degrees (NULL means none) and intensity
+ * multiplies the radiance. A second call adds another texture and switches
+ * to it. Returns 0, or -1 when data is NULL or a size is below 1. */
+VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int width, int height,
+                                    const float* rotation, float intensity);
+
+/* Subsurface scattering of material `material`: weight, the per-channel mean
+ * free path `radius` (3 floats; NULL keeps the current radius) and a scale
+ * applied to it in scene units. Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
+                                                  const float* radius, float scale);
+
+/* Two further subsurface values: a = subsurface index of refraction,
+ * b = scattering anisotropy in (-1, 1). Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
+                                                      float b);
+
+/* Coverage: alpha_mode 0 opaque, 1 mask (covered where alpha >= cutoff),
+ * 2 blend (stochastic transparency); alpha in [0, 1]. Ignored for an
+ * out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, int alpha_mode,
+                                             float alpha, float alpha_cutoff);
+
+/* Texture id that multiplies the emission (-1 for none; not checked against
+ * the texture count). Ignored for an out-of-range material id. */
+VITREL_EXPORT void vitrel_set_material_emission_tex(VitrelContext* ctx, int material,
+                                                    int texture);
+
+/* Edge tint of metals (3 floats, not NULL). Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material,
+                                                const float* tint);
+
+/* Transmission colour (3 floats, not NULL) and amount: the distance at which
+ * light inside the medium takes on the colour (0 applies it at the surface).
+ * Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
+                                                    const float* color, float amount);
+
+/* Colour of the clear coat (3 floats, not NULL). Ignored for an out-of-range
+ * id. */
+VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int material,
+                                                  const float* color);
+
+/* Non-zero makes transmission and subsurface act as a thin sheet; the value
+ * is stored as given. Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag);
+
+/* Replaces the transform of instance `instance` (16 floats, column-major,
+ * not NULL). Reaches a prepared renderer through vitrel_rebuild_tlas or
+ * vitrel_prepare. Ignored for an out-of-range id. */
+VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instance,
+                                                 const float* matrix);
+
+/* ---------------------------------------------------------------------
+ * Camera animation and motion blur
+ * --------------------------------------------------------------------- */
+
+/* Removes the camera keyframes and resets the animation to no loop,
+ * duration 0, 30 frames per second and a shutter of one frame. Motion-blur
+ * data are kept. */
+VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx);
+
+/* Sets looping, the duration in seconds and the frame rate of the camera
+ * animation. Does not recompute the shutter in frames set by
+ * vitrel_set_motion_blur. */
+VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps);
+
+/* Appends a camera keyframe at `time` seconds with eye position and look-at
+ * point (3 floats each). Keyframes stay in insertion order. Ignored when a
+ * pointer is NULL. At least two keyframes make an animation. */
+VITREL_EXPORT void vitrel_add_keyframe(VitrelContext* ctx, const float* position,
+                                       const float* look_at, float time);
+
+/* Sets `steps` motion-blur time steps per batch (0 or 1 = off) and the
+ * shutter as a fraction of a frame. Every instance's steps start equal to
+ * its current transform; instances added later have no steps until this is
+ * called again. Ignored when steps is negative. */
+VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter);
+
+/* Sets the transform (16 floats, column-major) of instance `instance` at
+ * motion step `step`. Ignored when motion blur is off or either index is
+ * out of range. Used by the next vitrel_render_batch. */
+VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int instance, int step,
+                                                    const float* matrix);
+
+/* ---------------------------------------------------------------------
+ * Output, quality and grading settings
+ * --------------------------------------------------------------------- */
+
+/* Size of the delivered image in pixels (stored without a range test; both
+ * must be at least 1 before preparing). Renderers keep their framebuffers
+ * until the next vitrel_prepare or vitrel_update_camera, and read-outs
+ * report the new size at once, so on a prepared context prepare or update
+ * the camera before reading pixels again. */
+VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height);
+
+/* Samples per pixel added by each vitrel_render_batch and the trace
+ * parameter handed to the GPU programs: both take effect only while the
+ * context is not prepared (a prepared context keeps its values). The
+ * exposure is always set and applies at the next read-out. */
+VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
+                                            int trace_param, float exposure);
+
+/* Edge of a render tile in framebuffer pixels (values below 1 store 1).
+ * Prepared renderers pick it up at the next vitrel_prepare; multi-GPU tile
+ * lists use it from the next batch on. */
+VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile);
+
+/* Supersampling factor per axis (stored without a range test; must be at
+ * least 1 before preparing). Applies when framebuffers are next created or
+ * resized. */
+VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality);
+
+/* Directory of compiled shader programs (SPIR-V) and directory of GLSL
+ * sources compiled at run time; NULL leaves that one unchanged, "" as the
+ * source directory means none. Used when renderers are next created from
+ * scratch (the first vitrel_prepare, or the first after vitrel_scene_clear
+ * or a failed preparation). */
+VITREL_EXPORT void vitrel_set_shader_paths(VitrelContext* ctx, const char* shader_dir,
+                                           const char* shader_src_dir);
+
+/* Selects a colour-grading preset by exact name: "punchy", "filmic",
+ * "bleach_bypass"; any other name selects "neutral". Changes only the five
+ * grading values, never the exposure. Applies at the next read-out. Ignored
+ * when name is NULL. */
+VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,54 @@
+// The record behind a VitrelContext handle. Every field is guarded by
+// `mutex` except `total_samples` (atomic) and the published 8-bit image,
+// which is guarded by `front_mutex`; lock order is `mutex`, then
+// `front_mutex`.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "api/render_output.h"
+#include "codegen/expr_ir.h"
+#include "scene/scene.h"
+
+class VkRenderer;
+
+struct VitrelContext {
+    Scene scene;
+    RenderOutput output;
+    std::vector<uint16_t> ess_lut;
+    std::string shader_dir;
+    std::string shader_src_dir;
+    uint32_t samples_per_batch = 8;
+    uint32_t trace_param = 6;
+    uint32_t tile_size = 256;
+    std::atomic<uint32_t> total_samples{0};
+    bool prepared = false;
+    std::vector<VkRenderer*> renderers;  // owned; slot i renders gpu_indices[i]
+    std::vector<uint32_t> gpu_indices{0};
+    std::vector<uint8_t> pixels8_back;
+    std::mutex front_mutex;
+    std::vector<uint8_t> pixels8_front;
+    uint32_t front_width = 0;
+    uint32_t front_height = 0;
+    bool front_valid = false;
+    float shutter = 0.0f;
+    int32_t motion_steps = 0;
+    std::vector<std::vector<float>> motion_xforms;
+    std::vector<float> aov_depth;
+    std::vector<float> aov_normal;
+    std::vector<int32_t> aov_object_id;
+    std::vector<MaterialExprData> material_exprs;
+    std::string last_error;
+    std::mutex mutex;
+};
+
+// Calls VkRenderer::destroy on every renderer, deletes it and empties the
+// list. Safe on an empty list.
+void release_renderers(std::vector<VkRenderer*>& renderers);
+
+// Forgets the published 8-bit image (takes `front_mutex`).
+void invalidate_front_image(VitrelContext& ctx, bool free_pixels);
