@@ -21,7 +21,7 @@ configure() {  # configure DIR [cmake args...]
 
 echo "== ThreadSanitizer: concurrency tests"
 configure build/tsan -DVITREL_SANITIZE=thread
-cmake --build build/tsan -j "$JOBS"
+cmake --build build/tsan -j "$JOBS" --target concurrency_tests
 ctest --test-dir build/tsan -j "$JOBS" -L concurrency --output-on-failure
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"

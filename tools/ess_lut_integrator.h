@@ -63,9 +63,9 @@ inline double ess_albedo(int i, int j, int k, int n = 128) {
     const double vlen = std::sqrt(vhx * vhx + vhz * vhz);
     vhx /= vlen;
     vhz /= vlen;
-    // Orthonormal basis around vh (vh lies in the xz plane).
-    const double t1x = vhz, t1z = -vhx;  // perpendicular to vh in xz plane
-    const double t2y = 1.0;              // the y axis
+    // Basis around vh: T1 = the y axis (vh lies in the xz plane), T2 =
+    // vh x T1, the in-plane direction that the hemisphere warp acts on.
+    const double t2x = -vhz, t2z = vhx;
     double sum = 0.0;
     constexpr double kPi = 3.14159265358979323846;
     for (int a = 0; a < n; ++a) {
@@ -78,9 +78,9 @@ inline double ess_albedo(int i, int j, int k, int n = 128) {
             p2 = (1.0 - s) * std::sqrt(std::max(0.0, 1.0 - p1 * p1)) + s * p2;
             const double p3 = std::sqrt(std::max(0.0, 1.0 - p1 * p1 - p2 * p2));
             // nh = p1 * T1 + p2 * T2 + p3 * vh, then unstretch.
-            double mx = p1 * t1x + p3 * vhx;
-            double my = p2 * t2y;
-            double mz = p1 * t1z + p3 * vhz;
+            double mx = p2 * t2x + p3 * vhx;
+            double my = p1;
+            double mz = p2 * t2z + p3 * vhz;
             mx *= alpha;
             my *= alpha;
             mz = std::max(mz, 1e-9);
