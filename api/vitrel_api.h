@@ -88,8 +88,8 @@ VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
 VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
                                      int channels, int is_float, int flag1);
 
-/* Adds a principled material and returns its id (-1 for NULL context).
- * base_color and emission point to 3 floats each and must not be NULL;
+/* Adds a principled material and returns its id, or -1 when the context,
+ * base_color or emission is NULL. base_color and emission point to 3 floats;
  * emission is radiance (any component above 0 turns instances using the
  * material into lights). The four texture arguments are texture ids, -1 for
  * none (not checked against the texture count). roughness and metallic are
@@ -124,16 +124,17 @@ VITREL_EXPORT int vitrel_add_mesh(VitrelContext* ctx, const float* positions, in
                                   const int* face_materials, int material);
 
 /* Places mesh `mesh` with material `material` and the object-to-world
- * transform `matrix` (16 floats, column-major, not NULL). The instance
- * copies the mesh's per-triangle materials. Returns the instance id, or -1
- * when the mesh or material id is out of range. */
+ * transform `matrix` (16 floats, column-major). The instance copies the
+ * mesh's per-triangle materials. Returns the instance id, or -1 when the
+ * mesh or material id is out of range or matrix is NULL. */
 VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material,
                                       const float* matrix);
 
 /* Sets the camera: eye position, the point looked at and the up direction
- * (3 floats each, not NULL), the vertical field of view in degrees, the lens
- * aperture (0 = pinhole) and the distance of the plane in focus. Reaches a
- * prepared renderer through vitrel_prepare or vitrel_update_camera. */
+ * (3 floats each; a NULL pointer makes the call do nothing), the vertical
+ * field of view in degrees, the lens aperture (0 = pinhole) and the distance
+ * of the plane in focus. Reaches a prepared renderer through vitrel_prepare
+ * or vitrel_update_camera. */
 VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
                                      const float* look_at, const float* up, float fov,
                                      float aperture, float focus_distance);
@@ -168,18 +169,18 @@ VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, i
 VITREL_EXPORT void vitrel_set_material_emission_tex(VitrelContext* ctx, int material,
                                                     int texture);
 
-/* Edge tint of metals (3 floats, not NULL). Ignored for an out-of-range id. */
+/* Edge tint of metals (3 floats). Ignored for an out-of-range id or NULL. */
 VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material,
                                                 const float* tint);
 
-/* Transmission colour (3 floats, not NULL) and amount: the distance at which
- * light inside the medium takes on the colour (0 applies it at the surface).
- * Ignored for an out-of-range id. */
+/* Transmission colour (3 floats) and amount: the distance at which light
+ * inside the medium takes on the colour (0 applies it at the surface).
+ * Ignored for an out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
                                                     const float* color, float amount);
 
-/* Colour of the clear coat (3 floats, not NULL). Ignored for an out-of-range
- * id. */
+/* Colour of the clear coat (3 floats). Ignored for an out-of-range id or
+ * NULL. */
 VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int material,
                                                   const float* color);
 
@@ -187,9 +188,10 @@ VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int materi
  * is stored as given. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag);
 
-/* Replaces the transform of instance `instance` (16 floats, column-major,
- * not NULL). Reaches a prepared renderer through vitrel_rebuild_tlas or
- * vitrel_prepare. Ignored for an out-of-range id. */
+/* Replaces the transform of instance `instance` (16 floats, column-major).
+ * Reaches a prepared renderer through vitrel_rebuild_tlas or vitrel_prepare.
+ * Ignored for an out-of-range id or a NULL matrix. Motion-blur steps are not
+ * touched. */
 VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instance,
                                                  const float* matrix);
 
