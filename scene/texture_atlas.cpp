@@ -13,6 +13,7 @@ namespace {
 // plus an in-texture index in 32-bit arithmetic, so every texel must lie
 // below 4 GiB.
 constexpr uint64_t kAtlasAddressLimit = uint64_t{1} << 32;
+constexpr uint64_t kMaxOffset = UINT32_MAX;
 constexpr double kBytesPerMiB = 1048576.0;
 
 uint64_t texel_bytes(const TextureData& tex) {
@@ -36,7 +37,7 @@ AtlasLayout plan_atlas_layout(const std::vector<uint64_t>& texture_bytes) {
     for (size_t i = 0; i < texture_bytes.size(); ++i) {
         const uint64_t offset = align_up(end);
         // Compared by subtraction so that no sum can wrap.
-        if (offset > kAtlasAddressLimit || texture_bytes[i] > kAtlasAddressLimit - offset) {
+        if (offset > kMaxOffset || texture_bytes[i] > kAtlasAddressLimit - offset) {
             throw std::runtime_error("Texture atlas: texture " + std::to_string(i) +
                                      " does not fit below the 4 GiB atlas limit");
         }
