@@ -13,6 +13,10 @@
 #include <cstdio>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "scene/scene_prep.h"
 
 namespace {
@@ -32,6 +36,7 @@ constexpr double kSrgbOffset = 0.055;
 constexpr double kSrgbScale = 1.055;
 constexpr double kSrgbGamma = 2.4;
 constexpr uint32_t kRgbComponents = 3;
+constexpr double kCdfScale = 4294967295.0;
 
 double srgb_to_linear(double c) {
     return c <= kSrgbLinearLimit ? c / kSrgbLinearSlope : std::pow((c + kSrgbOffset) / kSrgbScale, kSrgbGamma);
@@ -104,6 +109,35 @@ double row_prefix(const EnvSource& src, uint64_t y, double* prefix) {
     return sum;
 }
 
+// out[x] = quantize_cdf(prefix[x] / s) for x in [0, n). The SSE path does
+// the same IEEE operations two texels at a time; only the conversion to
+// uint32, which SSE2 offers only for int32, goes through the top bit.
+void quantize_row(const double* prefix, double s, uint64_t n, uint32_t* out) {
+    uint64_t x = 0;
+#if defined(__SSE2__)
+    const __m128d vs = _mm_set1_pd(s);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d scale = _mm_set1_pd(kCdfScale);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d top_value = _mm_set1_pd(2147483648.0);
+    const __m128i top_bit = _mm_set1_epi32(INT32_MIN);
+    for (; x + 2 <= n; x += 2) {
+        // max(f, 0) yields 0 for NaN, then min(., 1): the clamp of quantize_cdf.
+        const __m128d f = _mm_min_pd(_mm_max_pd(_mm_div_pd(_mm_loadu_pd(prefix + x), vs), zero), one);
+        const __m128d v = _mm_add_pd(_mm_mul_pd(f, scale), half);
+        // v is in [0, 2^32); above 2^31 subtract 2^31 (exactly) and set the
+        // top bit of the truncated result instead.
+        const __m128d high = _mm_cmpge_pd(v, top_value);
+        const __m128i low_bits = _mm_cvttpd_epi32(_mm_sub_pd(v, _mm_and_pd(high, top_value)));
+        const __m128i high_bits = _mm_shuffle_epi32(_mm_castpd_si128(high), _MM_SHUFFLE(3, 3, 2, 0));
+        const __m128i word = _mm_or_si128(low_bits, _mm_and_si128(high_bits, top_bit));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), word);
+    }
+#endif
+    for (; x < n; ++x) out[x] = quantize_cdf(prefix[x] / s);
+}
+
 // Rows [begin, end): conditional CDF rows into `cdf`, row sums into
 // `row_sums`; returns the sum of the row sums in row order.
 double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* prefix, uint32_t* cdf,
@@ -113,7 +147,7 @@ double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* pr
         const double sum = row_prefix(src, y, prefix);
         const double s = sum > 0.0 ? sum : 1.0;
         uint32_t* row = cdf + y * src.width;
-        for (uint64_t x = 0; x < src.width; ++x) row[x] = quantize_cdf(prefix[x] / s);
+        quantize_row(prefix, s, src.width, row);
         row[src.width - 1] = CDF_LAST_ENTRY;
         row_sums[y] = sum;
         partial += sum;
@@ -124,9 +158,8 @@ double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* pr
 }  // namespace
 
 uint32_t quantize_cdf(double fraction) {
-    constexpr double kScale = 4294967295.0;
     const double f = fraction > 0.0 ? (fraction < 1.0 ? fraction : 1.0) : 0.0;
-    return static_cast<uint32_t>(f * kScale + 0.5);
+    return static_cast<uint32_t>(f * kCdfScale + 0.5);
 }
 
 void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {

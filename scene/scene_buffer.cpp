@@ -30,30 +30,20 @@ const Material* material_at(const Scene& scene, int32_t id) {
 
 bool emits(const Material& m) { return m.emission[0] > 0.0f || m.emission[1] > 0.0f || m.emission[2] > 0.0f; }
 
-// Row r of a 3x4 row-major transform applied to point p.
-float transform_row(const float* m, int r, const float* p) {
-    return m[4 * r] * p[0] + m[4 * r + 1] * p[1] + m[4 * r + 2] * p[2] + m[4 * r + 3];
-}
-
-void transform_point(const float* m, const float* p, float* out) {
-    out[0] = transform_row(m, 0, p);
-    out[1] = transform_row(m, 1, p);
-    out[2] = transform_row(m, 2, p);
-}
-
 // Step 1: one entry per instance whose material emits and whose mesh has a
 // positive area; instances naming a missing mesh or material are not lights.
 void build_emissive_instances(Scene& scene) {
     scene.emissive_instances.clear();
     scene.emissive_tri_cdf.clear();
-    std::vector<float> areas;
+    TriangleAreas work;
     for (size_t k = 0; k < scene.instances.size(); ++k) {
         const Instance& inst = scene.instances[k];
         const Material* mat = material_at(scene, inst.material);
         if (!mat || !emits(*mat) || inst.mesh >= scene.meshes.size()) continue;
         const MeshData& mesh = scene.meshes[inst.mesh];
         if (mesh.indices.size() < 3) continue;
-        const double total = compute_triangle_areas(mesh, inst.transform, areas);
+        const double total = compute_triangle_areas(mesh, inst.transform, work);
+        const std::vector<float>& areas = work.areas;
         if (!(total > kMinLightArea)) continue;
         EmissiveInstance light;
         light.instance = static_cast<uint32_t>(k);
@@ -226,34 +216,6 @@ void build_srgb_lut(Scene& scene) {
 }
 
 }  // namespace
-
-double compute_triangle_areas(const MeshData& mesh, const float* transform, std::vector<float>& areas) {
-    const size_t tris = mesh.triangle_count();
-    const size_t verts = mesh.vertex_count();
-    const float* pos = mesh.positions.data();
-    const uint32_t* idx = mesh.indices.data();
-    areas.resize(tris);
-    double total = 0.0;
-    for (size_t t = 0; t < tris; ++t) {
-        const uint32_t i0 = idx[3 * t], i1 = idx[3 * t + 1], i2 = idx[3 * t + 2];
-        if (std::max({i0, i1, i2}) >= verts) {
-            areas[t] = 0.0f;
-            continue;
-        }
-        float p0[3], p1[3], p2[3];
-        transform_point(transform, pos + 3 * size_t{i0}, p0);
-        transform_point(transform, pos + 3 * size_t{i1}, p1);
-        transform_point(transform, pos + 3 * size_t{i2}, p2);
-        const float e1[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
-        const float e2[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-        float c[3];
-        cross3(e1, e2, c);
-        const float area = 0.5f * std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
-        areas[t] = area;
-        total += area;
-    }
-    return total;
-}
 
 void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale) {
     build_emissive_instances(scene);

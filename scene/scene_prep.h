@@ -50,12 +50,21 @@ struct AtlasLayout {
 };
 AtlasLayout plan_atlas_layout(const std::vector<uint64_t>& texture_bytes);
 
-// World-space area of every triangle of `mesh` under `transform` (3x4,
-// row-major) into `areas`, single precision; returns their sum, added in
-// triangle order in double precision. A triangle that references a vertex
-// beyond the vertex count has area 0, as in compute_face_normals.
-double compute_triangle_areas(const MeshData& mesh, const float* transform,
-                              std::vector<float>& areas);
+// World-space areas of the triangles of one mesh, with the scratch space
+// their computation needs; reuse one record across meshes and calls to keep
+// allocations out of the loop.
+struct TriangleAreas {
+    std::vector<float> areas;           // one per triangle, single precision
+    std::vector<float> world_vertices;  // scratch: 4 floats per vertex
+};
+
+// Fills `out.areas` with the area of every triangle of `mesh` under
+// `transform` (3x4, row-major): the three vertices are transformed, then
+// area = 0.5 * |cross(p1 - p0, p2 - p0)|, all in single precision. Returns
+// the sum of the areas, added in triangle order in double precision. A
+// triangle that references a vertex beyond the vertex count has area 0, as
+// in compute_face_normals.
+double compute_triangle_areas(const MeshData& mesh, const float* transform, TriangleAreas& out);
 
 // build_envmap_cdf with the rows split over `workers` threads (at least 1).
 // Conditional CDFs and row weights do not depend on `workers`; the total and

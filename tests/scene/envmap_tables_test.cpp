@@ -218,7 +218,8 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
                 << "row " << y << ", " << workers << " workers";
         }
     }
-    // The sums are right, not merely consistent.
+    // The tables are right, not merely consistent: every conditional entry
+    // is exactly the quantised running sum over the row sum.
     double total = 0.0;
     for (int y = 0; y < kH; ++y) {
         double row = 0.0;
@@ -226,7 +227,15 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
             const float* p = &rgb[(y * kW + x) * 3];
             row += texel_weight(p[0], p[1], p[2], y, kH);
         }
-        EXPECT_FLOAT_EQ(reference.env_row_weights[y], static_cast<float>(row)) << "row " << y;
+        double running = 0.0;
+        for (int x = 0; x + 1 < kW; ++x) {
+            const float* p = &rgb[(y * kW + x) * 3];
+            running += texel_weight(p[0], p[1], p[2], y, kH);
+            const uint32_t expected = quantize_cdf(running / (row > 0.0 ? row : 1.0));
+            EXPECT_EQ(reference.env_conditional_cdf[y * kW + x], expected) << "texel " << x << ", row " << y;
+        }
+        EXPECT_EQ(reference.env_conditional_cdf[y * kW + kW - 1], kLast);
+        EXPECT_EQ(reference.env_row_weights[y], static_cast<float>(row)) << "row " << y;
         total += row;
     }
     EXPECT_FLOAT_EQ(reference.env_total_weight, static_cast<float>(total));

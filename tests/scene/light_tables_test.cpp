@@ -101,9 +101,9 @@ TEST(EmissiveInstances, TriangleWithIndexAtVertexCountHasZeroArea) {
     EXPECT_EQ(mesh.face_normals[7], 1.0f);
     EXPECT_EQ(mesh.face_normals[5], 1.0f);  // the good one faces +z
 
-    std::vector<float> areas;
-    EXPECT_DOUBLE_EQ(compute_triangle_areas(mesh, scene.instances[0].transform, areas), 0.5);
-    EXPECT_EQ(areas, (std::vector<float>{0.0f, 0.5f, 0.0f}));
+    TriangleAreas work;
+    EXPECT_DOUBLE_EQ(compute_triangle_areas(mesh, scene.instances[0].transform, work), 0.5);
+    EXPECT_EQ(work.areas, (std::vector<float>{0.0f, 0.5f, 0.0f}));
 }
 
 TEST(EmissiveInstances, TriangleCdfsAreConcatenatedInInstanceOrder) {
@@ -128,6 +128,44 @@ TEST(EmissiveInstances, TriangleCdfsAreConcatenatedInInstanceOrder) {
     ASSERT_EQ(joined.size(), 5u);
     EXPECT_NEAR(static_cast<double>(joined[0]), 4294967295.0 / 6.0, 1.0);
     EXPECT_NEAR(static_cast<double>(joined[3]), 4294967295.0 / 4.0, 1.0);
+}
+
+// The documented arithmetic, written out plainly: transform the three
+// vertices, subtract, cross, length, halve.
+float reference_area(const MeshData& mesh, const float* m, size_t t) {
+    float p[3][3];
+    for (int k = 0; k < 3; ++k) {
+        const float* v = &mesh.positions[3 * size_t{mesh.indices[3 * t + k]}];
+        for (int r = 0; r < 3; ++r) p[k][r] = m[4 * r] * v[0] + m[4 * r + 1] * v[1] + m[4 * r + 2] * v[2] + m[4 * r + 3];
+    }
+    float e1[3], e2[3];
+    for (int r = 0; r < 3; ++r) {
+        e1[r] = p[1][r] - p[0][r];
+        e2[r] = p[2][r] - p[0][r];
+    }
+    const float c[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    return 0.5f * std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+}
+
+TEST(EmissiveInstances, AreasMatchTheDocumentedArithmeticBitForBit) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> coord(-3.0f, 3.0f);
+    MeshData mesh;
+    for (int i = 0; i < 3 * 500; ++i) mesh.positions.push_back(coord(rng));
+    for (int i = 0; i < 3 * 2000; ++i) mesh.indices.push_back(static_cast<uint32_t>(rng() % 500));
+    float m[12];
+    for (float& v : m) v = coord(rng);
+    TriangleAreas work;
+    work.world_vertices.assign(7, 1.0f);  // stale scratch from an earlier mesh
+    const double total = compute_triangle_areas(mesh, m, work);
+    ASSERT_EQ(work.areas.size(), 2000u);
+    double expected_total = 0.0;
+    for (size_t t = 0; t < 2000; ++t) {
+        const float expected = reference_area(mesh, m, t);
+        EXPECT_EQ(scene_test::bits(work.areas[t]), scene_test::bits(expected)) << "triangle " << t;
+        expected_total += expected;
+    }
+    EXPECT_EQ(total, expected_total);
 }
 
 TEST(LightSelection, NegativeEmissionLuminanceCountsAsNoPower) {
