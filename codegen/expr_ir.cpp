@@ -1,7 +1,12 @@
 // Small helpers over the expression IR: slot access and the result-type rule.
 #include "codegen/expr_ir.h"
 
-ExprGraph& expr_slot(MaterialExprData& data, int slot) {
+namespace {
+
+// Shared by the const and non-const accessors; slots outside 1..4 give
+// the albedo graph.
+template <typename Data>
+auto& slot_member(Data& data, int slot) {
     switch (slot) {
     case 1: return data.roughness;
     case 2: return data.metallic;
@@ -11,8 +16,12 @@ ExprGraph& expr_slot(MaterialExprData& data, int slot) {
     }
 }
 
+}  // namespace
+
+ExprGraph& expr_slot(MaterialExprData& data, int slot) { return slot_member(data, slot); }
+
 const ExprGraph& expr_slot(const MaterialExprData& data, int slot) {
-    return expr_slot(const_cast<MaterialExprData&>(data), slot);
+    return slot_member(data, slot);
 }
 
 const char* expr_type_name(ExprType t) {

@@ -71,6 +71,7 @@ enum class ExprSlot : int { Albedo = 0, Roughness = 1, Metallic = 2, Normal = 3,
 constexpr int kExprSlotCount = 5;
 
 // Slot `slot` (0..4) of `data`; the member order above is the slot order.
+// Any other number gives the albedo graph; callers check the range first.
 ExprGraph& expr_slot(MaterialExprData& data, int slot);
 const ExprGraph& expr_slot(const MaterialExprData& data, int slot);
 
