@@ -2,10 +2,8 @@
 // the renderer's shader programs, so every piece below is spelled exactly.
 #include "codegen/material_codegen.h"
 
-#include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 
 #include "codegen/default_graphs.h"
 #include "codegen/graph_check.h"
