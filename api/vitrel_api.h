@@ -228,6 +228,160 @@ VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int inst
                                                     const float* matrix);
 
 /* ---------------------------------------------------------------------
+ * Material expression graphs
+ *
+ * Five parameters of a material (slot 0 albedo, 1 roughness, 2 metallic,
+ * 3 normal, 4 emission) can be driven by small expression graphs instead of
+ * the constants and textures of vitrel_add_material. Each builder appends
+ * one node to the material's node pool and returns its index: node indices
+ * are per material, dense and zero-based. Build leaves first, then the
+ * operators that use them, then name a root with vitrel_mat_set_expr.
+ *
+ * Every builder returns -1 for a NULL context or a material id that is
+ * negative or not below the material count, and changes nothing then.
+ * Node-index arguments are stored without a check. Values are float,
+ * float triples (vec3) or int (texture indices); operators take the type of
+ * their first operand unless said otherwise. All calls hold the context
+ * lock and change host memory only: graphs reach the GPU when vitrel_prepare
+ * next builds its renderers from scratch (a fast re-preparation keeps the
+ * material code of the last full build).
+ *
+ * When the material code is generated, a slot whose root does not index a
+ * node of its graph uses the default graph built from the material's
+ * parameters. So does a graph that cannot be compiled: a used input that is
+ * absent, not an earlier node (dangling, forward or self references), an
+ * operand type the operator does not take (for example a texture index that
+ * is not an int, or a vec3 added to a float), a root of the wrong type
+ * (vec3 for albedo, normal and emission; float for roughness and metallic),
+ * or a NormalMap root whose texture index is not a texture-index node or an
+ * integer parameter. Each such slot prints one line naming the material,
+ * the slot and the reason to standard error; the rest of the scene renders
+ * unchanged.
+ * --------------------------------------------------------------------- */
+
+/* Appends a float constant v to material `material`'s pool. Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v);
+
+/* Appends a vec3 constant (x, y, z), a colour or a direction. Returns the
+ * node index or -1. */
+VITREL_EXPORT int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float x, float y,
+                                         float z);
+
+/* Appends two nodes: the texture index `texture` (int, not checked against
+ * the texture count) and an RGB sample of that texture at the hit's UV
+ * (vec3). Returns the index of the sample (the index node is the one before
+ * it) or -1, in which case neither node is added. */
+VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture);
+
+/* As vitrel_expr_tex_rgb, but samples one channel (float). */
+VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture);
+
+/* As vitrel_expr_tex_rgb, sampled at a transformed UV: the UV is scaled by
+ * (scale_u, scale_v), rotated by `rotation` radians and offset by
+ * (offset_u, offset_v). The sine and cosine of the rotation are computed
+ * once, here. Returns the sample's index or -1. */
+VITREL_EXPORT int vitrel_expr_tex_rgb_xform(VitrelContext* ctx, int material, int texture,
+                                            float scale_u, float scale_v, float offset_u,
+                                            float offset_v, float rotation);
+
+/* As vitrel_expr_tex_rgb_xform, sampling one channel (float). */
+VITREL_EXPORT int vitrel_expr_tex_scalar_xform(VitrelContext* ctx, int material, int texture,
+                                               float scale_u, float scale_v, float offset_u,
+                                               float offset_v, float rotation);
+
+/* Appends a texture index node and an RGB lookup of that texture used as a
+ * 1-D ramp at (value of node `coordinate`, 0.5); the coordinate is a float
+ * or int node. Returns the lookup's index or -1. */
+VITREL_EXPORT int vitrel_expr_tex_rgb_1d(VitrelContext* ctx, int material, int texture,
+                                         int coordinate);
+
+/* As vitrel_expr_tex_rgb_1d, looking up one channel (float). */
+VITREL_EXPORT int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture,
+                                            int coordinate);
+
+/* Appends the animation time of the sample (float), as passed by the
+ * renderer's programs. Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material);
+
+/* Appends a blend of nodes a and b (equal types, float or vec3) by the
+ * animation time. Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends a * b: equal types, or a vec3 times a float. Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends a + b (types as for vitrel_expr_mul). Returns the node index or
+ * -1. */
+VITREL_EXPORT int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends a - b (types as for vitrel_expr_mul). Returns the node index or
+ * -1. */
+VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends the linear blend of a and b (equal types, float or vec3) by t (a
+ * float, or a vec3 when a is). Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t);
+
+/* Appends 1 - a, per component for a vec3 (a float or vec3). Returns the
+ * node index or -1. */
+VITREL_EXPORT int vitrel_expr_invert(VitrelContext* ctx, int material, int a);
+
+/* Appends the absolute value of a (float, int or vec3). Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_abs(VitrelContext* ctx, int material, int a);
+
+/* Appends the square root of a (float or vec3). Returns the node index or
+ * -1. */
+VITREL_EXPORT int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a);
+
+/* Appends the dot product of a and b (equal types, float or vec3), a
+ * float. Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends a raised to the power b (equal types, float or vec3). Returns
+ * the node index or -1. */
+VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b);
+
+/* Appends x clamped to [lo, hi]; lo and hi have x's type or are floats.
+ * Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi);
+
+/* Appends a choice: with_uv when the hit's mesh has texture coordinates,
+ * else without_uv (equal types). Returns the node index or -1. */
+VITREL_EXPORT int vitrel_expr_if_uv(VitrelContext* ctx, int material, int with_uv,
+                                    int without_uv);
+
+/* Appends the first component of vec3 node a (a float). Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_split_r(VitrelContext* ctx, int material, int a);
+
+/* Appends the second component of vec3 node a (a float). Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_split_g(VitrelContext* ctx, int material, int a);
+
+/* Appends the third component of vec3 node a (a float). Returns the node
+ * index or -1. */
+VITREL_EXPORT int vitrel_expr_split_b(VitrelContext* ctx, int material, int a);
+
+/* Appends the vec3 (r, g, b) built from three float or int nodes. Returns
+ * the node index or -1. */
+VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int r, int g,
+                                          int b);
+
+/* Makes node `root` the root of slot `slot` (0 albedo, 1 roughness,
+ * 2 metallic, 3 normal, 4 emission) of material `material`. Slots 1 to 4
+ * copy the node pool as it is now, so nodes built later are not in them
+ * until this is called again; slot 0 uses the pool itself. `root` is not
+ * checked: -1 or any index outside the pool restores the default graph.
+ * Ignored for a NULL context, a material id out of range or a slot outside
+ * 0 to 4. No builder makes a normal-map node, so a host graph in slot 3
+ * leaves the shading normal unperturbed (it turns a material's normal
+ * texture off). */
+VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root);
+
+/* ---------------------------------------------------------------------
  * Output, quality and grading settings
  * --------------------------------------------------------------------- */
 

@@ -2,6 +2,8 @@
 // calls, the default-graph builders, hashing and GLSL generation.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -39,6 +41,8 @@ enum class ExprOp : uint8_t {
     NormalNone = 30,
 };
 
+constexpr unsigned kExprOpCount = 31;
+
 // Unused inputs and `param` are -1 and unused constants 0: these fill values
 // take part in shape hashing, so two identical nodes built anywhere hash equal.
 struct ExprNode {
@@ -62,3 +66,61 @@ struct MaterialExprData {
     ExprGraph normal;
     ExprGraph emission;
 };
+
+enum class ExprSlot : int { Albedo = 0, Roughness = 1, Metallic = 2, Normal = 3, Emission = 4 };
+constexpr int kExprSlotCount = 5;
+
+// Slot `slot` (0..4) of `data`; the member order above is the slot order.
+// Any other number gives the albedo graph; callers check the range first.
+ExprGraph& expr_slot(MaterialExprData& data, int slot);
+const ExprGraph& expr_slot(const MaterialExprData& data, int slot);
+
+// The three value types of the generated GLSL.
+enum class ExprType : uint8_t { Float, Int, Vec3 };
+
+// GLSL spelling of a type: "float", "int" or "vec3".
+const char* expr_type_name(ExprType t);
+
+// One material-parameter accessor that the including shader provides: it
+// takes `int mid` and returns `type`.
+struct FieldInfo {
+    const char* accessor;
+    ExprType type;
+};
+
+constexpr size_t kFieldCount = 14;
+
+// Rows indexed by a parameter node's `param`.
+inline constexpr std::array<FieldInfo, kFieldCount> field_table = {{
+    {"gmat_base_color", ExprType::Vec3},
+    {"gmat_roughness", ExprType::Float},
+    {"gmat_metallic", ExprType::Float},
+    {"gmat_specTrans", ExprType::Float},
+    {"gmat_ior", ExprType::Float},
+    {"gmat_emission", ExprType::Vec3},
+    {"gmat_albedo_tex", ExprType::Int},
+    {"gmat_roughness_tex", ExprType::Int},
+    {"gmat_metallic_tex", ExprType::Int},
+    {"gmat_normal_tex", ExprType::Int},
+    {"gmat_emission_tex", ExprType::Int},
+    {"gmat_alpha", ExprType::Float},
+    {"gmat_alpha_mode", ExprType::Int},
+    {"gmat_alpha_cutoff", ExprType::Float},
+}};
+
+// Slots 0..13 name a row of field_table; anything else is no parameter.
+bool field_slot_valid(int32_t param);
+
+// True for the opcodes whose result has the type of their first input
+// (IfUv, the arithmetic opcodes 13..21 and LerpTime).
+bool expr_op_passes_type(ExprOp op);
+
+// The type an opcode produces on its own; for pass-through opcodes this is
+// the type used when the chain of first inputs ends without an answer.
+ExprType expr_op_own_type(ExprOp op);
+
+// Result type of node i: follows first inputs through pass-through opcodes
+// until a node decides. A chain that leaves the node list, reaches an absent
+// input or loops (host graphs are unchecked) gives Float; an index outside
+// the list gives Float as well.
+ExprType expr_result_type(const ExprGraph& graph, int32_t i);

@@ -1,0 +1,82 @@
+// Helpers shared by the codegen tests: scenes of materials with chosen
+// textures, host graphs written node by node, and a context wrapper.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "api/vitrel_api.h"
+#include "api/vitrel_context.h"
+#include "codegen/expr_ir.h"
+#include "scene/scene.h"
+
+namespace codegen_test {
+
+inline Material material_with(int albedo_tex, int roughness_tex = -1, int metallic_tex = -1,
+                              int normal_tex = -1, int emission_tex = -1) {
+    Material m;
+    m.albedo_tex = albedo_tex;
+    m.roughness_tex = roughness_tex;
+    m.metallic_tex = metallic_tex;
+    m.normal_tex = normal_tex;
+    m.emission_tex = emission_tex;
+    return m;
+}
+
+inline ExprNode node(ExprOp op, int a = -1, int b = -1, int c = -1) {
+    ExprNode n;
+    n.op = op;
+    n.in[0] = a;
+    n.in[1] = b;
+    n.in[2] = c;
+    return n;
+}
+
+inline ExprNode param(ExprOp op, int slot) {
+    ExprNode n = node(op);
+    n.param = slot;
+    return n;
+}
+
+inline ExprNode constant(ExprOp op, std::initializer_list<float> values) {
+    ExprNode n = node(op);
+    int i = 0;
+    for (float v : values) n.value[i++] = v;
+    return n;
+}
+
+inline ExprGraph graph(std::vector<ExprNode> nodes, int root) {
+    ExprGraph g;
+    g.nodes = std::move(nodes);
+    g.root = root;
+    return g;
+}
+
+// A context holding `count` materials without textures.
+struct Ctx {
+    VitrelContext* ctx = vitrel_create();
+    explicit Ctx(int count = 1) {
+        const float white[3] = {1.0f, 1.0f, 1.0f};
+        const float black[3] = {0.0f, 0.0f, 0.0f};
+        for (int i = 0; i < count; ++i)
+            vitrel_add_material(ctx, white, black, -1, -1, -1, -1, 0.5f, 0.0f, 0.0f, 1.5f, 0.5f,
+                                0.0f, 0, 0, 0, 0, 0, 0, 0);
+    }
+    ~Ctx() { vitrel_destroy(ctx); }
+    Ctx(const Ctx&) = delete;
+    Ctx& operator=(const Ctx&) = delete;
+};
+
+// The text between the first occurrence of `from` and the following
+// occurrence of `to` (inclusive of both); empty when either is missing.
+inline std::string section(const std::string& text, const std::string& from,
+                           const std::string& to) {
+    const size_t a = text.find(from);
+    if (a == std::string::npos) return {};
+    const size_t b = text.find(to, a + from.size());
+    if (b == std::string::npos) return {};
+    return text.substr(a, b + to.size() - a);
+}
+
+}  // namespace codegen_test

@@ -1,0 +1,229 @@
+// Default graphs, the host-or-default choice, structural hashing,
+// reachability and first-appearance numbering.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+
+#include "codegen/default_graphs.h"
+#include "codegen/material_codegen.h"
+#include "codegen/shape_hash.h"
+#include "codegen_test_util.h"
+
+using namespace codegen_test;
+
+namespace {
+
+constexpr uint64_t K = 0x9E3779B97F4A7C15ull;
+
+// The hash of a node whose inputs all hash to the given values, with
+// `consts` folded in first: the definition written out once more.
+uint64_t expected_hash(ExprOp op, int param, std::vector<float> consts,
+                       std::array<uint64_t, 3> inputs) {
+    uint64_t h = static_cast<uint64_t>(static_cast<int64_t>(param + 1)) +
+                 static_cast<uint64_t>(op) * K;
+    for (float c : consts) h = h * K + std::bit_cast<uint32_t>(c);
+    for (uint64_t in : inputs) h = h * K + in;
+    return h;
+}
+
+void expect_nodes(const ExprGraph& g, std::vector<ExprNode> nodes, int root) {
+    ASSERT_EQ(g.nodes.size(), nodes.size());
+    EXPECT_EQ(g.root, root);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_EQ(g.nodes[i].op, nodes[i].op) << i;
+        EXPECT_EQ(g.nodes[i].param, nodes[i].param) << i;
+        for (int j = 0; j < 3; ++j) EXPECT_EQ(g.nodes[i].in[j], nodes[i].in[j]) << i;
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(g.nodes[i].value[j], 0.0f) << i;
+    }
+}
+
+}  // namespace
+
+TEST(DefaultGraphs, WithoutTexturesEachSlotIsOneNode) {
+    const Material m = material_with(-1);
+    expect_nodes(build_albedo_expr(m), {param(ExprOp::ParamVec3, 0)}, 0);
+    expect_nodes(build_roughness_expr(m), {param(ExprOp::ParamFloat, 1)}, 0);
+    expect_nodes(build_metallic_expr(m), {param(ExprOp::ParamFloat, 2)}, 0);
+    expect_nodes(build_normal_expr(m), {node(ExprOp::NormalNone)}, 0);
+    expect_nodes(build_emission_expr(m), {param(ExprOp::ParamVec3, 5)}, 0);
+}
+
+TEST(DefaultGraphs, TexturedSlotsReadTheTextureThroughAccessors) {
+    // Index 0 counts as present.
+    const Material m = material_with(0, 0, 0, 0, 0);
+    expect_nodes(build_albedo_expr(m),
+                 {param(ExprOp::ParamVec3, 0), param(ExprOp::ParamInt, 6), node(ExprOp::TexRgb, 1),
+                  node(ExprOp::IfUv, 2, 0)},
+                 3);
+    expect_nodes(build_roughness_expr(m),
+                 {param(ExprOp::ParamFloat, 1), param(ExprOp::ParamInt, 7),
+                  node(ExprOp::TexScalar, 1), node(ExprOp::IfUv, 2, 0)},
+                 3);
+    expect_nodes(build_metallic_expr(m),
+                 {param(ExprOp::ParamFloat, 2), param(ExprOp::ParamInt, 8),
+                  node(ExprOp::TexScalar, 1), node(ExprOp::IfUv, 2, 0)},
+                 3);
+    expect_nodes(build_normal_expr(m), {param(ExprOp::ParamInt, 9), node(ExprOp::NormalMap, 0)},
+                 1);
+    expect_nodes(build_emission_expr(m),
+                 {param(ExprOp::ParamVec3, 5), param(ExprOp::ParamInt, 10), node(ExprOp::TexRgb, 1),
+                  node(ExprOp::Mul, 0, 2), node(ExprOp::IfUv, 3, 0)},
+                 4);
+}
+
+TEST(DefaultGraphs, HostGraphIsChosenOnlyWhenItsRootIndexesANode) {
+    const Material m = material_with(3);
+    std::vector<MaterialExprData> exprs(2);
+    exprs[0].roughness = graph({constant(ExprOp::ConstFloat, {0.25f})}, 0);
+    // The albedo pool holds nodes but no root was named for it.
+    exprs[0].albedo = graph({constant(ExprOp::ConstVec3, {1, 1, 1})}, -1);
+    exprs[1].metallic = graph({constant(ExprOp::ConstFloat, {1})}, 1);
+
+    EXPECT_EQ(choose_expr_graph(m, 0, &exprs, 1).nodes[0].value[0], 0.25f);
+    EXPECT_EQ(choose_expr_graph(m, 0, &exprs, 0).nodes.size(), 4u);  // default, textured
+    EXPECT_EQ(choose_expr_graph(m, 1, &exprs, 2).nodes[0].op, ExprOp::ParamFloat);
+    // Past the end of the list, and without a list, defaults are used.
+    EXPECT_EQ(choose_expr_graph(m, 2, &exprs, 1).nodes[0].op, ExprOp::ParamFloat);
+    EXPECT_EQ(choose_expr_graph(m, 0, nullptr, 1).nodes[0].op, ExprOp::ParamFloat);
+}
+
+TEST(ShapeHash, MatchesTheDefinitionOnSmallGraphs) {
+    EXPECT_EQ(expr_shape_hash(ExprGraph{}), 0u);
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Time)}, -1)), 0u);
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::NormalNone)}, 0)),
+              expected_hash(ExprOp::NormalNone, -1, {}, {0, 0, 0}));
+
+    const uint64_t half = expected_hash(ExprOp::ConstFloat, -1, {0.5f}, {0, 0, 0});
+    const uint64_t base = expected_hash(ExprOp::ParamVec3, 0, {}, {0, 0, 0});
+    EXPECT_EQ(expr_shape_hash(graph({constant(ExprOp::ConstFloat, {0.5f})}, 0)), half);
+    EXPECT_EQ(expr_shape_hash(graph({param(ExprOp::ParamVec3, 0), constant(ExprOp::ConstFloat, {0.5f}),
+                                     node(ExprOp::Mul, 0, 1)},
+                                    2)),
+              expected_hash(ExprOp::Mul, -1, {}, {base, half, 0}));
+
+    ExprNode xf = constant(ExprOp::TexRgbXform, {1, 2, 3, 4, 5, 6});
+    xf.in[0] = 0;
+    const uint64_t idx = expected_hash(ExprOp::TexIndex, -1, {9.0f}, {0, 0, 0});
+    EXPECT_EQ(expr_shape_hash(graph({constant(ExprOp::TexIndex, {9.0f}), xf}, 1)),
+              expected_hash(ExprOp::TexRgbXform, -1, {1, 2, 3, 4, 5, 6}, {idx, 0, 0}));
+    // The parameter slot enters as (param + 1), wrapping as a 32-bit value.
+    const uint64_t wrapped = 0xFFFFFFFF80000000ull + static_cast<uint64_t>(ExprOp::ParamInt) * K;
+    EXPECT_EQ(expr_shape_hash(graph({param(ExprOp::ParamInt, INT32_MAX)}, 0)), wrapped * K * K * K);
+}
+
+TEST(ShapeHash, DefaultGraphsIgnoreColoursAndTextureIndices) {
+    Material a = material_with(3);
+    a.base_color[0] = 0.2f;
+    Material b = material_with(7);
+    b.base_color[2] = 0.9f;
+    b.roughness = 0.1f;
+    for (int slot = 0; slot < kExprSlotCount; ++slot)
+        EXPECT_EQ(expr_shape_hash(build_default_expr(a, slot)),
+                  expr_shape_hash(build_default_expr(b, slot)))
+            << slot;
+    EXPECT_NE(expr_shape_hash(build_albedo_expr(a)), expr_shape_hash(build_albedo_expr(material_with(-1))));
+}
+
+TEST(ShapeHash, SeesConstantsTextureIndicesAndInputOrder) {
+    auto one = [](ExprNode n) { return expr_shape_hash(graph({n}, 0)); };
+    EXPECT_NE(one(constant(ExprOp::ConstFloat, {0.5f})), one(constant(ExprOp::ConstFloat, {0.25f})));
+    EXPECT_NE(one(constant(ExprOp::ConstFloat, {0.0f})), one(constant(ExprOp::ConstFloat, {-0.0f})));
+    EXPECT_NE(one(constant(ExprOp::ConstVec3, {0, 0, 1})), one(constant(ExprOp::ConstVec3, {0, 1, 0})));
+    EXPECT_NE(one(constant(ExprOp::TexIndex, {3})), one(constant(ExprOp::TexIndex, {7})));
+
+    const std::vector<ExprNode> leaves = {param(ExprOp::ParamFloat, 1), node(ExprOp::Time)};
+    auto mul = [&](int a, int b) {
+        std::vector<ExprNode> nodes = leaves;
+        nodes.push_back(node(ExprOp::Mul, a, b));
+        return expr_shape_hash(graph(nodes, 2));
+    };
+    EXPECT_NE(mul(0, 1), mul(1, 0));
+}
+
+TEST(ShapeHash, UnreachableNodesAndNodeIndicesDoNotCount) {
+    const ExprGraph plain = graph({constant(ExprOp::ConstFloat, {2}), node(ExprOp::Sqrt, 0)}, 1);
+    const ExprGraph padded =
+        graph({node(ExprOp::Time), constant(ExprOp::ConstFloat, {2}), constant(ExprOp::ConstVec3, {1, 2, 3}),
+               node(ExprOp::Sqrt, 1), node(ExprOp::Abs, 3)},
+              3);
+    EXPECT_EQ(expr_shape_hash(plain), expr_shape_hash(padded));
+}
+
+TEST(ShapeHash, SharedNodesAreHashedOncePerCallWithUnchangedValues) {
+    // 64 chained Add(x, x): one hash per path would take 2^64 steps.
+    constexpr int kDepth = 64;
+    std::vector<ExprNode> nodes = {node(ExprOp::Time)};
+    uint64_t expected = expected_hash(ExprOp::Time, -1, {}, {0, 0, 0});
+    for (int i = 1; i <= kDepth; ++i) {
+        nodes.push_back(node(ExprOp::Add, i - 1, i - 1));
+        expected = expected_hash(ExprOp::Add, -1, {}, {expected, expected, 0});
+    }
+    EXPECT_EQ(expr_shape_hash(graph(nodes, kDepth)), expected);
+}
+
+TEST(ShapeHash, MalformedGraphsTerminate) {
+    // Dangling, self, forward-cyclic and very deep references.
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Sqrt, 99)}, 0)),
+              expected_hash(ExprOp::Sqrt, -1, {}, {0, 0, 0}));
+    EXPECT_EQ(hash_node(graph({node(ExprOp::Time)}, 0), 5), 0u);
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Time)}, 3)), 0u);
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Sqrt, 0)}, 0)),
+              expected_hash(ExprOp::Sqrt, -1, {}, {0, 0, 0}));
+    const ExprGraph cycle = graph({node(ExprOp::Add, 1, 1), node(ExprOp::Abs, 0)}, 0);
+    EXPECT_EQ(expr_shape_hash(cycle), expr_shape_hash(cycle));
+
+    constexpr int kDeep = 200000;
+    std::vector<ExprNode> deep = {node(ExprOp::Time)};
+    for (int i = 1; i < kDeep; ++i) deep.push_back(node(ExprOp::Abs, i - 1));
+    EXPECT_NE(expr_shape_hash(graph(deep, kDeep - 1)), 0u);
+    std::vector<bool> seen(deep.size());
+    mark_reachable(graph(deep, kDeep - 1), kDeep - 1, seen);
+    EXPECT_TRUE(seen.front());
+}
+
+TEST(Reachability, MarksEveryInputAndSkipsOutsideIndices) {
+    const ExprGraph g = graph({node(ExprOp::Time), node(ExprOp::Time), node(ExprOp::Sqrt, 0, 7),
+                               node(ExprOp::Abs, 2, -1, 3), node(ExprOp::Time)},
+                              3);
+    std::vector<bool> seen(g.nodes.size());
+    mark_reachable(g, g.root, seen);
+    EXPECT_EQ(seen, (std::vector<bool>{true, false, true, true, false}));
+    std::vector<bool> none(g.nodes.size());
+    mark_reachable(g, 5, none);
+    mark_reachable(g, -1, none);
+    EXPECT_EQ(none, std::vector<bool>(g.nodes.size()));
+}
+
+TEST(Numbering, FirstAppearanceOrderAcrossMaterials) {
+    const ExprGraph p = graph({param(ExprOp::ParamVec3, 0)}, 0);
+    const ExprGraph q = graph({constant(ExprOp::ConstVec3, {1, 0, 0})}, 0);
+    const ExprGraph r = graph({node(ExprOp::Time), node(ExprOp::CombineRgb, 0, 0, 0)}, 1);
+    std::string out;
+    gen_param("_albedo_fn_", "eval_albedo", "vec3", "vec3(1.0)", {p, q, p, r}, out);
+    EXPECT_NE(out.find("vec3 _albedo_fn_0(int mid"), std::string::npos);
+    EXPECT_NE(out.find("vec3 _albedo_fn_1(int mid"), std::string::npos);
+    EXPECT_NE(out.find("vec3 _albedo_fn_2(int mid"), std::string::npos);
+    EXPECT_EQ(out.find("_albedo_fn_3"), std::string::npos);
+    EXPECT_NE(out.find("        case 0: return _albedo_fn_0(mid, uv, have_uv, time);\n"
+                       "        case 1: return _albedo_fn_1(mid, uv, have_uv, time);\n"
+                       "        case 2: return _albedo_fn_0(mid, uv, have_uv, time);\n"
+                       "        case 3: return _albedo_fn_2(mid, uv, have_uv, time);\n"),
+              std::string::npos)
+        << out;
+    // Function 2 is the text of R.
+    EXPECT_NE(out.find("vec3 _albedo_fn_2(int mid, vec2 uv, bool have_uv, float time) {\n"
+                       "    float _v0 = time;\n"
+                       "    vec3 _v1 = vec3(_v0, _v0, _v0);\n"),
+              std::string::npos);
+
+    ShapeNumbering numbering;
+    bool is_new = false;
+    EXPECT_EQ(numbering.number(expr_shape_hash(p), is_new), 0u);
+    EXPECT_TRUE(is_new);
+    EXPECT_EQ(numbering.number(expr_shape_hash(q), is_new), 1u);
+    EXPECT_EQ(numbering.number(expr_shape_hash(p), is_new), 0u);
+    EXPECT_FALSE(is_new);
+    EXPECT_EQ(numbering.number(expr_shape_hash(r), is_new), 2u);
+    EXPECT_EQ(numbering.count(), 3u);
+}
