@@ -61,6 +61,111 @@ struct AtlasEntry {
     GL_UINT reserved[3];
 };
 
+// Descriptor set 0: one acceleration structure and 27 storage buffers, each
+// bound from offset 0 over its whole size.
+#define BINDING_TLAS 0
+#define BINDING_SCENE_PARAMS 1
+#define BINDING_MATERIALS 2
+#define BINDING_INSTANCE_INFO 3
+#define BINDING_ESS_LUT 4
+#define BINDING_SAMPLES 5
+#define BINDING_EYE_ACCUM 6
+#define BINDING_LIGHT_ACCUM 7
+#define BINDING_WORK 8
+#define BINDING_OUTPUT_RGBA8 9
+#define BINDING_POSITIONS 10
+#define BINDING_INDICES 11
+#define BINDING_FACE_NORMALS 12
+#define BINDING_FACE_MATERIALS 13
+#define BINDING_EMISSIVES 14
+#define BINDING_EMISSIVE_TRI_CDF 15
+#define BINDING_NORMALS 16
+#define BINDING_UVS 17
+#define BINDING_ATLAS_DATA 18
+#define BINDING_ATLAS_ENTRIES 19
+#define BINDING_SRGB_LUT 20
+#define BINDING_LIGHT_CDF 21
+#define BINDING_ENV_CDF 22
+#define BINDING_TANGENTS 23
+#define BINDING_AOV_DEPTH 24
+#define BINDING_AOV_NORMAL 25
+#define BINDING_AOV_OBJECT_ID 26
+#define BINDING_OUTPUT 27
+#define BINDING_COUNT 28
+
+// Push constants: one 96-byte range for compute, ray generation, closest hit
+// and miss stages; every push writes words 0-22. Trace passes fill words 0-10,
+// the post-processing chain words 0-3 and 10-22 (word 10 is then the
+// accumulated sample count), the object pass words 0-1.
+#define PUSH_BLOCK_SIZE 96
+#define PUSH_BLOCK_WRITTEN_BYTES 92
+#define PUSH_BLOCK_STAGES 0xD20u
+struct PushBlock {
+    GL_UINT width;         // render width (or output width in later post passes)
+    GL_UINT height;
+    GL_UINT origin_x;      // tile origin; render size in later post passes
+    GL_UINT origin_y;
+    GL_UINT tile_width;
+    GL_UINT tile_height;
+    GL_UINT first_sample;  // first sample index of this dispatch
+    GL_UINT sample_count;  // samples in this dispatch
+    GL_UINT trace_param;
+    GL_INT extra_param;
+    GL_UINT sample_end;    // end sample of the batch, or accumulated samples
+    float exposure;
+    float grade[5];
+    GL_UINT overscan;
+    GL_UINT quality;
+    GL_UINT post_mode;
+    float post_param0;
+    float post_param1;
+    GL_UINT display_output;  // 1 = display-referred, 0 = linear
+    GL_UINT unused;          // never written
+};
+
+// Per-instance lookup record (binding 3). Offsets count elements of the shared
+// geometry buffers; an absent attribute is NO_ATTRIBUTE.
+#define NO_ATTRIBUTE 0xFFFFFFFFu
+struct GpuInstance {
+    GL_INT material;
+    GL_UINT face_offset;
+    GL_UINT index_offset;
+    GL_UINT vertex_offset;
+    GL_INT face_material_start;  // -1 when the instance has no face materials
+    GL_INT emissive_index;       // entry of the emissive table, or -1
+    GL_UINT normal_offset;
+    GL_UINT uv_offset;
+    GL_UINT tangent_offset;
+};
+
+// One light-emitting instance (binding 14). Its triangle CDF occupies
+// emissive_tri_cdf[first_triangle .. first_triangle + triangle_count).
+struct GpuEmissive {
+    GL_INT instance;
+    GL_UINT first_triangle;
+    GL_UINT triangle_count;
+    float area;
+    float transform[12];      // row-major 3x4 at shutter open
+    float select_pdf;         // probability of choosing this light
+    float transform_end[12];  // at shutter close (= transform when static)
+    GL_UINT reserved;
+};
+
+// Environment sampling block (binding 22): this 16-word header, then, as
+// 32-bit words, the marginal CDF (height), the row weights (height, float)
+// and the conditional CDF (width * height, row-major). Without an
+// environment map the block is the header alone, all zero.
+#define ENV_HEADER_WORDS 16
+struct GpuEnvHeader {
+    GL_INT width;
+    GL_INT height;
+    float total_weight;
+    float intensity;
+    float rotation[9];  // row-major 3x3, as euler_to_rotation_ext writes it
+    GL_INT texture;
+    GL_UINT reserved[2];
+};
+
 #ifdef __cplusplus
 static_assert(sizeof(GpuMaterial) == 188, "GpuMaterial is 47 words");
 static_assert(offsetof(GpuMaterial, roughness) == 12);
@@ -84,6 +189,40 @@ static_assert(offsetof(GpuMaterial, coat_color) == 172);
 static_assert(offsetof(GpuMaterial, thin_walled) == 184);
 static_assert(sizeof(AtlasEntry) == 32, "AtlasEntry is 8 words");
 static_assert(offsetof(AtlasEntry, flags) == 16);
+static_assert(sizeof(PushBlock) == PUSH_BLOCK_SIZE);
+static_assert(offsetof(PushBlock, extra_param) == 36);
+static_assert(offsetof(PushBlock, sample_end) == 40);
+static_assert(offsetof(PushBlock, exposure) == 44);
+static_assert(offsetof(PushBlock, grade) == 48);
+static_assert(offsetof(PushBlock, overscan) == 68);
+static_assert(offsetof(PushBlock, quality) == 72);
+static_assert(offsetof(PushBlock, post_mode) == 76);
+static_assert(offsetof(PushBlock, post_param0) == 80);
+static_assert(offsetof(PushBlock, post_param1) == 84);
+static_assert(offsetof(PushBlock, display_output) == 88);
+static_assert(offsetof(PushBlock, unused) == PUSH_BLOCK_WRITTEN_BYTES);
+static_assert(sizeof(GpuInstance) == 36, "GpuInstance is 9 words");
+static_assert(offsetof(GpuInstance, face_offset) == 4);
+static_assert(offsetof(GpuInstance, index_offset) == 8);
+static_assert(offsetof(GpuInstance, vertex_offset) == 12);
+static_assert(offsetof(GpuInstance, face_material_start) == 16);
+static_assert(offsetof(GpuInstance, emissive_index) == 20);
+static_assert(offsetof(GpuInstance, normal_offset) == 24);
+static_assert(offsetof(GpuInstance, uv_offset) == 28);
+static_assert(offsetof(GpuInstance, tangent_offset) == 32);
+static_assert(sizeof(GpuEmissive) == 120, "GpuEmissive is 30 words");
+static_assert(offsetof(GpuEmissive, first_triangle) == 4);
+static_assert(offsetof(GpuEmissive, triangle_count) == 8);
+static_assert(offsetof(GpuEmissive, area) == 12);
+static_assert(offsetof(GpuEmissive, transform) == 16);
+static_assert(offsetof(GpuEmissive, select_pdf) == 64);
+static_assert(offsetof(GpuEmissive, transform_end) == 68);
+static_assert(offsetof(GpuEmissive, reserved) == 116);
+static_assert(sizeof(GpuEnvHeader) == ENV_HEADER_WORDS * 4);
+static_assert(offsetof(GpuEnvHeader, total_weight) == 8);
+static_assert(offsetof(GpuEnvHeader, intensity) == 12);
+static_assert(offsetof(GpuEnvHeader, rotation) == 16);
+static_assert(offsetof(GpuEnvHeader, texture) == 52);
 #endif
 
 #undef GL_UINT
