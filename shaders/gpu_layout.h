@@ -2,18 +2,19 @@
 // the only definition of these records: the shaders include this file, and
 // the C++ side pins every size and offset below so that a change on one side
 // cannot silently break the other. All records are tightly packed 4-byte
-// words, read in std430 buffers.
+// words, read in std430 buffers. (GLSL reserves macro names starting with
+// "GL_", hence GPU_UINT/GPU_INT for the scalar types.)
 #ifndef VITREL_GPU_LAYOUT_H
 #define VITREL_GPU_LAYOUT_H
 
 #ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
-#define GL_UINT uint32_t
-#define GL_INT int32_t
+#define GPU_UINT uint32_t
+#define GPU_INT int32_t
 #else
-#define GL_UINT uint
-#define GL_INT int
+#define GPU_UINT uint
+#define GPU_INT int
 #endif
 
 // One packed material, 47 words. Word 14 holds the dielectric reflectance
@@ -27,38 +28,38 @@ struct GpuMaterial {
     float extra_a;
     float emission[3];
     float extra_b;
-    GL_INT albedo_tex;
-    GL_INT roughness_tex;
+    GPU_INT albedo_tex;
+    GPU_INT roughness_tex;
     float dielectric_f0;
     float extra_c;
-    GL_INT metallic_tex;
-    GL_INT normal_tex;
+    GPU_INT metallic_tex;
+    GPU_INT normal_tex;
     float extra_params[7];
     float subsurface;
     float subsurface_radius[3];
     float subsurface_scale;
     float alpha;
-    GL_INT alpha_mode;
+    GPU_INT alpha_mode;
     float alpha_cutoff;
-    GL_INT emission_tex;
+    GPU_INT emission_tex;
     float subsurface_ext[2];
     float f82_tint[3];
     float transmission_color[3];
     float transmission_extra;
     float coat_color[3];
-    GL_INT thin_walled;
+    GPU_INT thin_walled;
 };
 
 // Directory entry of one texture in the atlas byte buffer.
 #define ATLAS_FLAG_FLOAT 1u
 #define ATLAS_FLAG_FLAG1 2u
 struct AtlasEntry {
-    GL_UINT offset;  // byte offset of the first texel, a multiple of 4
-    GL_UINT width;
-    GL_UINT height;
-    GL_UINT channels;
-    GL_UINT flags;  // ATLAS_FLAG_FLOAT | ATLAS_FLAG_FLAG1
-    GL_UINT reserved[3];
+    GPU_UINT offset;  // byte offset of the first texel, a multiple of 4
+    GPU_UINT width;
+    GPU_UINT height;
+    GPU_UINT channels;
+    GPU_UINT flags;  // ATLAS_FLAG_FLOAT | ATLAS_FLAG_FLAG1
+    GPU_UINT reserved[3];
 };
 
 // Descriptor set 0: one acceleration structure and 27 storage buffers, each
@@ -101,54 +102,54 @@ struct AtlasEntry {
 #define PUSH_BLOCK_WRITTEN_BYTES 92
 #define PUSH_BLOCK_STAGES 0xD20u
 struct PushBlock {
-    GL_UINT width;         // render width (or output width in later post passes)
-    GL_UINT height;
-    GL_UINT origin_x;      // tile origin; render size in later post passes
-    GL_UINT origin_y;
-    GL_UINT tile_width;
-    GL_UINT tile_height;
-    GL_UINT first_sample;  // first sample index of this dispatch
-    GL_UINT sample_count;  // samples in this dispatch
-    GL_UINT trace_param;
-    GL_INT extra_param;
-    GL_UINT sample_end;    // end sample of the batch, or accumulated samples
+    GPU_UINT width;         // render width (or output width in later post passes)
+    GPU_UINT height;
+    GPU_UINT origin_x;      // tile origin; render size in later post passes
+    GPU_UINT origin_y;
+    GPU_UINT tile_width;
+    GPU_UINT tile_height;
+    GPU_UINT first_sample;  // first sample index of this dispatch
+    GPU_UINT sample_count;  // samples in this dispatch
+    GPU_UINT trace_param;
+    GPU_INT extra_param;
+    GPU_UINT sample_end;    // end sample of the batch, or accumulated samples
     float exposure;
     float grade[5];
-    GL_UINT overscan;
-    GL_UINT quality;
-    GL_UINT post_mode;
+    GPU_UINT overscan;
+    GPU_UINT quality;
+    GPU_UINT post_mode;
     float post_param0;
     float post_param1;
-    GL_UINT display_output;  // 1 = display-referred, 0 = linear
-    GL_UINT unused;          // never written
+    GPU_UINT display_output;  // 1 = display-referred, 0 = linear
+    GPU_UINT unused;          // never written
 };
 
 // Per-instance lookup record (binding 3). Offsets count elements of the shared
 // geometry buffers; an absent attribute is NO_ATTRIBUTE.
 #define NO_ATTRIBUTE 0xFFFFFFFFu
 struct GpuInstance {
-    GL_INT material;
-    GL_UINT face_offset;
-    GL_UINT index_offset;
-    GL_UINT vertex_offset;
-    GL_INT face_material_start;  // -1 when the instance has no face materials
-    GL_INT emissive_index;       // entry of the emissive table, or -1
-    GL_UINT normal_offset;
-    GL_UINT uv_offset;
-    GL_UINT tangent_offset;
+    GPU_INT material;
+    GPU_UINT face_offset;
+    GPU_UINT index_offset;
+    GPU_UINT vertex_offset;
+    GPU_INT face_material_start;  // -1 when the instance has no face materials
+    GPU_INT emissive_index;       // entry of the emissive table, or -1
+    GPU_UINT normal_offset;
+    GPU_UINT uv_offset;
+    GPU_UINT tangent_offset;
 };
 
 // One light-emitting instance (binding 14). Its triangle CDF occupies
 // emissive_tri_cdf[first_triangle .. first_triangle + triangle_count).
 struct GpuEmissive {
-    GL_INT instance;
-    GL_UINT first_triangle;
-    GL_UINT triangle_count;
+    GPU_INT instance;
+    GPU_UINT first_triangle;
+    GPU_UINT triangle_count;
     float area;
     float transform[12];      // row-major 3x4 at shutter open
     float select_pdf;         // probability of choosing this light
     float transform_end[12];  // at shutter close (= transform when static)
-    GL_UINT reserved;
+    GPU_UINT reserved;
 };
 
 // Environment sampling block (binding 22): this 16-word header, then, as
@@ -157,13 +158,13 @@ struct GpuEmissive {
 // environment map the block is the header alone, all zero.
 #define ENV_HEADER_WORDS 16
 struct GpuEnvHeader {
-    GL_INT width;
-    GL_INT height;
+    GPU_INT width;
+    GPU_INT height;
     float total_weight;
     float intensity;
     float rotation[9];  // row-major 3x3, as euler_to_rotation_ext writes it
-    GL_INT texture;
-    GL_UINT reserved[2];
+    GPU_INT texture;
+    GPU_UINT reserved[2];
 };
 
 #ifdef __cplusplus
@@ -225,6 +226,6 @@ static_assert(offsetof(GpuEnvHeader, rotation) == 16);
 static_assert(offsetof(GpuEnvHeader, texture) == 52);
 #endif
 
-#undef GL_UINT
-#undef GL_INT
+#undef GPU_UINT
+#undef GPU_INT
 #endif
