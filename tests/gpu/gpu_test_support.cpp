@@ -16,5 +16,5 @@ void GpuTest::TearDown() {
 
 std::string source_dir() {
     const char* dir = std::getenv("VITREL_SOURCE_DIR");
-    return dir ? dir : ".";
+    return dir ? dir : VITREL_TEST_SOURCE_DIR;
 }
