@@ -74,7 +74,10 @@ void VkRenderer::createBoundBuffer(AllocatedBuffer& member, const char* name, Vk
                                    const void* data, VkDeviceSize dataSize,
                                    VkBufferUsageFlags extraUsage) {
     checkBindableSize(name, size);
-    member = createDeviceBuffer(size, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | extraUsage);
+    // Transfer-source usage lets every scene table be read back for
+    // inspection (tests, debugging tools); it costs nothing on the GPU.
+    member = createDeviceBuffer(
+        size, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT | extraUsage);
     if (dataSize > 0) uploadBuffer(member, data, dataSize);
 }
 

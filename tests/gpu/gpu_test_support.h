@@ -37,7 +37,13 @@ std::string source_dir();
 template <typename Fn>
 std::string capture_stdout(Fn&& fn) {
     ::testing::internal::CaptureStdout();
-    fn();
+    try {
+        fn();
+    } catch (...) {
+        std::fflush(stdout);
+        ::testing::internal::GetCapturedStdout();
+        throw;
+    }
     std::fflush(stdout);
     return ::testing::internal::GetCapturedStdout();
 }
