@@ -64,6 +64,9 @@ std::vector<uint32_t> build_env_block(const Scene& scene) {
         return words;
     const size_t w = static_cast<size_t>(scene.env_cdf_width);
     const size_t h = static_cast<size_t>(scene.env_cdf_height);
+    if (scene.env_marginal_cdf.size() != h || scene.env_row_weights.size() != h ||
+        scene.env_conditional_cdf.size() / w != h || scene.env_conditional_cdf.size() % w != 0)
+        return words;
     GpuEnvHeader header{};
     header.width = scene.env_cdf_width;
     header.height = scene.env_cdf_height;
@@ -77,12 +80,9 @@ std::vector<uint32_t> build_env_block(const Scene& scene) {
     uint32_t* marginal = words.data() + ENV_HEADER_WORDS;
     uint32_t* rowWeights = marginal + h;
     uint32_t* conditional = rowWeights + h;
-    std::memcpy(marginal, scene.env_marginal_cdf.data(),
-                std::min(h, scene.env_marginal_cdf.size()) * sizeof(uint32_t));
-    std::memcpy(rowWeights, scene.env_row_weights.data(),
-                std::min(h, scene.env_row_weights.size()) * sizeof(float));
-    std::memcpy(conditional, scene.env_conditional_cdf.data(),
-                std::min(w * h, scene.env_conditional_cdf.size()) * sizeof(uint32_t));
+    std::memcpy(marginal, scene.env_marginal_cdf.data(), h * sizeof(uint32_t));
+    std::memcpy(rowWeights, scene.env_row_weights.data(), h * sizeof(float));
+    std::memcpy(conditional, scene.env_conditional_cdf.data(), w * h * sizeof(uint32_t));
     return words;
 }
 

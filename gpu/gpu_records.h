@@ -18,9 +18,10 @@ std::vector<GpuEmissive> build_gpu_emissives(const Scene& scene);
 
 // The environment sampling block as 32-bit words: a GpuEnvHeader followed by
 // the marginal CDF, row weights and conditional CDF; the header alone, all
-// zero, when the scene has no usable environment map. Tables shorter than
-// the recorded width/height are padded with zero words so the shaders never
-// read past the block.
+// zero, when the scene has no usable environment map. Tables whose lengths
+// do not match the recorded width and height (a corrupted or hand-edited
+// scene) also give the zero header: the shaders then see width 0 and never
+// index past the block, and nothing is allocated from unbacked sizes.
 std::vector<uint32_t> build_env_block(const Scene& scene);
 
 // All meshes concatenated for the shared geometry buffers.

@@ -1,12 +1,15 @@
 // Buffers, memory and one-shot command submission. Every submission is
 // waited for on the renderer's single fence before the call returns.
 #include <cstring>
+#include <stdexcept>
 
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
 
 AllocatedBuffer VkRenderer::createBuffer(VkDeviceSize size, VkBufferUsageFlags usage,
                                          VkMemoryPropertyFlags properties) {
+    // Vulkan has no empty buffers; a zero size is always a caller's mistake.
+    if (size == 0) throw std::runtime_error("Cannot create a buffer of 0 bytes");
     VkBufferCreateInfo bufferInfo{};
     bufferInfo.sType = VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO;
     bufferInfo.size = size;
@@ -38,6 +41,7 @@ AllocatedBuffer VkRenderer::createDeviceBuffer(VkDeviceSize size, VkBufferUsageF
 }
 
 void VkRenderer::uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSize size) {
+    if (size == 0) return;
     AllocatedBuffer staging = createBuffer(
         size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
         VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
@@ -60,6 +64,7 @@ void VkRenderer::uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSi
 }
 
 void VkRenderer::downloadBuffer(const AllocatedBuffer& src, void* data, VkDeviceSize size) {
+    if (size == 0) return;
     AllocatedBuffer staging = createBuffer(
         size, VK_BUFFER_USAGE_TRANSFER_DST_BIT,
         VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);

@@ -261,6 +261,8 @@ private:
     // Creates the twelve framebuffers for the stored render sizes.
     void createFramebuffers();
     void destroyFramebuffers();
+    // Throws when the accumulation buffers do not exist.
+    void requireFramebuffers() const;
     // Throws when a buffer bound as one storage-buffer descriptor would
     // exceed the device's range limit.
     void checkBindableSize(const char* name, VkDeviceSize size) const;

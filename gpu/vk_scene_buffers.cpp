@@ -40,6 +40,8 @@ VkDeviceSize byte_size(const std::vector<T>& v) {
 // the 32-bit arithmetic of the shaders and the push block.
 int32_t render_extent(uint32_t size, uint32_t overscan, uint32_t quality, const char* axis) {
     const uint64_t extent = (static_cast<uint64_t>(size) + 2ull * overscan) * quality;
+    if (extent == 0 || size == 0)
+        throw std::runtime_error(std::string("Render ") + axis + " is empty");
     if (extent > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
         throw std::runtime_error(std::string("Render ") + axis + " " + std::to_string(extent) +
                                  " is too large");
@@ -90,6 +92,7 @@ void VkRenderer::createFramebuffers() {
     const VkDeviceSize P = static_cast<VkDeviceSize>(outputWidth) * outputHeight;
     const VkDeviceSize samples =
         kSampleBytes * samplesPerDispatch * static_cast<VkDeviceSize>(tileSize) * tileSize;
+    if (samples == 0) throw std::runtime_error("samplesPerDispatch and tileSize must be positive");
     // Every bound framebuffer is checked before any is created, so a render
     // size the device cannot bind fails without leaving half a set behind.
     checkBindableSize("eyeAccumBuffer", kAccumTexelBytes * R);
@@ -255,7 +258,13 @@ void VkRenderer::resizeFramebuffers(const RenderOutput& output) {
     createFramebuffers();
 }
 
+void VkRenderer::requireFramebuffers() const {
+    if (eyeAccumBuffer.buffer == VK_NULL_HANDLE || lightAccumBuffer.buffer == VK_NULL_HANDLE)
+        throw std::runtime_error("No framebuffers: createBuffers has not run");
+}
+
 void VkRenderer::clearFramebuffers() {
+    requireFramebuffers();
     VkCommandBuffer cmd = beginSingleTimeCommands();
     vkCmdFillBuffer(cmd, eyeAccumBuffer.buffer, 0, VK_WHOLE_SIZE, 0);
     vkCmdFillBuffer(cmd, lightAccumBuffer.buffer, 0, VK_WHOLE_SIZE, 0);
@@ -264,6 +273,7 @@ void VkRenderer::clearFramebuffers() {
 }
 
 void VkRenderer::readbackFramebuffers(std::vector<float>& eye, std::vector<int32_t>& light) {
+    requireFramebuffers();
     const VkDeviceSize half = eyeAccumBuffer.size;
     AllocatedBuffer staging =
         createBuffer(2 * half, VK_BUFFER_USAGE_TRANSFER_DST_BIT, kHostVisible);
@@ -290,6 +300,7 @@ void VkRenderer::readbackFramebuffers(std::vector<float>& eye, std::vector<int32
 
 void VkRenderer::uploadFramebuffers(const std::vector<float>& eye,
                                     const std::vector<int32_t>& light) {
+    requireFramebuffers();
     const VkDeviceSize half = eyeAccumBuffer.size;
     // Both lists must hold exactly one accumulation each; anything else would
     // read past their ends or leave stale texels behind.

@@ -77,6 +77,17 @@ TEST_F(BufferTest, HostVisibleBufferMapsAndKeepsItsBytes) {
     renderer->destroyBuffer(d);
 }
 
+TEST_F(BufferTest, ZeroSizesAreRefusedOrIgnored) {
+    EXPECT_THROW(renderer->createDeviceBuffer(0, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT),
+                 std::runtime_error);
+    AllocatedBuffer b = renderer->createDeviceBuffer(4, VK_BUFFER_USAGE_TRANSFER_SRC_BIT);
+    const uint32_t value = 42;
+    renderer->uploadBuffer(b, &value, 4);
+    renderer->uploadBuffer(b, nullptr, 0);
+    EXPECT_EQ(download<uint32_t>(b), std::vector<uint32_t>{42u});
+    renderer->destroyBuffer(b);
+}
+
 TEST_F(BufferTest, DestroyEmptiesTheRecordAndRepeatsHarmlessly) {
     AllocatedBuffer empty;
     renderer->destroyBuffer(empty);

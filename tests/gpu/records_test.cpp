@@ -115,17 +115,41 @@ TEST(GeometryPack, FaceNormalsAndPartialRecordsAreMadeWhole) {
     EXPECT_EQ(pack.degenerateTriangles, 0u);
 }
 
-TEST(EnvBlock, ShortTablesArePaddedToTheRecordedSize) {
+Scene env_scene(int32_t w, int32_t h) {
     Scene scene;
     scene.envmap_texture = 2;
-    scene.env_cdf_width = 3;
-    scene.env_cdf_height = 2;
-    scene.env_marginal_cdf = {5};
-    const std::vector<uint32_t> block = build_env_block(scene);
+    scene.env_cdf_width = w;
+    scene.env_cdf_height = h;
+    scene.env_marginal_cdf.assign(static_cast<size_t>(h), 1u);
+    scene.env_row_weights.assign(static_cast<size_t>(h), 0.5f);
+    scene.env_conditional_cdf.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 2u);
+    return scene;
+}
+
+TEST(EnvBlock, ConsistentTablesAreLaidOutAfterTheHeader) {
+    const std::vector<uint32_t> block = build_env_block(env_scene(3, 2));
     ASSERT_EQ(block.size(), 16u + 2 * 2 + 3 * 2);
-    EXPECT_EQ(block[16], 5u);
-    for (size_t i = 17; i < block.size(); ++i) EXPECT_EQ(block[i], 0u) << i;
     EXPECT_EQ(block[13], 2u);
+    EXPECT_EQ(block[16], 1u);
+    EXPECT_EQ(block[20], 2u);
+}
+
+TEST(EnvBlock, TablesThatDoNotMatchTheirSizeGiveTheZeroBlock) {
+    const std::vector<uint32_t> zero(16, 0u);
+    Scene shortMarginal = env_scene(3, 2);
+    shortMarginal.env_marginal_cdf.pop_back();
+    EXPECT_EQ(build_env_block(shortMarginal), zero);
+    Scene shortRows = env_scene(3, 2);
+    shortRows.env_row_weights.clear();
+    EXPECT_EQ(build_env_block(shortRows), zero);
+    Scene longConditional = env_scene(3, 2);
+    longConditional.env_conditional_cdf.push_back(7);
+    EXPECT_EQ(build_env_block(longConditional), zero);
+    // A huge recorded size without tables allocates nothing large.
+    Scene unbacked = env_scene(1, 1);
+    unbacked.env_cdf_width = 1 << 30;
+    unbacked.env_cdf_height = 1 << 30;
+    EXPECT_EQ(build_env_block(unbacked), zero);
 }
 
 TEST(Emissives, EntryOfAMissingInstanceHasNoTriangles) {

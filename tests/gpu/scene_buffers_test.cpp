@@ -315,6 +315,25 @@ TEST_F(SceneBufferTest, AtlasTooLargeForTheDeviceNamesBufferSizeAndLimit) {
     EXPECT_EQ(renderer->atlasDataBuffer.buffer, VK_NULL_HANDLE);
 }
 
+TEST_F(SceneBufferTest, EmptyOutputOrSampleBufferIsRefused) {
+    RenderOutput empty = small_output();
+    empty.width = 0;
+    EXPECT_THROW(renderer->createBuffers(Scene{}, empty, {}), std::runtime_error);
+    RenderOutput noQuality = small_output();
+    noQuality.quality = 0;
+    EXPECT_THROW(renderer->createBuffers(Scene{}, noQuality, {}), std::runtime_error);
+    renderer->tileSize = 0;
+    EXPECT_THROW(renderer->createBuffers(Scene{}, small_output(), {}), std::runtime_error);
+}
+
+TEST_F(SceneBufferTest, FramebufferTransfersNeedFramebuffers) {
+    std::vector<float> eye;
+    std::vector<int32_t> light;
+    EXPECT_THROW(renderer->clearFramebuffers(), std::runtime_error);
+    EXPECT_THROW(renderer->readbackFramebuffers(eye, light), std::runtime_error);
+    EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
+}
+
 TEST_F(SceneBufferTest, LightBuffersAreReplacedOnReupload) {
     Scene scene;
     scene.meshes = {triangles(1)};
