@@ -62,6 +62,31 @@ struct AtlasEntry {
     GPU_UINT reserved[3];
 };
 
+#ifdef __cplusplus
+static_assert(sizeof(GpuMaterial) == 188, "GpuMaterial is 47 words");
+static_assert(offsetof(GpuMaterial, roughness) == 12);
+static_assert(offsetof(GpuMaterial, extra_a) == 28);
+static_assert(offsetof(GpuMaterial, emission) == 32);
+static_assert(offsetof(GpuMaterial, albedo_tex) == 48);
+static_assert(offsetof(GpuMaterial, dielectric_f0) == 56);
+static_assert(offsetof(GpuMaterial, metallic_tex) == 64);
+static_assert(offsetof(GpuMaterial, extra_params) == 72);
+static_assert(offsetof(GpuMaterial, subsurface) == 100);
+static_assert(offsetof(GpuMaterial, subsurface_scale) == 116);
+static_assert(offsetof(GpuMaterial, alpha) == 120);
+static_assert(offsetof(GpuMaterial, alpha_mode) == 124);
+static_assert(offsetof(GpuMaterial, alpha_cutoff) == 128);
+static_assert(offsetof(GpuMaterial, emission_tex) == 132);
+static_assert(offsetof(GpuMaterial, subsurface_ext) == 136);
+static_assert(offsetof(GpuMaterial, f82_tint) == 144);
+static_assert(offsetof(GpuMaterial, transmission_color) == 156);
+static_assert(offsetof(GpuMaterial, transmission_extra) == 168);
+static_assert(offsetof(GpuMaterial, coat_color) == 172);
+static_assert(offsetof(GpuMaterial, thin_walled) == 184);
+static_assert(sizeof(AtlasEntry) == 32, "AtlasEntry is 8 words");
+static_assert(offsetof(AtlasEntry, flags) == 16);
+#endif
+
 // Descriptor set 0: one acceleration structure and 27 storage buffers, each
 // bound from offset 0 over its whole size.
 #define BINDING_TLAS 0
@@ -168,28 +193,6 @@ struct GpuEnvHeader {
 };
 
 #ifdef __cplusplus
-static_assert(sizeof(GpuMaterial) == 188, "GpuMaterial is 47 words");
-static_assert(offsetof(GpuMaterial, roughness) == 12);
-static_assert(offsetof(GpuMaterial, extra_a) == 28);
-static_assert(offsetof(GpuMaterial, emission) == 32);
-static_assert(offsetof(GpuMaterial, albedo_tex) == 48);
-static_assert(offsetof(GpuMaterial, dielectric_f0) == 56);
-static_assert(offsetof(GpuMaterial, metallic_tex) == 64);
-static_assert(offsetof(GpuMaterial, extra_params) == 72);
-static_assert(offsetof(GpuMaterial, subsurface) == 100);
-static_assert(offsetof(GpuMaterial, subsurface_scale) == 116);
-static_assert(offsetof(GpuMaterial, alpha) == 120);
-static_assert(offsetof(GpuMaterial, alpha_mode) == 124);
-static_assert(offsetof(GpuMaterial, alpha_cutoff) == 128);
-static_assert(offsetof(GpuMaterial, emission_tex) == 132);
-static_assert(offsetof(GpuMaterial, subsurface_ext) == 136);
-static_assert(offsetof(GpuMaterial, f82_tint) == 144);
-static_assert(offsetof(GpuMaterial, transmission_color) == 156);
-static_assert(offsetof(GpuMaterial, transmission_extra) == 168);
-static_assert(offsetof(GpuMaterial, coat_color) == 172);
-static_assert(offsetof(GpuMaterial, thin_walled) == 184);
-static_assert(sizeof(AtlasEntry) == 32, "AtlasEntry is 8 words");
-static_assert(offsetof(AtlasEntry, flags) == 16);
 static_assert(sizeof(PushBlock) == PUSH_BLOCK_SIZE);
 static_assert(offsetof(PushBlock, extra_param) == 36);
 static_assert(offsetof(PushBlock, sample_end) == 40);
