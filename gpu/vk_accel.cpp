@@ -15,6 +15,7 @@ namespace {
 constexpr VkDeviceSize kGeometryPlaceholderBytes = 16;
 constexpr VkDeviceSize kPlaceholderBytes = 4;
 constexpr VkDeviceSize kMinInstanceInfoBytes = 16;
+constexpr size_t kMaxInstances = size_t{1} << 24;
 const uint8_t kZeroBytes[kGeometryPlaceholderBytes] = {};
 
 template <typename T>
@@ -56,6 +57,14 @@ void build_output_barrier(VkCommandBuffer cmd) {
                          0, 1, &barrier, 0, nullptr, 0, nullptr);
 }
 
+// Shaders find an instance through the 24-bit custom index; more instances
+// would alias earlier ones.
+void check_instance_count(size_t count) {
+    if (count > kMaxInstances)
+        throw std::runtime_error("Scene has " + std::to_string(count) + " instances; at most " +
+                                 std::to_string(kMaxInstances) + " can be traced");
+}
+
 }  // namespace
 
 void VkRenderer::destroyAccelerationStructures() {
@@ -84,6 +93,7 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
     destroyGeometry();
     // 1. Nothing to place.
     if (scene.instances.empty()) return;
+    check_instance_count(scene.instances.size());
     for (size_t i = 0; i < scene.instances.size(); ++i) {
         if (scene.instances[i].mesh >= scene.meshes.size())
             throw std::runtime_error("Instance " + std::to_string(i) + " uses mesh " +
@@ -267,6 +277,7 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
     // 1. Motion records only where the device can trace them; elsewhere moving
     // instances are traced at `transform`.
     const bool motion = hasMotionBlur && useMotionBlur;
+    check_instance_count(scene.instances.size());
     const uint32_t count = static_cast<uint32_t>(scene.instances.size());
 
     // 2. Instance records.

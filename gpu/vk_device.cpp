@@ -104,6 +104,9 @@ VKAPI_ATTR VkBool32 VKAPI_CALL VkRenderer::debugCallback(
 }
 
 void VkRenderer::init(bool enableValidation, int deviceIndex) {
+    // A second init would orphan every object of the first.
+    if (instance != VK_NULL_HANDLE)
+        throw std::runtime_error("VkRenderer is already initialised; call destroy first");
     // 1. Instance, with the validation layer and debug utils on request.
     const VkApplicationInfo app = application_info();
     const char* layers[] = {kValidationLayer};

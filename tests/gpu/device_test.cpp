@@ -96,6 +96,19 @@ TEST(DeviceInit, DestroyTwiceAndOnAFreshObject) {
     EXPECT_EQ(r.validationMessageCount.load(), 0u);
 }
 
+TEST(DeviceInit, SecondInitIsRefusedUntilDestroy) {
+    VkRenderer r;
+    capture_stdout([&] { r.init(true, 0); });
+    const VkDevice first = r.device;
+    EXPECT_THROW(r.init(true, 0), std::runtime_error);
+    EXPECT_EQ(r.device, first);
+    r.destroy();
+    capture_stdout([&] { r.init(true, 0); });
+    EXPECT_NE(r.device, VK_NULL_HANDLE);
+    r.destroy();
+    EXPECT_EQ(r.validationMessageCount.load(), 0u);
+}
+
 TEST(DebugCallback, CountsAndPrintsOnlyWarningsAndErrors) {
     VkRenderer r;
     VkDebugUtilsMessengerCallbackDataEXT data{};
