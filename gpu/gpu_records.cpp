@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 static_assert(sizeof(VkAccelerationStructureInstanceKHR) == 64);
 static_assert(sizeof(VkAccelerationStructureMotionInstanceNV) == 152);
@@ -152,6 +154,12 @@ InstanceTables build_instance_tables(const Scene& scene, const std::vector<MeshO
         }
     }
     return tables;
+}
+
+void check_instance_count(size_t count) {
+    if (count > kMaxTracedInstances)
+        throw std::runtime_error("Scene has " + std::to_string(count) + " instances; at most " +
+                                 std::to_string(kMaxTracedInstances) + " can be traced");
 }
 
 VkAccelerationStructureInstanceKHR make_static_instance_record(const Instance& instance,

@@ -59,6 +59,12 @@ struct InstanceTables {
 };
 InstanceTables build_instance_tables(const Scene& scene, const std::vector<MeshOffsets>& offsets);
 
+// Shaders find an instance through the 24-bit custom index, so at most
+// kMaxTracedInstances instances can be told apart; throws std::runtime_error
+// for more.
+inline constexpr size_t kMaxTracedInstances = size_t{1} << 24;
+void check_instance_count(size_t count);
+
 // TLAS instance records for instance `index`. A zero `blasAddress` (a mesh
 // without triangles) yields an inactive instance with mask 0.
 VkAccelerationStructureInstanceKHR make_static_instance_record(const Instance& instance,

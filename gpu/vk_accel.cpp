@@ -15,7 +15,6 @@ namespace {
 constexpr VkDeviceSize kGeometryPlaceholderBytes = 16;
 constexpr VkDeviceSize kPlaceholderBytes = 4;
 constexpr VkDeviceSize kMinInstanceInfoBytes = 16;
-constexpr size_t kMaxInstances = size_t{1} << 24;
 const uint8_t kZeroBytes[kGeometryPlaceholderBytes] = {};
 
 template <typename T>
@@ -55,14 +54,6 @@ void build_output_barrier(VkCommandBuffer cmd) {
                              VK_PIPELINE_STAGE_RAY_TRACING_SHADER_BIT_KHR |
                              VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT,
                          0, 1, &barrier, 0, nullptr, 0, nullptr);
-}
-
-// Shaders find an instance through the 24-bit custom index; more instances
-// would alias earlier ones.
-void check_instance_count(size_t count) {
-    if (count > kMaxInstances)
-        throw std::runtime_error("Scene has " + std::to_string(count) + " instances; at most " +
-                                 std::to_string(kMaxInstances) + " can be traced");
 }
 
 }  // namespace

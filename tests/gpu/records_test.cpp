@@ -44,6 +44,16 @@ TEST(InstanceRecords, CustomIndexKeepsTheLow24Bits) {
     EXPECT_EQ(at<uint32_t>(r, 48) & 0xFFFFFFu, 5u);
 }
 
+TEST(InstanceRecords, CountsBeyondTheCustomIndexAreRefused) {
+    EXPECT_NO_THROW(check_instance_count(size_t{1} << 24));
+    try {
+        check_instance_count((size_t{1} << 24) + 1);
+        FAIL() << "an instance count that aliases custom indices was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Scene has 16777217 instances; at most 16777216 can be traced");
+    }
+}
+
 TEST(InstanceRecords, InstanceWithoutBlasIsInactive) {
     const VkAccelerationStructureInstanceKHR r = make_static_instance_record(sample_instance(), 2, 0);
     EXPECT_EQ(at<uint32_t>(r, 48) >> 24, 0u);
