@@ -113,19 +113,38 @@ public:
     // with its name, size and the limit.
     void createBuffers(const Scene& scene, const RenderOutput& output,
                        const std::vector<uint16_t>& essLut);
+    // Emissive records, emissive triangle CDF and light CDF; 4-byte zero
+    // placeholders when the scene has no lights.
     void createLightBuffers(const Scene& scene);
+    // Replaces the three light buffers; bound descriptors must be refreshed.
     void reuploadLightBuffers(const Scene& scene);
+    // Recreates the framebuffers when the render size changes (the
+    // accumulation is lost); a new output size with the same render size
+    // keeps everything, output size included. Bound descriptors must be
+    // refreshed after a change.
     void resizeFramebuffers(const RenderOutput& output);
+    // Zeroes both accumulation buffers.
     void clearFramebuffers();
+    // Host copies of the two accumulations, 4 values per render pixel each;
+    // uploadFramebuffers takes exactly that many values per list.
     void readbackFramebuffers(std::vector<float>& eye, std::vector<int32_t>& light);
     void uploadFramebuffers(const std::vector<float>& eye, const std::vector<int32_t>& light);
+    // Waits for the device, then releases the descriptor pool, acceleration
+    // structures and every scene buffer. Does nothing without a device.
     void destroySceneResources();
 
     // --- Acceleration structures (vk_accel.cpp) ---
 
+    // Geometry buffers, one BLAS per mesh with triangles, the per-instance
+    // lookup table and the TLAS. Validates instance mesh ids and makes
+    // triangles with out-of-range indices degenerate (see pack_geometry).
     void buildAccelerationStructures(const Scene& scene);
+    // Builds instanceBuffer, tlasBuffer and tlas; expects them released.
     void buildTLASFromInstances(const Scene& scene);
+    // Replaces the TLAS after instances moved; BLAS and geometry stay.
     void rebuildTLAS(const Scene& scene);
+    // Rewrites the lookup table and face materials from the current
+    // instances with the stored meshOffsets.
     void reuploadInstanceData(const Scene& scene);
 
     // --- Shader modules (vk_shaders.cpp) ---
