@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Compares the dynamic symbols libvitrel_api.so defines with the expected
-# list (demangled; all stbi_* functions count as one line "stbi_*").
+# list (demangled). All stbi_* functions count as one line "stbi_*" and all
+# members of the exported VkRenderer class as one line "VkRenderer::*";
+# lines "require NAME" name members that must be among them.
 set -euo pipefail
 lib=$1
 expected=$2
 
-actual=$(nm -D --defined-only -C "$lib" | cut -d' ' -f3- \
-  | sed -e 's/^stbi_.*/stbi_*/' | sort -u)
-want=$(grep -v '^#' "$expected" | sed '/^$/d' | sort -u)
+raw=$(nm -D --defined-only -C "$lib" | cut -d' ' -f3-)
+actual=$(echo "$raw" | sed -e 's/^stbi_.*/stbi_*/' -e 's/^VkRenderer::.*/VkRenderer::*/' | sort -u)
+want=$(grep -v -e '^#' -e '^require ' "$expected" | sed '/^$/d' | sort -u)
 if [ "$actual" != "$want" ]; then
-  echo "exported symbols differ from $expected (- expected, + actual):"
+  echo "exported symbols differ from $expected (< expected, > actual):"
   diff <(echo "$want") <(echo "$actual") || true
   exit 1
 fi
+missing=0
+while read -r name; do
+  if ! echo "$raw" | grep -qF "$name("; then
+    echo "missing export: $name"
+    missing=1
+  fi
+done < <(sed -n 's/^require //p' "$expected")
+[ "$missing" = 0 ] || exit 1
 # stb_image must be exported with its usual entry points.
 nm -D --defined-only "$lib" | grep -q ' T stbi_load_from_memory$'
 # shaderc and glslang are linked in statically and stay hidden.
