@@ -42,13 +42,34 @@ double srgb_to_linear(double c) {
     return c <= kSrgbLinearLimit ? c / kSrgbLinearSlope : std::pow((c + kSrgbOffset) / kSrgbScale, kSrgbGamma);
 }
 
+// Per 8-bit code, each channel's term of the luminance (coefficient times
+// the decoded value), and their sum for maps that use r for all three. The
+// products and sums are the ones the per-texel formula evaluates, so the
+// tables change no bit of the result.
+struct SrgbLuminance {
+    double r[kSrgbCodes];
+    double g[kSrgbCodes];
+    double b[kSrgbCodes];
+    double grey[kSrgbCodes];
+};
+
+void fill_srgb_luminance(SrgbLuminance& t) {
+    for (int c = 0; c < kSrgbCodes; ++c) {
+        const double linear = srgb_to_linear(c / kSrgbMax);
+        t.r[c] = kLumR * linear;
+        t.g[c] = kLumG * linear;
+        t.b[c] = kLumB * linear;
+        t.grey[c] = t.r[c] + t.g[c] + t.b[c];
+    }
+}
+
 // What the workers read. Texel k of the map starts at component k * channels
 // and is readable when k < readable_texels; later texels (a data array
 // shorter than the map claims) have weight 0.
 struct EnvSource {
     const float* pixelsf = nullptr;
     const uint8_t* pixels8 = nullptr;
-    const double* srgb = nullptr;  // kSrgbCodes entries, for 8-bit maps
+    const SrgbLuminance* srgb = nullptr;  // for 8-bit maps
     uint64_t channels = 0;
     uint64_t readable_texels = 0;
     uint64_t width = 0;
@@ -60,12 +81,19 @@ struct EnvSource {
 // map has fewer than three channels.
 uint64_t components_needed(uint64_t channels) { return channels >= kRgbComponents ? kRgbComponents : 1; }
 
-template <bool kFloat>
-double component(const EnvSource& src, uint64_t i) {
+// 0.2126 r + 0.7152 g + 0.0722 b of the texel starting at component i.
+template <bool kFloat, bool kRgb>
+double luminance(const EnvSource& src, uint64_t i) {
     if constexpr (kFloat) {
-        return static_cast<double>(src.pixelsf[i]);
+        const double r = src.pixelsf[i];
+        const double g = kRgb ? src.pixelsf[i + 1] : r;
+        const double b = kRgb ? src.pixelsf[i + 2] : r;
+        return kLumR * r + kLumG * g + kLumB * b;
+    } else if constexpr (kRgb) {
+        const uint8_t* p = src.pixels8 + i;
+        return src.srgb->r[p[0]] + src.srgb->g[p[1]] + src.srgb->b[p[2]];
     } else {
-        return src.srgb[src.pixels8[i]];
+        return src.srgb->grey[src.pixels8[i]];
     }
 }
 
@@ -76,11 +104,7 @@ double readable_prefix(const EnvSource& src, uint64_t first, uint64_t readable, 
                        double* prefix) {
     double sum = 0.0;
     for (uint64_t x = 0; x < readable; ++x) {
-        const uint64_t i = (first + x) * src.channels;
-        const double r = component<kFloat>(src, i);
-        const double g = kRgb ? component<kFloat>(src, i + 1) : r;
-        const double b = kRgb ? component<kFloat>(src, i + 2) : r;
-        const double v = src.intensity * (kLumR * r + kLumG * g + kLumB * b);
+        const double v = src.intensity * luminance<kFloat, kRgb>(src, (first + x) * src.channels);
         // Written so that NaN falls to the floor instead of poisoning the
         // whole map's total.
         sum += (v > kWeightFloor ? v : kWeightFloor) * sin_theta;
@@ -172,7 +196,7 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     scene.env_cdf_width = tex.width;
     scene.env_cdf_height = tex.height;
 
-    std::vector<double> srgb;
+    SrgbLuminance srgb;
     EnvSource src;
     src.width = static_cast<uint64_t>(tex.width);
     src.height = static_cast<uint64_t>(tex.height);
@@ -182,9 +206,8 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
         src.pixelsf = tex.pixelsf.data();
         stored = tex.pixelsf.size();
     } else {
-        srgb.resize(kSrgbCodes);
-        for (int c = 0; c < kSrgbCodes; ++c) srgb[c] = srgb_to_linear(c / kSrgbMax);
-        src.srgb = srgb.data();
+        fill_srgb_luminance(srgb);
+        src.srgb = &srgb;
         src.pixels8 = tex.pixels8.data();
         stored = tex.pixels8.size();
     }
