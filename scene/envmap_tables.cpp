@@ -18,30 +18,21 @@
 #include <immintrin.h>
 #endif
 
+#include "scene/color_constants.h"
 #include "scene/scene_prep.h"
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kLumR = 0.2126;
-constexpr double kLumG = 0.7152;
-constexpr double kLumB = 0.0722;
+using vitrel_color::kLumB;
+using vitrel_color::kLumG;
+using vitrel_color::kLumR;
+using vitrel_color::kSrgbCodes;
 // Every texel that can be read gets at least this weight (before the sine
 // factor), so a black map keeps a usable distribution.
 constexpr double kWeightFloor = 1e-8;
-constexpr int kSrgbCodes = 256;
-constexpr double kSrgbMax = 255.0;
-constexpr double kSrgbLinearLimit = 0.04045;
-constexpr double kSrgbLinearSlope = 12.92;
-constexpr double kSrgbOffset = 0.055;
-constexpr double kSrgbScale = 1.055;
-constexpr double kSrgbGamma = 2.4;
 constexpr uint32_t kRgbComponents = 3;
 constexpr double kCdfScale = 4294967295.0;
-
-double srgb_to_linear(double c) {
-    return c <= kSrgbLinearLimit ? c / kSrgbLinearSlope : std::pow((c + kSrgbOffset) / kSrgbScale, kSrgbGamma);
-}
 
 // Per 8-bit code, each channel's term of the luminance (coefficient times
 // the decoded value), and their sum for maps that use r for all three. The
@@ -56,7 +47,7 @@ struct SrgbLuminance {
 
 void fill_srgb_luminance(SrgbLuminance& t) {
     for (int c = 0; c < kSrgbCodes; ++c) {
-        const double linear = srgb_to_linear(c / kSrgbMax);
+        const double linear = vitrel_color::srgb_code_to_linear<double>(c);
         t.r[c] = kLumR * linear;
         t.g[c] = kLumG * linear;
         t.b[c] = kLumB * linear;
