@@ -151,8 +151,18 @@ void BM_EmissiveAreaLoop(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_EnvmapTablesFloat)->Arg(0)->Arg(1)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EnvmapTables8Bit)->Arg(0)->Arg(1)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnvmapTablesFloat)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Iterations(kIterations)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnvmapTables8Bit)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Iterations(kIterations)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EmissiveAreaLoop)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
