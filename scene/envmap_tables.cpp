@@ -2,13 +2,18 @@
 // the latitude-longitude map and, per row, a conditional distribution over its
 // texels, weighted by luminance and by the sine of the polar angle.
 //
-// Each worker handles a contiguous block of rows in one pass: it computes a
-// row's weights as running sums in a row-sized buffer, then turns them into
-// that row's quantised CDF. Only the row sums and one partial total per worker
-// survive the pass; the marginal table is built afterwards on the calling
-// thread. Everything that does not depend on how rows are split (conditional
-// CDFs, row sums) is bit-identical for any number of workers.
+// One pass over the texels: a worker computes a row's weights as running sums
+// in a row-sized buffer, then turns them into that row's quantised CDF. Only
+// the row sums survive the pass. Workers claim small groups of rows from a
+// shared counter, so one worker preempted by another process does not hold
+// the others up. The total is nevertheless summed as if each of T workers
+// had summed its own block of ceil(h / T) consecutive rows and the block sums
+// were added in block order; the marginal table is built afterwards on the
+// calling thread. Conditional CDFs and row sums are bit-identical for any
+// number of workers; the total depends on it only through that summation
+// order.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -33,6 +38,9 @@ using vitrel_color::kSrgbCodes;
 constexpr double kWeightFloor = 1e-8;
 constexpr uint32_t kRgbComponents = 3;
 constexpr double kCdfScale = 4294967295.0;
+// Rows a worker claims at a time: small enough to balance, large enough that
+// the shared counter is touched rarely.
+constexpr uint64_t kRowsPerClaim = 4;
 
 // Per 8-bit code, each channel's term of the luminance (coefficient times
 // the decoded value), and their sum for maps that use r for all three. The
@@ -175,10 +183,9 @@ QuantizeRow pick_quantize_row() {
 }
 
 // Rows [begin, end): conditional CDF rows into `cdf`, row sums into
-// `row_sums`; returns the sum of the row sums in row order.
-double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* prefix, uint32_t* cdf,
-                  double* row_sums) {
-    double partial = 0.0;
+// `row_sums`.
+void build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* prefix, uint32_t* cdf,
+                double* row_sums) {
     for (uint64_t y = begin; y < end; ++y) {
         const double sum = row_prefix(src, y, prefix);
         const double s = sum > 0.0 ? sum : 1.0;
@@ -186,9 +193,7 @@ double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* pr
         src.quantize_row(prefix, s, src.width, row);
         row[src.width - 1] = CDF_LAST_ENTRY;
         row_sums[y] = sum;
-        partial += sum;
     }
-    return partial;
 }
 
 }  // namespace
@@ -244,24 +249,26 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     scene.env_marginal_cdf.clear();
 
     const uint64_t threads_wanted = std::max(1u, workers);
-    const uint64_t rows_per_thread = (src.height + threads_wanted - 1) / threads_wanted;
-    const uint64_t started = (src.height + rows_per_thread - 1) / rows_per_thread;
+    const uint64_t rows_per_block = (src.height + threads_wanted - 1) / threads_wanted;
+    const uint64_t started = (src.height + rows_per_block - 1) / rows_per_block;
     std::vector<double> row_sums(src.height);
-    std::vector<double> partials(threads_wanted, 0.0);
     std::vector<std::vector<double>> prefixes(started, std::vector<double>(src.width));
     scene.env_conditional_cdf.resize(src.width * src.height);
     uint32_t* cdf = scene.env_conditional_cdf.data();
 
+    std::atomic<uint64_t> next_row{0};
+    const auto work = [&](uint64_t j) {
+        for (;;) {
+            const uint64_t begin = next_row.fetch_add(kRowsPerClaim, std::memory_order_relaxed);
+            if (begin >= src.height) return;
+            build_rows(src, begin, std::min(begin + kRowsPerClaim, src.height), prefixes[j].data(), cdf,
+                       row_sums.data());
+        }
+    };
     std::vector<std::thread> threads;
     threads.reserve(started);
     try {
-        for (uint64_t j = 0; j < started; ++j) {
-            const uint64_t begin = j * rows_per_thread;
-            const uint64_t end = std::min(begin + rows_per_thread, src.height);
-            threads.emplace_back([&, j, begin, end] {
-                partials[j] = build_rows(src, begin, end, prefixes[j].data(), cdf, row_sums.data());
-            });
-        }
+        for (uint64_t j = 0; j < started; ++j) threads.emplace_back(work, j);
     } catch (...) {
         for (std::thread& t : threads) t.join();
         throw;
@@ -269,7 +276,11 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     for (std::thread& t : threads) t.join();
 
     double total = 0.0;
-    for (double p : partials) total += p;
+    for (uint64_t begin = 0; begin < src.height; begin += rows_per_block) {
+        double block = 0.0;
+        for (uint64_t y = begin; y < std::min(begin + rows_per_block, src.height); ++y) block += row_sums[y];
+        total += block;
+    }
     scene.env_total_weight = static_cast<float>(total);
 
     scene.env_marginal_cdf.resize(src.height);

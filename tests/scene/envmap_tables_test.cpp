@@ -261,8 +261,38 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
     for (float& v : rgb) v = dist(rng);
     for (int x = 0; x < kW * 3; ++x) rgb[5 * kW * 3 + x] = 0.0f;  // one black row
 
+    // Row sums as documented, for the exact totals below.
+    std::vector<double> row_sums(kH, 0.0);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const float* p = &rgb[(y * kW + x) * 3];
+            row_sums[y] += texel_weight(p[0], p[1], p[2], y, kH);
+        }
+    }
+
     Scene reference = float_env_scene(kW, kH, rgb);
     build_tables(reference, 1);
+    for (unsigned workers : {1u, 2u, 7u, 64u}) {
+        // The total adds per-worker block sums (ceil(h / T) rows each) in
+        // worker order; the marginal CDF divides the row-order running sum
+        // by that total.
+        const int rows = (kH + static_cast<int>(workers) - 1) / static_cast<int>(workers);
+        double total = 0.0;
+        for (int begin = 0; begin < kH; begin += rows) {
+            double block = 0.0;
+            for (int y = begin; y < std::min(begin + rows, kH); ++y) block += row_sums[y];
+            total += block;
+        }
+        Scene exact = float_env_scene(kW, kH, rgb);
+        build_tables(exact, workers);
+        EXPECT_EQ(exact.env_total_weight, static_cast<float>(total)) << workers << " workers";
+        double running = 0.0;
+        for (int y = 0; y + 1 < kH; ++y) {
+            running += row_sums[y];
+            EXPECT_EQ(exact.env_marginal_cdf[y], quantize_cdf(running / total)) << "row " << y << ", " << workers;
+        }
+        EXPECT_EQ(exact.env_marginal_cdf[kH - 1], kLast);
+    }
     for (unsigned workers : {2u, 7u, 64u}) {
         Scene scene = float_env_scene(kW, kH, rgb);
         build_tables(scene, workers);
@@ -281,9 +311,6 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
         const float* p = &rgb[(y * kW + x) * 3];
         return 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
     });
-    double total = 0.0;
-    for (float wgt : reference.env_row_weights) total += wgt;
-    EXPECT_NEAR(reference.env_total_weight, total, 1e-5 * total);
 }
 
 TEST(EnvmapTables, ProductionPathUsesHardwareThreads) {
