@@ -2,45 +2,69 @@
 // the latitude-longitude map and, per row, a conditional distribution over its
 // texels, weighted by luminance and by the sine of the polar angle.
 //
-// Each worker handles a contiguous block of rows in one pass: it computes a
-// row's weights as running sums in a row-sized buffer, then turns them into
-// that row's quantised CDF. Only the row sums and one partial total per worker
-// survive the pass; the marginal table is built afterwards on the calling
-// thread. Everything that does not depend on how rows are split (conditional
-// CDFs, row sums) is bit-identical for any number of workers.
+// One pass over the texels: a worker computes a row's weights as running sums
+// in a row-sized buffer, then turns them into that row's quantised CDF. Only
+// the row sums survive the pass. Workers claim small groups of rows from a
+// shared counter, so one worker preempted by another process does not hold
+// the others up. The total is nevertheless summed as if each of T workers
+// had summed its own block of ceil(h / T) consecutive rows and the block sums
+// were added in block order; the marginal table is built afterwards on the
+// calling thread. Conditional CDFs and row sums are bit-identical for any
+// number of workers; the total depends on it only through that summation
+// order.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VITREL_ENV_AVX 1
+#include <immintrin.h>
 #endif
 
+#include "scene/color_constants.h"
 #include "scene/scene_prep.h"
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kLumR = 0.2126;
-constexpr double kLumG = 0.7152;
-constexpr double kLumB = 0.0722;
+using vitrel_color::kLumB;
+using vitrel_color::kLumG;
+using vitrel_color::kLumR;
+using vitrel_color::kSrgbCodes;
 // Every texel that can be read gets at least this weight (before the sine
 // factor), so a black map keeps a usable distribution.
 constexpr double kWeightFloor = 1e-8;
-constexpr int kSrgbCodes = 256;
-constexpr double kSrgbMax = 255.0;
-constexpr double kSrgbLinearLimit = 0.04045;
-constexpr double kSrgbLinearSlope = 12.92;
-constexpr double kSrgbOffset = 0.055;
-constexpr double kSrgbScale = 1.055;
-constexpr double kSrgbGamma = 2.4;
 constexpr uint32_t kRgbComponents = 3;
 constexpr double kCdfScale = 4294967295.0;
+// Rows a worker claims at a time: small enough to balance, large enough that
+// the shared counter is touched rarely.
+constexpr uint64_t kRowsPerClaim = 4;
 
-double srgb_to_linear(double c) {
-    return c <= kSrgbLinearLimit ? c / kSrgbLinearSlope : std::pow((c + kSrgbOffset) / kSrgbScale, kSrgbGamma);
+// Per 8-bit code, each channel's term of the luminance (coefficient times
+// the decoded value), and their sum for maps that use r for all three. The
+// products and sums are the ones the per-texel formula evaluates, so the
+// tables change no bit of the result.
+struct SrgbLuminance {
+    double r[kSrgbCodes];
+    double g[kSrgbCodes];
+    double b[kSrgbCodes];
+    double grey[kSrgbCodes];
+};
+
+void fill_srgb_luminance(SrgbLuminance& t) {
+    for (int c = 0; c < kSrgbCodes; ++c) {
+        const double linear = vitrel_color::srgb_code_to_linear<double>(c);
+        t.r[c] = kLumR * linear;
+        t.g[c] = kLumG * linear;
+        t.b[c] = kLumB * linear;
+        t.grey[c] = t.r[c] + t.g[c] + t.b[c];
+    }
 }
+
+// Writes the quantised CDF of one row: out[x] = quantize_cdf(prefix[x] / s).
+using QuantizeRow = void (*)(const double* prefix, double s, uint64_t n, uint32_t* out);
 
 // What the workers read. Texel k of the map starts at component k * channels
 // and is readable when k < readable_texels; later texels (a data array
@@ -48,24 +72,32 @@ double srgb_to_linear(double c) {
 struct EnvSource {
     const float* pixelsf = nullptr;
     const uint8_t* pixels8 = nullptr;
-    const double* srgb = nullptr;  // kSrgbCodes entries, for 8-bit maps
+    const SrgbLuminance* srgb = nullptr;  // for 8-bit maps
     uint64_t channels = 0;
     uint64_t readable_texels = 0;
     uint64_t width = 0;
     uint64_t height = 0;
     double intensity = 1.0;
+    QuantizeRow quantize_row = nullptr;
 };
 
 // Components a texel needs: r, g, b, or just r (used for all three) when the
 // map has fewer than three channels.
 uint64_t components_needed(uint64_t channels) { return channels >= kRgbComponents ? kRgbComponents : 1; }
 
-template <bool kFloat>
-double component(const EnvSource& src, uint64_t i) {
+// 0.2126 r + 0.7152 g + 0.0722 b of the texel starting at component i.
+template <bool kFloat, bool kRgb>
+double luminance(const EnvSource& src, uint64_t i) {
     if constexpr (kFloat) {
-        return static_cast<double>(src.pixelsf[i]);
+        const double r = src.pixelsf[i];
+        const double g = kRgb ? src.pixelsf[i + 1] : r;
+        const double b = kRgb ? src.pixelsf[i + 2] : r;
+        return kLumR * r + kLumG * g + kLumB * b;
+    } else if constexpr (kRgb) {
+        const uint8_t* p = src.pixels8 + i;
+        return src.srgb->r[p[0]] + src.srgb->g[p[1]] + src.srgb->b[p[2]];
     } else {
-        return src.srgb[src.pixels8[i]];
+        return src.srgb->grey[src.pixels8[i]];
     }
 }
 
@@ -76,11 +108,7 @@ double readable_prefix(const EnvSource& src, uint64_t first, uint64_t readable, 
                        double* prefix) {
     double sum = 0.0;
     for (uint64_t x = 0; x < readable; ++x) {
-        const uint64_t i = (first + x) * src.channels;
-        const double r = component<kFloat>(src, i);
-        const double g = kRgb ? component<kFloat>(src, i + 1) : r;
-        const double b = kRgb ? component<kFloat>(src, i + 2) : r;
-        const double v = src.intensity * (kLumR * r + kLumG * g + kLumB * b);
+        const double v = src.intensity * luminance<kFloat, kRgb>(src, (first + x) * src.channels);
         // Written so that NaN falls to the floor instead of poisoning the
         // whole map's total.
         sum += (v > kWeightFloor ? v : kWeightFloor) * sin_theta;
@@ -109,50 +137,63 @@ double row_prefix(const EnvSource& src, uint64_t y, double* prefix) {
     return sum;
 }
 
-// out[x] = quantize_cdf(prefix[x] / s) for x in [0, n). The SSE path does
-// the same IEEE operations two texels at a time; only the conversion to
-// uint32, which SSE2 offers only for int32, goes through the top bit.
-void quantize_row(const double* prefix, double s, uint64_t n, uint32_t* out) {
-    uint64_t x = 0;
-#if defined(__SSE2__)
-    const __m128d vs = _mm_set1_pd(s);
-    const __m128d zero = _mm_setzero_pd();
-    const __m128d one = _mm_set1_pd(1.0);
-    const __m128d scale = _mm_set1_pd(kCdfScale);
-    const __m128d half = _mm_set1_pd(0.5);
-    const __m128d top_value = _mm_set1_pd(2147483648.0);
+// out[x] = quantize_cdf(prefix[x] / s) for x in [0, n), the portable way.
+void quantize_row_scalar(const double* prefix, double s, uint64_t n, uint32_t* out) {
+    for (uint64_t x = 0; x < n; ++x) out[x] = quantize_cdf(prefix[x] / s);
+}
+
+#if VITREL_ENV_AVX
+// The same, four texels at a time with the same IEEE operations, on CPUs with
+// AVX (chosen at run time; the library itself targets baseline x86-64). The
+// conversion to uint32, which AVX offers only for int32, goes through the
+// top bit: values of 2^31 and above lose 2^31 exactly before truncation and
+// get it back as bit 31.
+__attribute__((target("avx"))) void quantize_row_avx(const double* prefix, double s, uint64_t n,
+                                                      uint32_t* out) {
+    const __m256d vs = _mm256_set1_pd(s);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d scale = _mm256_set1_pd(kCdfScale);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d top_value = _mm256_set1_pd(2147483648.0);
     const __m128i top_bit = _mm_set1_epi32(INT32_MIN);
-    for (; x + 2 <= n; x += 2) {
-        // max(f, 0) yields 0 for NaN, then min(., 1): the clamp of quantize_cdf.
-        const __m128d f = _mm_min_pd(_mm_max_pd(_mm_div_pd(_mm_loadu_pd(prefix + x), vs), zero), one);
-        const __m128d v = _mm_add_pd(_mm_mul_pd(f, scale), half);
-        // v is in [0, 2^32); above 2^31 subtract 2^31 (exactly) and set the
-        // top bit of the truncated result instead.
-        const __m128d high = _mm_cmpge_pd(v, top_value);
-        const __m128i low_bits = _mm_cvttpd_epi32(_mm_sub_pd(v, _mm_and_pd(high, top_value)));
-        const __m128i high_bits = _mm_shuffle_epi32(_mm_castpd_si128(high), _MM_SHUFFLE(3, 3, 2, 0));
-        const __m128i word = _mm_or_si128(low_bits, _mm_and_si128(high_bits, top_bit));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), word);
+    uint64_t x = 0;
+    for (; x + 4 <= n; x += 4) {
+        // max(f, 0) gives 0 for NaN, then min(., 1): the clamp of quantize_cdf.
+        const __m256d f = _mm256_min_pd(_mm256_max_pd(_mm256_div_pd(_mm256_loadu_pd(prefix + x), vs), zero), one);
+        const __m256d v = _mm256_add_pd(_mm256_mul_pd(f, scale), half);
+        const __m256d high = _mm256_cmp_pd(v, top_value, _CMP_GE_OQ);
+        const __m128i low_bits = _mm256_cvttpd_epi32(_mm256_sub_pd(v, _mm256_and_pd(high, top_value)));
+        // Each 64-bit mask lane is all ones or all zeros; keep one 32-bit half of each.
+        const __m256 high_ps = _mm256_castpd_ps(high);
+        const __m128 high_words = _mm_shuffle_ps(_mm256_castps256_ps128(high_ps), _mm256_extractf128_ps(high_ps, 1),
+                                                 _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128i word = _mm_or_si128(low_bits, _mm_and_si128(_mm_castps_si128(high_words), top_bit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), word);
     }
+    quantize_row_scalar(prefix + x, s, n - x, out + x);
+}
 #endif
-    for (; x < n; ++x) out[x] = quantize_cdf(prefix[x] / s);
+
+QuantizeRow pick_quantize_row() {
+#if VITREL_ENV_AVX
+    if (__builtin_cpu_supports("avx")) return quantize_row_avx;
+#endif
+    return quantize_row_scalar;
 }
 
 // Rows [begin, end): conditional CDF rows into `cdf`, row sums into
-// `row_sums`; returns the sum of the row sums in row order.
-double build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* prefix, uint32_t* cdf,
-                  double* row_sums) {
-    double partial = 0.0;
+// `row_sums`.
+void build_rows(const EnvSource& src, uint64_t begin, uint64_t end, double* prefix, uint32_t* cdf,
+                double* row_sums) {
     for (uint64_t y = begin; y < end; ++y) {
         const double sum = row_prefix(src, y, prefix);
         const double s = sum > 0.0 ? sum : 1.0;
         uint32_t* row = cdf + y * src.width;
-        quantize_row(prefix, s, src.width, row);
+        src.quantize_row(prefix, s, src.width, row);
         row[src.width - 1] = CDF_LAST_ENTRY;
         row_sums[y] = sum;
-        partial += sum;
     }
-    return partial;
 }
 
 }  // namespace
@@ -172,19 +213,19 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     scene.env_cdf_width = tex.width;
     scene.env_cdf_height = tex.height;
 
-    std::vector<double> srgb;
+    SrgbLuminance srgb;
     EnvSource src;
     src.width = static_cast<uint64_t>(tex.width);
     src.height = static_cast<uint64_t>(tex.height);
     src.intensity = static_cast<double>(scene.envmap_intensity);
+    src.quantize_row = pick_quantize_row();
     uint64_t stored = 0;
     if (tex.is_float) {
         src.pixelsf = tex.pixelsf.data();
         stored = tex.pixelsf.size();
     } else {
-        srgb.resize(kSrgbCodes);
-        for (int c = 0; c < kSrgbCodes; ++c) srgb[c] = srgb_to_linear(c / kSrgbMax);
-        src.srgb = srgb.data();
+        fill_srgb_luminance(srgb);
+        src.srgb = &srgb;
         src.pixels8 = tex.pixels8.data();
         stored = tex.pixels8.size();
     }
@@ -208,24 +249,26 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     scene.env_marginal_cdf.clear();
 
     const uint64_t threads_wanted = std::max(1u, workers);
-    const uint64_t rows_per_thread = (src.height + threads_wanted - 1) / threads_wanted;
-    const uint64_t started = (src.height + rows_per_thread - 1) / rows_per_thread;
+    const uint64_t rows_per_block = (src.height + threads_wanted - 1) / threads_wanted;
+    const uint64_t started = (src.height + rows_per_block - 1) / rows_per_block;
     std::vector<double> row_sums(src.height);
-    std::vector<double> partials(threads_wanted, 0.0);
     std::vector<std::vector<double>> prefixes(started, std::vector<double>(src.width));
     scene.env_conditional_cdf.resize(src.width * src.height);
     uint32_t* cdf = scene.env_conditional_cdf.data();
 
+    std::atomic<uint64_t> next_row{0};
+    const auto work = [&](uint64_t j) {
+        for (;;) {
+            const uint64_t begin = next_row.fetch_add(kRowsPerClaim, std::memory_order_relaxed);
+            if (begin >= src.height) return;
+            build_rows(src, begin, std::min(begin + kRowsPerClaim, src.height), prefixes[j].data(), cdf,
+                       row_sums.data());
+        }
+    };
     std::vector<std::thread> threads;
     threads.reserve(started);
     try {
-        for (uint64_t j = 0; j < started; ++j) {
-            const uint64_t begin = j * rows_per_thread;
-            const uint64_t end = std::min(begin + rows_per_thread, src.height);
-            threads.emplace_back([&, j, begin, end] {
-                partials[j] = build_rows(src, begin, end, prefixes[j].data(), cdf, row_sums.data());
-            });
-        }
+        for (uint64_t j = 0; j < started; ++j) threads.emplace_back(work, j);
     } catch (...) {
         for (std::thread& t : threads) t.join();
         throw;
@@ -233,7 +276,11 @@ void build_envmap_cdf_with_workers(Scene& scene, unsigned workers) {
     for (std::thread& t : threads) t.join();
 
     double total = 0.0;
-    for (double p : partials) total += p;
+    for (uint64_t begin = 0; begin < src.height; begin += rows_per_block) {
+        double block = 0.0;
+        for (uint64_t y = begin; y < std::min(begin + rows_per_block, src.height); ++y) block += row_sums[y];
+        total += block;
+    }
     scene.env_total_weight = static_cast<float>(total);
 
     scene.env_marginal_cdf.resize(src.height);

@@ -4,24 +4,18 @@
 #include <cmath>
 #include <cstdio>
 
+#include "scene/color_constants.h"
 #include "scene/scene_prep.h"
 
 namespace {
 
-constexpr double kLumR = 0.2126;
-constexpr double kLumG = 0.7152;
-constexpr double kLumB = 0.0722;
+using vitrel_color::kLumB;
+using vitrel_color::kLumG;
+using vitrel_color::kLumR;
 // An emissive instance needs a total area above this to be a light.
 constexpr double kMinLightArea = 1e-8;
 constexpr float kPiF = 3.1415927f;
 constexpr float kHalfFovDegreesToRadians = kPiF / 360.0f;
-constexpr int kSrgbCodes = 256;
-constexpr float kSrgbMax = 255.0f;
-constexpr float kSrgbLinearLimit = 0.04045f;
-constexpr float kSrgbLinearSlope = 12.92f;
-constexpr float kSrgbOffset = 0.055f;
-constexpr float kSrgbScale = 1.055f;
-constexpr float kSrgbGamma = 2.4f;
 
 const Material* material_at(const Scene& scene, int32_t id) {
     if (id < 0 || static_cast<size_t>(id) >= scene.materials.size()) return nullptr;
@@ -207,11 +201,9 @@ void build_scene_params(Scene& scene, int width, int height, float overscan_scal
 }
 
 void build_srgb_lut(Scene& scene) {
-    scene.srgb_lut.resize(kSrgbCodes);
-    for (int i = 0; i < kSrgbCodes; ++i) {
-        const float v = static_cast<float>(i) / kSrgbMax;
-        scene.srgb_lut[i] =
-            v <= kSrgbLinearLimit ? v / kSrgbLinearSlope : std::pow((v + kSrgbOffset) / kSrgbScale, kSrgbGamma);
+    scene.srgb_lut.resize(vitrel_color::kSrgbCodes);
+    for (int i = 0; i < vitrel_color::kSrgbCodes; ++i) {
+        scene.srgb_lut[i] = vitrel_color::srgb_code_to_linear<float>(i);
     }
 }
 

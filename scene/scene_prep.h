@@ -31,7 +31,14 @@ VITREL_EXPORT void build_scene_buffer(Scene& scene, int width, int height, float
 void build_texture_atlas(Scene& scene);
 
 // Builds the environment sampling tables on one worker thread per hardware
-// thread, unless the tables already belong to a map of the same size.
+// thread, unless the tables already belong to a map of the same size. Every
+// readable texel weighs at least 1e-8 * sin(theta), a NaN texel included, so
+// a black map stays enabled. A map with fewer than three channels uses its
+// first channel for r, g and b, and a texel is readable when its own
+// components (one, or three) lie inside the data array; texels beyond a
+// short array weigh 0. A map without a single readable texel (or without
+// channels) switches the environment off (`envmap_texture` = -1) and leaves
+// the previous tables unchanged.
 void build_envmap_cdf(Scene& scene);
 
 // ---- Steps exposed for tests and benchmarks ----

@@ -1,7 +1,6 @@
 // Texture atlas: every texture's texels back to back in one byte buffer, with
 // a fixed-size directory entry per texture. A linear arena, no resampling.
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -54,8 +53,8 @@ void build_texture_atlas(Scene& scene) {
     for (const TextureData& tex : scene.textures) sizes.push_back(texel_bytes(tex));
     const AtlasLayout layout = plan_atlas_layout(sizes);
 
-    // Sized once and zero-filled, so the padding between textures is zero.
-    scene.atlas_data.assign(static_cast<size_t>(layout.total_bytes), 0);
+    scene.atlas_data.clear();
+    scene.atlas_data.reserve(static_cast<size_t>(layout.total_bytes));
     scene.atlas_entries.assign(scene.textures.size(), AtlasEntry{});
     for (size_t i = 0; i < scene.textures.size(); ++i) {
         const TextureData& tex = scene.textures[i];
@@ -65,7 +64,8 @@ void build_texture_atlas(Scene& scene) {
         e.height = static_cast<uint32_t>(tex.height);
         e.channels = static_cast<uint32_t>(tex.channels);
         e.flags = (tex.flag1 ? ATLAS_FLAG_FLAG1 : 0u) | (tex.is_float ? ATLAS_FLAG_FLOAT : 0u);
-        if (sizes[i] > 0) std::memcpy(scene.atlas_data.data() + e.offset, texel_data(tex), sizes[i]);
+        scene.atlas_data.resize(e.offset, 0);  // zero padding up to the aligned start
+        scene.atlas_data.insert(scene.atlas_data.end(), texel_data(tex), texel_data(tex) + sizes[i]);
     }
     if (!scene.textures.empty()) {
         std::printf("Texture atlas: %zu textures, %.1f MB\n", scene.textures.size(),

@@ -33,6 +33,31 @@ std::string build_tables(Scene& scene, unsigned workers) {
     return testing::internal::GetCapturedStdout();
 }
 
+// Checks every conditional entry and row weight bit for bit against the
+// documented computation, with `lum(x, y)` the texel's luminance.
+template <class Lum>
+void expect_exact_tables(const Scene& scene, int w, int h, Lum lum, double intensity = 1.0) {
+    ASSERT_EQ(scene.env_conditional_cdf.size(), static_cast<size_t>(w) * h);
+    ASSERT_EQ(scene.env_row_weights.size(), static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) {
+        const double sin_theta = std::sin((y + 0.5) * kPi / h);
+        std::vector<double> weights(w);
+        double row = 0.0;
+        for (int x = 0; x < w; ++x) {
+            weights[x] = std::max(intensity * lum(x, y), 1e-8) * sin_theta;
+            row += weights[x];
+        }
+        double running = 0.0;
+        for (int x = 0; x + 1 < w; ++x) {
+            running += weights[x];
+            EXPECT_EQ(scene.env_conditional_cdf[y * w + x], quantize_cdf(running / (row > 0.0 ? row : 1.0)))
+                << "texel " << x << ", row " << y;
+        }
+        EXPECT_EQ(scene.env_conditional_cdf[y * w + w - 1], kLast);
+        EXPECT_EQ(scene.env_row_weights[y], static_cast<float>(row)) << "row " << y;
+    }
+}
+
 TEST(EnvmapTables, OneByOneMap) {
     Scene scene = float_env_scene(1, 1, {0.5f, 1.0f, 2.0f});
     const std::string out = build_tables(scene, 2);
@@ -187,6 +212,39 @@ TEST(EnvmapTables, EightBitTexelsAreDecodedFromSrgb) {
     EXPECT_FLOAT_EQ(scene.env_total_weight, static_cast<float>(2.0 * (1.0 + grey)));
 }
 
+double decode_srgb(uint8_t code) {
+    const double c = code / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+TEST(EnvmapTables, EightBitTablesMatchPerChannelDecodingBitForBit) {
+    constexpr int kW = 21, kH = 6;
+    std::mt19937 rng(5);
+    for (int channels : {1, 3, 4}) {
+        Scene scene;
+        TextureData t;
+        t.width = kW;
+        t.height = kH;
+        t.channels = channels;
+        for (int i = 0; i < kW * kH * channels; ++i) t.pixels8.push_back(static_cast<uint8_t>(rng()));
+        scene.textures.push_back(t);
+        scene.envmap_texture = 0;
+        scene.envmap_intensity = 1.7f;
+        build_tables(scene, 2);
+        SCOPED_TRACE(channels);
+        expect_exact_tables(
+            scene, kW, kH,
+            [&](int x, int y) {
+                const uint8_t* p = &t.pixels8[(y * kW + x) * channels];
+                const double r = decode_srgb(p[0]);
+                const double g = channels >= 3 ? decode_srgb(p[1]) : r;
+                const double b = channels >= 3 ? decode_srgb(p[2]) : r;
+                return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+            },
+            static_cast<double>(1.7f));
+    }
+}
+
 TEST(EnvmapTables, NanTexelGetsTheFloorInsteadOfDisablingTheMap) {
     Scene scene = float_env_scene(2, 1, {NAN, NAN, NAN, 1.0f, 1.0f, 1.0f});
     build_tables(scene, 1);
@@ -203,8 +261,38 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
     for (float& v : rgb) v = dist(rng);
     for (int x = 0; x < kW * 3; ++x) rgb[5 * kW * 3 + x] = 0.0f;  // one black row
 
+    // Row sums as documented, for the exact totals below.
+    std::vector<double> row_sums(kH, 0.0);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const float* p = &rgb[(y * kW + x) * 3];
+            row_sums[y] += texel_weight(p[0], p[1], p[2], y, kH);
+        }
+    }
+
     Scene reference = float_env_scene(kW, kH, rgb);
     build_tables(reference, 1);
+    for (unsigned workers : {1u, 2u, 7u, 64u}) {
+        // The total adds per-worker block sums (ceil(h / T) rows each) in
+        // worker order; the marginal CDF divides the row-order running sum
+        // by that total.
+        const int rows = (kH + static_cast<int>(workers) - 1) / static_cast<int>(workers);
+        double total = 0.0;
+        for (int begin = 0; begin < kH; begin += rows) {
+            double block = 0.0;
+            for (int y = begin; y < std::min(begin + rows, kH); ++y) block += row_sums[y];
+            total += block;
+        }
+        Scene exact = float_env_scene(kW, kH, rgb);
+        build_tables(exact, workers);
+        EXPECT_EQ(exact.env_total_weight, static_cast<float>(total)) << workers << " workers";
+        double running = 0.0;
+        for (int y = 0; y + 1 < kH; ++y) {
+            running += row_sums[y];
+            EXPECT_EQ(exact.env_marginal_cdf[y], quantize_cdf(running / total)) << "row " << y << ", " << workers;
+        }
+        EXPECT_EQ(exact.env_marginal_cdf[kH - 1], kLast);
+    }
     for (unsigned workers : {2u, 7u, 64u}) {
         Scene scene = float_env_scene(kW, kH, rgb);
         build_tables(scene, workers);
@@ -218,27 +306,11 @@ TEST(EnvmapTables, SameTablesForAnyNumberOfWorkers) {
                 << "row " << y << ", " << workers << " workers";
         }
     }
-    // The tables are right, not merely consistent: every conditional entry
-    // is exactly the quantised running sum over the row sum.
-    double total = 0.0;
-    for (int y = 0; y < kH; ++y) {
-        double row = 0.0;
-        for (int x = 0; x < kW; ++x) {
-            const float* p = &rgb[(y * kW + x) * 3];
-            row += texel_weight(p[0], p[1], p[2], y, kH);
-        }
-        double running = 0.0;
-        for (int x = 0; x + 1 < kW; ++x) {
-            const float* p = &rgb[(y * kW + x) * 3];
-            running += texel_weight(p[0], p[1], p[2], y, kH);
-            const uint32_t expected = quantize_cdf(running / (row > 0.0 ? row : 1.0));
-            EXPECT_EQ(reference.env_conditional_cdf[y * kW + x], expected) << "texel " << x << ", row " << y;
-        }
-        EXPECT_EQ(reference.env_conditional_cdf[y * kW + kW - 1], kLast);
-        EXPECT_EQ(reference.env_row_weights[y], static_cast<float>(row)) << "row " << y;
-        total += row;
-    }
-    EXPECT_FLOAT_EQ(reference.env_total_weight, static_cast<float>(total));
+    // The tables are right, not merely consistent.
+    expect_exact_tables(reference, kW, kH, [&](int x, int y) {
+        const float* p = &rgb[(y * kW + x) * 3];
+        return 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+    });
 }
 
 TEST(EnvmapTables, ProductionPathUsesHardwareThreads) {

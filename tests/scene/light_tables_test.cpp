@@ -136,7 +136,9 @@ float reference_area(const MeshData& mesh, const float* m, size_t t) {
     float p[3][3];
     for (int k = 0; k < 3; ++k) {
         const float* v = &mesh.positions[3 * size_t{mesh.indices[3 * t + k]}];
-        for (int r = 0; r < 3; ++r) p[k][r] = m[4 * r] * v[0] + m[4 * r + 1] * v[1] + m[4 * r + 2] * v[2] + m[4 * r + 3];
+        for (int r = 0; r < 3; ++r) {
+            p[k][r] = m[4 * r] * v[0] + m[4 * r + 1] * v[1] + m[4 * r + 2] * v[2] + m[4 * r + 3];
+        }
     }
     float e1[3], e2[3];
     for (int r = 0; r < 3; ++r) {
