@@ -1,0 +1,315 @@
+// Writer of the scene cache: lays the scene out as sections in memory, then
+// replaces the target file atomically (cache/atomic_file.h).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <string>
+
+#include "cache/atomic_file.h"
+#include "cache/vsb_format.h"
+
+namespace {
+
+uint64_t align_up(uint64_t value, uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+// Where each mesh's arrays go in the concatenated sections, plus the totals.
+struct MeshLayout {
+    std::vector<VsbMeshRecord> records;
+    uint64_t vertices = 0;        // Positions, in vertices
+    uint64_t indices = 0;         // Indices, in u32 elements
+    uint64_t triangles = 0;       // FaceNormals, in triangles
+    uint64_t normals = 0;         // Normals, in vertices
+    uint64_t uvs = 0;             // Uvs, in vertices
+    uint64_t tangents = 0;        // Tangents, in vertices
+    uint64_t face_materials = 0;  // FaceMaterials, in elements
+};
+
+// Records use 32-bit offsets and 0xFFFFFFFF as "not stored".
+constexpr uint64_t kMaxElementOffset = kVsbNoArray - 1;
+
+bool fits_record(uint64_t first, uint64_t count) {
+    return first <= kMaxElementOffset && count <= kMaxElementOffset;
+}
+
+// Plans the concatenated arrays. Exactly the element counts the reader takes
+// are stored for each mesh (whole vertices and triangles), so that a mesh
+// whose arrays have inconsistent lengths cannot shift the ranges of the
+// meshes after it. An optional array shorter than one entry per vertex (or
+// triangle) is not stored. Returns false when an offset exceeds 32 bits.
+bool plan_meshes(const std::vector<MeshData>& meshes, MeshLayout& out) {
+    out.records.resize(meshes.size());
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        const MeshData& m = meshes[i];
+        const uint64_t vc = m.vertex_count();
+        const uint64_t tc = m.triangle_count();
+        VsbMeshRecord& r = out.records[i];
+        if (!fits_record(out.vertices, vc) || !fits_record(out.indices, 3 * tc) ||
+            !fits_record(out.triangles, tc))
+            return false;
+        r = VsbMeshRecord{};
+        r.vertex_count = static_cast<uint32_t>(vc);
+        r.triangle_count = static_cast<uint32_t>(tc);
+        r.first_vertex = static_cast<uint32_t>(out.vertices);
+        r.first_index = static_cast<uint32_t>(out.indices);
+        r.first_triangle = static_cast<uint32_t>(out.triangles);
+        r.material = m.material;
+        out.vertices += vc;
+        out.indices += 3 * tc;
+        out.triangles += tc;
+
+        struct Optional {
+            bool has;
+            size_t size;
+            uint64_t needed;
+            uint32_t flag;
+            uint64_t* total;
+            uint32_t* first;
+            uint64_t step;  // elements of the total per stored unit
+        };
+        const Optional optionals[] = {
+            {m.has_normals, m.normals.size(), 3 * vc, kVsbMeshNormals, &out.normals, &r.first_normal, vc},
+            {m.has_uvs, m.uvs.size(), 2 * vc, kVsbMeshUvs, &out.uvs, &r.first_uv, vc},
+            {m.has_tangents, m.tangents.size(), 3 * vc, kVsbMeshTangents, &out.tangents,
+             &r.first_tangent, vc},
+            {m.has_face_materials, m.face_materials.size(), tc, kVsbMeshFaceMaterials,
+             &out.face_materials, &r.first_face_material, tc},
+        };
+        for (const Optional& o : optionals) {
+            *o.first = kVsbNoArray;
+            if (!o.has || o.size == 0 || o.size < o.needed) continue;
+            if (!fits_record(*o.total, o.step)) return false;
+            *o.first = static_cast<uint32_t>(*o.total);
+            r.flags |= o.flag;
+            *o.total += o.step;
+        }
+    }
+    return true;
+}
+
+// Copies `count` elements of `src` (zero-padded when it is shorter) to `dst`.
+template <class T>
+void put(uint8_t* dst, const std::vector<T>& src, uint64_t count) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, src.size()));
+    if (n) std::memcpy(dst, src.data(), n * sizeof(T));
+}
+
+// How one concatenated mesh array maps onto the mesh records: element
+// offset = first_scale x record.*first, element count = count_scale x the
+// mesh's vertices (or triangles); `flag` 0 marks an array every mesh stores.
+struct ConcatSpec {
+    VsbSectionType type;
+    uint32_t VsbMeshRecord::*first;
+    uint32_t first_scale;
+    uint32_t count_scale;
+    bool per_triangle;
+    uint32_t flag;
+};
+
+// Appends one concatenated mesh array as a section, filled mesh by mesh.
+template <class T>
+void add_concatenated(SectionWriter& w, const ConcatSpec& spec, std::vector<T> MeshData::*array,
+                      const std::vector<MeshData>& meshes, const std::vector<VsbMeshRecord>& records,
+                      uint64_t total_elements) {
+    if (total_elements == 0) return;
+    uint8_t* base = w.append(spec.type, total_elements * sizeof(T));
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        const VsbMeshRecord& r = records[i];
+        if (spec.flag && !(r.flags & spec.flag)) continue;
+        const uint64_t first = uint64_t{spec.first_scale} * (r.*spec.first);
+        const uint64_t units = spec.per_triangle ? r.triangle_count : r.vertex_count;
+        put(base + first * sizeof(T), meshes[i].*array, spec.count_scale * units);
+    }
+}
+
+void add_meshes(SectionWriter& w, const std::vector<MeshData>& meshes, const MeshLayout& l) {
+    if (meshes.empty()) return;
+    using R = VsbMeshRecord;
+    using T = VsbSectionType;
+    const auto& rec = l.records;
+    w.add(T::MeshTable, rec.data(), rec.size() * sizeof(R));
+    add_concatenated(w, {T::Positions, &R::first_vertex, 3, 3, false, 0}, &MeshData::positions,
+                     meshes, rec, 3 * l.vertices);
+    add_concatenated(w, {T::Indices, &R::first_index, 1, 3, true, 0}, &MeshData::indices, meshes,
+                     rec, l.indices);
+    add_concatenated(w, {T::FaceNormals, &R::first_triangle, 3, 3, true, 0},
+                     &MeshData::face_normals, meshes, rec, 3 * l.triangles);
+    add_concatenated(w, {T::Normals, &R::first_normal, 3, 3, false, kVsbMeshNormals},
+                     &MeshData::normals, meshes, rec, 3 * l.normals);
+    add_concatenated(w, {T::Uvs, &R::first_uv, 2, 2, false, kVsbMeshUvs}, &MeshData::uvs, meshes,
+                     rec, 2 * l.uvs);
+    add_concatenated(w, {T::Tangents, &R::first_tangent, 3, 3, false, kVsbMeshTangents},
+                     &MeshData::tangents, meshes, rec, 3 * l.tangents);
+    add_concatenated(w, {T::FaceMaterials, &R::first_face_material, 1, 1, true, kVsbMeshFaceMaterials},
+                     &MeshData::face_materials, meshes, rec, l.face_materials);
+}
+
+template <class T>
+void add_array(SectionWriter& w, VsbSectionType type, const std::vector<T>& v) {
+    if (!v.empty()) w.add(type, v.data(), v.size() * sizeof(T));
+}
+
+void add_instances(SectionWriter& w, const std::vector<Instance>& instances) {
+    if (instances.empty()) return;
+    auto* out = reinterpret_cast<VsbInstanceRecord*>(
+        w.append(VsbSectionType::Instances, instances.size() * sizeof(VsbInstanceRecord)));
+    for (size_t i = 0; i < instances.size(); ++i) {
+        VsbInstanceRecord r{};
+        r.mesh = instances[i].mesh;
+        r.material = instances[i].material;
+        std::memcpy(r.transform, instances[i].transform, sizeof r.transform);
+        r.has_face_materials = instances[i].has_face_materials ? 1u : 0u;
+        std::memcpy(out + i, &r, sizeof r);
+    }
+}
+
+// The environment block exists only for a built table set; its size follows
+// from W and H, and arrays shorter than W and H imply are zero-padded so the
+// block always parses back.
+void add_envmap(SectionWriter& w, const Scene& s) {
+    if (s.envmap_texture < 0 || s.env_cdf_width <= 0 || s.env_cdf_height <= 0 ||
+        s.env_marginal_cdf.empty())
+        return;
+    const uint64_t W = static_cast<uint64_t>(s.env_cdf_width);
+    const uint64_t H = static_cast<uint64_t>(s.env_cdf_height);
+    uint8_t* p = w.append(VsbSectionType::EnvmapCdf, sizeof(VsbEnvHeader) + 4 * H * (W + 2));
+    const VsbEnvHeader head{s.env_cdf_width, s.env_cdf_height, s.env_total_weight,
+                            s.envmap_intensity, s.envmap_texture};
+    std::memcpy(p, &head, sizeof head);
+    p += sizeof head;
+    put(p, s.env_marginal_cdf, H);
+    put(p + 4 * H, s.env_row_weights, H);
+    put(p + 8 * H, s.env_conditional_cdf, W * H);
+}
+
+void add_camera_and_animation(SectionWriter& w, const Scene& s) {
+    VsbCamera cam{};
+    std::memcpy(cam.position, s.camera_position, sizeof cam.position);
+    std::memcpy(cam.look_at, s.camera_look_at, sizeof cam.look_at);
+    std::memcpy(cam.up, s.camera_up, sizeof cam.up);
+    cam.fov = s.camera_fov;
+    cam.aperture = s.camera_aperture;
+    cam.focus_distance = s.camera_focus_distance;
+    w.add(VsbSectionType::Camera, &cam, sizeof cam);
+
+    const size_t n = s.camera_keyframes.size();
+    if (n < 2) return;  // a lone keyframe is not an animation
+    const VsbAnimationHeader head{s.anim_duration, s.anim_fps, s.anim_loop ? 1u : 0u,
+                                  static_cast<uint32_t>(n)};
+    uint8_t* p = w.append(VsbSectionType::Animation, sizeof head + n * sizeof(CameraKeyframe));
+    std::memcpy(p, &head, sizeof head);
+    std::memcpy(p + sizeof head, s.camera_keyframes.data(), n * sizeof(CameraKeyframe));
+}
+
+// Bytes the blob will need, so it is allocated once.
+uint64_t planned_blob_size(const Scene& s, const MeshLayout& l) {
+    const uint64_t sizes[] = {
+        l.records.size() * sizeof(VsbMeshRecord), 12 * l.vertices, 4 * l.indices, 12 * l.triangles,
+        12 * l.normals, 8 * l.uvs, 12 * l.tangents, 4 * l.face_materials,
+        s.gpu_materials.size() * sizeof(GpuMaterial), s.materials.size() * sizeof(Material),
+        s.instances.size() * sizeof(VsbInstanceRecord), s.atlas_entries.size() * sizeof(AtlasEntry),
+        s.atlas_data.size(), 4 * s.srgb_lut.size(),
+        sizeof(VsbEnvHeader) + 4 * uint64_t(std::max(s.env_cdf_height, 0)) *
+                                   (uint64_t(std::max(s.env_cdf_width, 0)) + 2),
+        4 * s.emissive_tri_cdf.size(), 4 * s.light_cdf.size(), 4 * s.scene_params.size(),
+        sizeof(VsbCamera), sizeof(VsbAnimationHeader) + 28 * s.camera_keyframes.size()};
+    uint64_t total = 0;
+    for (uint64_t size : sizes) total += align_up(size, kVsbAlignment);
+    return total;
+}
+
+bool fits_u32(size_t n) { return n <= std::numeric_limits<uint32_t>::max(); }
+
+// Builds header, table and blob; false when the scene exceeds the format.
+bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, SectionWriter& w) {
+    MeshLayout layout;
+    if (!fits_u32(s.meshes.size()) || !fits_u32(s.instances.size()) ||
+        !fits_u32(s.materials.size()) || !fits_u32(s.atlas_entries.size()) ||
+        !fits_u32(s.emissive_instances.size()) || !fits_u32(s.camera_keyframes.size()) ||
+        !plan_meshes(s.meshes, layout))
+        return false;
+    w.blob.reserve(planned_blob_size(s, layout));
+
+    add_meshes(w, s.meshes, layout);
+    add_array(w, VsbSectionType::GpuMaterials, s.gpu_materials);
+    add_array(w, VsbSectionType::Materials, s.materials);
+    add_instances(w, s.instances);
+    add_array(w, VsbSectionType::AtlasEntries, s.atlas_entries);
+    add_array(w, VsbSectionType::AtlasData, s.atlas_data);
+    add_array(w, VsbSectionType::SrgbLut, s.srgb_lut);
+    add_envmap(w, s);
+    add_array(w, VsbSectionType::EmissiveTriCdf, s.emissive_tri_cdf);
+    add_array(w, VsbSectionType::LightCdf, s.light_cdf);
+    add_array(w, VsbSectionType::SceneParams, s.scene_params);
+    add_camera_and_animation(w, s);
+
+    const uint64_t table_end = kVsbTableOffset + w.entries.size() * sizeof(VsbSectionEntry);
+    const uint64_t data_start = align_up(table_end, kVsbAlignment);
+    for (VsbSectionEntry& e : w.entries) e.offset += data_start;
+
+    header = VsbHeader{};
+    std::memcpy(header.magic, kVsbMagic, sizeof header.magic);
+    header.version = kVsbVersion;
+    header.mesh_count = static_cast<uint32_t>(s.meshes.size());
+    header.instance_count = static_cast<uint32_t>(s.instances.size());
+    header.material_count = static_cast<uint32_t>(s.materials.size());
+    // The count of directory entries actually stored: a scene restored from a
+    // cache has atlas entries but no textures, and must keep them when saved.
+    header.texture_count = static_cast<uint32_t>(s.atlas_entries.size());
+    header.emissive_instance_count = static_cast<uint32_t>(s.emissive_instances.size());
+    header.section_count = static_cast<uint32_t>(w.entries.size());
+    header.table_offset = kVsbTableOffset;
+
+    head.assign(data_start, 0);
+    std::memcpy(head.data(), &header, sizeof header);
+    if (!w.entries.empty())
+        std::memcpy(head.data() + kVsbTableOffset, w.entries.data(),
+                    w.entries.size() * sizeof(VsbSectionEntry));
+    return true;
+}
+
+}  // namespace
+
+uint8_t* SectionWriter::append(VsbSectionType type, size_t size) {
+    const uint64_t offset = align_up(blob.size(), kVsbAlignment);
+    blob.resize(offset + size);
+    entries.push_back({static_cast<uint32_t>(type), 0, offset, size});
+    return blob.data() + offset;
+}
+
+void SectionWriter::add(VsbSectionType type, const void* data, size_t size) {
+    uint8_t* dst = append(type, size);
+    if (size) std::memcpy(dst, data, size);
+}
+
+bool save_vsb(const char* path, const Scene& scene) {
+    const char* shown = path ? path : "(null)";
+    VsbHeader header{};
+    std::vector<uint8_t> head;
+    SectionWriter writer;
+    try {
+        if (!path || !build_file(scene, header, head, writer)) {
+            std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
+            return false;
+        }
+    } catch (const std::exception&) {  // out of memory assembling the file
+        std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
+        return false;
+    }
+    const ByteRange parts[] = {{head.data(), head.size()}, {writer.blob.data(), writer.blob.size()}};
+    switch (replace_file(path, parts)) {
+        case ReplaceResult::Ok: break;
+        case ReplaceResult::CannotCreate:
+            std::fprintf(stderr, "Cannot write .vsb file: %s\n", path);
+            return false;
+        case ReplaceResult::WriteFailed:
+            std::fprintf(stderr, "Failed to write .vsb file (disk full?): %s\n", path);
+            return false;
+    }
+    const double megabytes = static_cast<double>(head.size() + writer.blob.size()) / 1048576.0;
+    std::printf("Saved .vsb: %s (%.1f MB)\n", path, megabytes);
+    return true;
+}
