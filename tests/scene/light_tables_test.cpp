@@ -1,0 +1,234 @@
+// Emissive instances, triangle and light selection CDFs, and sampling of
+// every CDF the way the GPU programs draw from them.
+#include "scene_test_util.h"
+
+namespace {
+
+constexpr uint32_t kLast = 0xFFFFFFFFu;
+constexpr size_t kDraws = 300000;
+
+// Appends the right triangle (0,0,0), (legx,0,0), (0,legy,0) as its own three
+// vertices; its area is legx * legy / 2.
+void add_right_triangle(MeshData& mesh, float legx, float legy) {
+    const uint32_t base = static_cast<uint32_t>(mesh.vertex_count());
+    const float p[9] = {0, 0, 0, legx, 0, 0, 0, legy, 0};
+    mesh.positions.insert(mesh.positions.end(), p, p + 9);
+    for (uint32_t i = 0; i < 3; ++i) mesh.indices.push_back(base + i);
+}
+
+int add_material(Scene& scene, float r, float g, float b) {
+    Material m;
+    m.emission[0] = r;
+    m.emission[1] = g;
+    m.emission[2] = b;
+    scene.materials.push_back(m);
+    return static_cast<int>(scene.materials.size() - 1);
+}
+
+void add_instance(Scene& scene, uint32_t mesh, int material, float scale = 1.0f) {
+    Instance inst;
+    inst.mesh = mesh;
+    inst.material = material;
+    inst.transform[0] = scale;
+    inst.transform[5] = scale;
+    inst.transform[10] = scale;
+    inst.transform[3] = 5.0f;  // a translation changes no area
+    scene.instances.push_back(inst);
+}
+
+TEST(EmissiveInstances, SingleTriangleIsOneLightWithFullCdf) {
+    Scene scene;
+    MeshData mesh;
+    add_right_triangle(mesh, 1.0f, 1.0f);
+    scene.meshes.push_back(mesh);
+    add_instance(scene, 0, add_material(scene, 1, 1, 1), 2.0f);
+    const std::string out = scene_test::prepare(scene);
+    EXPECT_EQ(out, "Scene buffer: 1 lights, 0 DE, 1 meshes, 1 instances\n");
+    ASSERT_EQ(scene.emissive_instances.size(), 1u);
+    EXPECT_EQ(scene.emissive_instances[0].instance, 0u);
+    EXPECT_FLOAT_EQ(scene.emissive_instances[0].area, 2.0f);
+    EXPECT_EQ(scene.emissive_instances[0].tri_cdf, std::vector<uint32_t>{kLast});
+    EXPECT_EQ(scene.emissive_tri_cdf, std::vector<uint32_t>{kLast});
+    EXPECT_EQ(scene.light_pdf, std::vector<float>{1.0f});
+    EXPECT_EQ(scene.light_cdf, std::vector<uint32_t>{kLast});
+    EXPECT_EQ(scene.scene_params[0], 1.0f);
+    EXPECT_EQ(scene.scene_params[23], 1.0f);
+    EXPECT_EQ(scene.scene_params[24], 0.0f);
+}
+
+TEST(EmissiveInstances, DegenerateShortOrDarkInstancesAreNotLights) {
+    Scene scene;
+    MeshData line;  // three points on a line
+    line.positions = {0, 0, 0, 1, 1, 1, 2, 2, 2};
+    line.indices = {0, 1, 2, 2, 1, 0};
+    scene.meshes.push_back(line);
+    MeshData short_mesh;
+    short_mesh.positions = {0, 0, 0, 1, 0, 0};
+    short_mesh.indices = {0, 1};
+    scene.meshes.push_back(short_mesh);
+    MeshData good;
+    add_right_triangle(good, 1, 1);
+    scene.meshes.push_back(good);
+    const int bright = add_material(scene, 1, 0, 0);
+    const int dark = add_material(scene, 0, 0, 0);
+    add_instance(scene, 0, bright);
+    add_instance(scene, 1, bright);
+    add_instance(scene, 2, dark);
+    add_instance(scene, 7, bright);    // no such mesh
+    add_instance(scene, 2, 9);         // no such material
+    add_instance(scene, 2, -1);        // negative material id
+    const std::string out = scene_test::prepare(scene);
+    EXPECT_EQ(out, "Scene buffer: 0 lights, 0 DE, 3 meshes, 6 instances\n");
+    EXPECT_TRUE(scene.emissive_instances.empty());
+    EXPECT_TRUE(scene.emissive_tri_cdf.empty());
+    EXPECT_TRUE(scene.light_cdf.empty());
+}
+
+TEST(EmissiveInstances, TriangleWithIndexAtVertexCountHasZeroArea) {
+    Scene scene;
+    MeshData mesh;
+    mesh.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    mesh.indices = {0, 1, 3, 0, 1, 2, 0xFFFFFFFFu, 1, 2};
+    compute_face_normals(mesh);
+    scene.meshes.push_back(mesh);
+    add_instance(scene, 0, add_material(scene, 1, 1, 1));
+    scene_test::prepare(scene);
+    ASSERT_EQ(scene.emissive_instances.size(), 1u);
+    EXPECT_FLOAT_EQ(scene.emissive_instances[0].area, 0.5f);
+    EXPECT_EQ(scene.emissive_instances[0].tri_cdf, (std::vector<uint32_t>{0, kLast, kLast}));
+    // The same triangles get the fallback normal.
+    EXPECT_EQ(mesh.face_normals[1], 1.0f);
+    EXPECT_EQ(mesh.face_normals[7], 1.0f);
+    EXPECT_EQ(mesh.face_normals[5], 1.0f);  // the good one faces +z
+
+    std::vector<float> areas;
+    EXPECT_DOUBLE_EQ(compute_triangle_areas(mesh, scene.instances[0].transform, areas), 0.5);
+    EXPECT_EQ(areas, (std::vector<float>{0.0f, 0.5f, 0.0f}));
+}
+
+TEST(EmissiveInstances, TriangleCdfsAreConcatenatedInInstanceOrder) {
+    Scene scene;
+    MeshData two, three;
+    add_right_triangle(two, 1, 1);
+    add_right_triangle(two, 3, 1);
+    for (int i = 1; i <= 3; ++i) add_right_triangle(three, static_cast<float>(i), 1);
+    scene.meshes = {two, three};
+    const int light = add_material(scene, 1, 1, 1);
+    add_instance(scene, 1, light);
+    add_instance(scene, 0, add_material(scene, 0, 0, 0));
+    add_instance(scene, 0, light);
+    scene_test::prepare(scene);
+    ASSERT_EQ(scene.emissive_instances.size(), 2u);
+    EXPECT_EQ(scene.emissive_instances[0].instance, 0u);
+    EXPECT_EQ(scene.emissive_instances[1].instance, 2u);
+    std::vector<uint32_t> joined = scene.emissive_instances[0].tri_cdf;
+    joined.insert(joined.end(), scene.emissive_instances[1].tri_cdf.begin(),
+                  scene.emissive_instances[1].tri_cdf.end());
+    EXPECT_EQ(scene.emissive_tri_cdf, joined);
+    ASSERT_EQ(joined.size(), 5u);
+    EXPECT_NEAR(static_cast<double>(joined[0]), 4294967295.0 / 6.0, 1.0);
+    EXPECT_NEAR(static_cast<double>(joined[3]), 4294967295.0 / 4.0, 1.0);
+}
+
+TEST(LightSelection, NegativeEmissionLuminanceCountsAsNoPower) {
+    Scene scene;
+    MeshData mesh;
+    add_right_triangle(mesh, 1, 1);
+    scene.meshes.push_back(mesh);
+    add_instance(scene, 0, add_material(scene, 1, -10, 0));  // a light by its red, negative luminance
+    add_instance(scene, 0, add_material(scene, 1, 1, 1));
+    scene_test::prepare(scene);
+    ASSERT_EQ(scene.light_pdf.size(), 2u);
+    EXPECT_EQ(scene.light_pdf[0], 0.0f);
+    EXPECT_EQ(scene.light_pdf[1], 1.0f);
+    EXPECT_EQ(scene.light_cdf, (std::vector<uint32_t>{0, kLast}));
+}
+
+TEST(Sampling, TriangleCdfFollowsWorldAreas) {
+    Scene scene;
+    MeshData mesh;
+    const float legs[6] = {1, 2, 0, 4, 0.5f, 3};  // the third is degenerate
+    for (float leg : legs) add_right_triangle(mesh, leg, 1);
+    scene.meshes.push_back(mesh);
+    Instance inst;
+    inst.material = add_material(scene, 1, 1, 1);
+    inst.transform[0] = 2.0f;  // non-uniform scale: every area times 6
+    inst.transform[5] = 3.0f;
+    scene.instances.push_back(inst);
+    scene_test::prepare(scene);
+    ASSERT_EQ(scene.emissive_instances.size(), 1u);
+    EXPECT_FLOAT_EQ(scene.emissive_instances[0].area, 6.0f * 10.5f / 2.0f);
+    const std::vector<uint32_t>& cdf = scene.emissive_instances[0].tri_cdf;
+    const std::vector<uint64_t> counts = scene_test::sample_cdf(cdf.data(), cdf.size(), kDraws, 1);
+    scene_test::expect_counts_match(counts, std::vector<double>(legs, legs + 6));
+}
+
+TEST(Sampling, LightCdfFollowsPowerIncludingEnvironment) {
+    Scene scene;
+    MeshData mesh;
+    add_right_triangle(mesh, 1, 1);
+    scene.meshes.push_back(mesh);
+    add_instance(scene, 0, add_material(scene, 1, 1, 1));           // area 0.5
+    add_instance(scene, 0, add_material(scene, 2, 0, 0), 2.0f);     // area 2
+    add_instance(scene, 0, add_material(scene, 0, 0, 0));           // dark
+    add_instance(scene, 0, add_material(scene, 0, 0.5f, 3.0f));     // area 0.5
+    TextureData env;
+    env.width = 2;
+    env.height = 1;
+    env.channels = 3;
+    env.is_float = true;
+    env.pixelsf = {0.2f, 0.2f, 0.2f, 0.1f, 0.3f, 0.0f};
+    scene.textures.push_back(env);
+    scene.envmap_texture = 0;
+    scene_test::prepare(scene);
+
+    const double env_power = (0.2 + (0.2126 * 0.1 + 0.7152 * 0.3)) * 1.0;  // sin(pi / 2) = 1
+    const std::vector<double> power = {0.5, 2.0 * 0.2126 * 2.0, 0.5 * (0.7152 * 0.5 + 0.0722 * 3.0), env_power};
+    ASSERT_EQ(scene.light_cdf.size(), 4u);
+    double total = 0.0;
+    for (double p : power) total += p;
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(scene.light_pdf[i], power[i] / total, 1e-6) << "light " << i;
+    EXPECT_EQ(scene.scene_params[22], 1.0f);
+    EXPECT_EQ(scene.scene_params[23], 4.0f);
+    EXPECT_EQ(scene.scene_params[24], scene.light_pdf[3]);
+    const std::vector<uint64_t> counts = scene_test::sample_cdf(scene.light_cdf.data(), 4, kDraws, 2);
+    scene_test::expect_counts_match(counts, power);
+}
+
+TEST(Sampling, EnvironmentCdfsFollowTexelWeights) {
+    constexpr int kW = 16, kH = 8;
+    Scene scene;
+    TextureData env;
+    env.width = kW;
+    env.height = kH;
+    env.channels = 3;
+    env.is_float = true;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> dist(0.0f, 2.0f);
+    for (int i = 0; i < kW * kH * 3; ++i) env.pixelsf.push_back(dist(rng));
+    scene.textures.push_back(env);
+    scene.envmap_texture = 0;
+    scene_test::prepare(scene);
+
+    std::vector<double> weights(kW * kH);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const float* p = &env.pixelsf[(y * kW + x) * 3];
+            const double lum = 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+            weights[y * kW + x] = std::max(lum, 1e-8) * std::sin((y + 0.5) * 3.141592653589793 / kH);
+        }
+    }
+    std::mt19937 draw(4);
+    std::vector<uint64_t> counts(kW * kH, 0);
+    for (size_t i = 0; i < kDraws; ++i) {
+        const size_t y = scene_test::pick(scene.env_marginal_cdf.data(), kH, static_cast<uint32_t>(draw()));
+        ASSERT_LT(y, static_cast<size_t>(kH));
+        const size_t x = scene_test::pick(scene.env_conditional_cdf.data() + y * kW, kW,
+                                          static_cast<uint32_t>(draw()));
+        ASSERT_LT(x, static_cast<size_t>(kW));
+        ++counts[y * kW + x];
+    }
+    scene_test::expect_counts_match(counts, weights);
+}
+
+}  // namespace
