@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "api/vitrel_export.h"
+#include "cache/atomic_file.h"
 #include "scene/scene.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -149,18 +150,45 @@ static_assert(sizeof(CameraKeyframe) == 28 && offsetof(CameraKeyframe, look_at) 
 static_assert(sizeof(Material) == 188 && sizeof(GpuMaterial) == 188);
 static_assert(sizeof(AtlasEntry) == 32);
 
-// The writer's accumulator: the section table and the payload blob. Offsets
-// in `entries` are relative to the blob until save_vsb rebases them.
-struct SectionWriter {
+// The writer's accumulator: the section table and the payload stream. The
+// stream is a list of pieces: bytes the writer owns (`blob`, for records it
+// builds), borrowed ranges of the scene's own arrays, and zero runs. Large
+// arrays are therefore written straight from the scene without being copied
+// first. Entry offsets are relative to the stream until save_vsb rebases
+// them past the table.
+class SectionWriter {
+public:
     std::vector<VsbSectionEntry> entries;
     std::vector<uint8_t> blob;
 
-    // Appends one section of `size` bytes at the next 16-byte boundary of
-    // the blob (the gap is zero). Only for non-empty payloads.
+    // Appends one section holding a copy of `size` bytes at the next 16-byte
+    // boundary of the stream (the gap is zero). Only for non-empty payloads.
     void add(VsbSectionType type, const void* data, size_t size);
-    // Like add, but leaves the payload zeroed and returns where it starts so
-    // that it can be assembled in place. Valid until the next add/append.
-    uint8_t* append(VsbSectionType type, size_t size);
+
+    // A section assembled from several pieces: begin, then any sequence of
+    // copy/borrow/zeros, then end. Borrowed memory must stay unchanged until
+    // the stream has been written.
+    void begin(VsbSectionType type);
+    void copy(const void* data, size_t size);
+    void borrow(const void* data, size_t size);
+    void zeros(uint64_t size);
+    void end();
+
+    uint64_t stream_size() const { return stream_size_; }
+    // The stream in order, as ranges to write; valid while the writer and
+    // the borrowed memory are unchanged.
+    std::vector<ByteRange> ranges() const;
+
+private:
+    enum class PieceKind : uint8_t { Owned, Borrowed, Zeros };
+    struct Piece {
+        PieceKind kind;
+        const uint8_t* data;   // Borrowed
+        uint64_t blob_offset;  // Owned
+        uint64_t size;
+    };
+    std::vector<Piece> pieces_;
+    uint64_t stream_size_ = 0;
 };
 
 // Writes `scene` to `path`. The new file is written beside the target under a

@@ -1,5 +1,6 @@
-// Writer of the scene cache: lays the scene out as sections in memory, then
-// replaces the target file atomically (cache/atomic_file.h).
+// Writer of the scene cache: plans the sections, then streams them to a
+// temporary file straight from the scene's arrays and renames it over the
+// target (cache/atomic_file.h).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -90,80 +91,82 @@ bool plan_meshes(const std::vector<MeshData>& meshes, MeshLayout& out) {
     return true;
 }
 
-// Copies `count` elements of `src` (zero-padded when it is shorter) to `dst`.
+// Streams `count` elements of `src`, zero-padded when it is shorter.
 template <class T>
-void put(uint8_t* dst, const std::vector<T>& src, uint64_t count) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, src.size()));
-    if (n) std::memcpy(dst, src.data(), n * sizeof(T));
+void borrow_elements(SectionWriter& w, const std::vector<T>& src, uint64_t count) {
+    const uint64_t n = std::min<uint64_t>(count, src.size());
+    if (n) w.borrow(src.data(), n * sizeof(T));
+    if (count > n) w.zeros((count - n) * sizeof(T));
 }
 
-// How one concatenated mesh array maps onto the mesh records: element
-// offset = first_scale x record.*first, element count = count_scale x the
-// mesh's vertices (or triangles); `flag` 0 marks an array every mesh stores.
+// How one concatenated mesh array maps onto the mesh records: each mesh
+// stores count_scale x its vertices (or triangles) elements; `flag` 0 marks
+// an array every mesh stores.
 struct ConcatSpec {
     VsbSectionType type;
-    uint32_t VsbMeshRecord::*first;
-    uint32_t first_scale;
     uint32_t count_scale;
     bool per_triangle;
     uint32_t flag;
 };
 
-// Appends one concatenated mesh array as a section, filled mesh by mesh.
+// Appends one concatenated mesh array as a section, streamed mesh by mesh in
+// record order (the records' offsets are running totals, so this is the
+// order of the offsets).
 template <class T>
 void add_concatenated(SectionWriter& w, const ConcatSpec& spec, std::vector<T> MeshData::*array,
                       const std::vector<MeshData>& meshes, const std::vector<VsbMeshRecord>& records,
                       uint64_t total_elements) {
     if (total_elements == 0) return;
-    uint8_t* base = w.append(spec.type, total_elements * sizeof(T));
+    w.begin(spec.type);
     for (size_t i = 0; i < meshes.size(); ++i) {
         const VsbMeshRecord& r = records[i];
         if (spec.flag && !(r.flags & spec.flag)) continue;
-        const uint64_t first = uint64_t{spec.first_scale} * (r.*spec.first);
         const uint64_t units = spec.per_triangle ? r.triangle_count : r.vertex_count;
-        put(base + first * sizeof(T), meshes[i].*array, spec.count_scale * units);
+        borrow_elements(w, meshes[i].*array, spec.count_scale * units);
     }
+    w.end();
 }
 
 void add_meshes(SectionWriter& w, const std::vector<MeshData>& meshes, const MeshLayout& l) {
     if (meshes.empty()) return;
-    using R = VsbMeshRecord;
     using T = VsbSectionType;
     const auto& rec = l.records;
-    w.add(T::MeshTable, rec.data(), rec.size() * sizeof(R));
-    add_concatenated(w, {T::Positions, &R::first_vertex, 3, 3, false, 0}, &MeshData::positions,
-                     meshes, rec, 3 * l.vertices);
-    add_concatenated(w, {T::Indices, &R::first_index, 1, 3, true, 0}, &MeshData::indices, meshes,
-                     rec, l.indices);
-    add_concatenated(w, {T::FaceNormals, &R::first_triangle, 3, 3, true, 0},
-                     &MeshData::face_normals, meshes, rec, 3 * l.triangles);
-    add_concatenated(w, {T::Normals, &R::first_normal, 3, 3, false, kVsbMeshNormals},
-                     &MeshData::normals, meshes, rec, 3 * l.normals);
-    add_concatenated(w, {T::Uvs, &R::first_uv, 2, 2, false, kVsbMeshUvs}, &MeshData::uvs, meshes,
-                     rec, 2 * l.uvs);
-    add_concatenated(w, {T::Tangents, &R::first_tangent, 3, 3, false, kVsbMeshTangents},
-                     &MeshData::tangents, meshes, rec, 3 * l.tangents);
-    add_concatenated(w, {T::FaceMaterials, &R::first_face_material, 1, 1, true, kVsbMeshFaceMaterials},
+    w.add(T::MeshTable, rec.data(), rec.size() * sizeof(VsbMeshRecord));
+    add_concatenated(w, {T::Positions, 3, false, 0}, &MeshData::positions, meshes, rec,
+                     3 * l.vertices);
+    add_concatenated(w, {T::Indices, 3, true, 0}, &MeshData::indices, meshes, rec, l.indices);
+    add_concatenated(w, {T::FaceNormals, 3, true, 0}, &MeshData::face_normals, meshes, rec,
+                     3 * l.triangles);
+    add_concatenated(w, {T::Normals, 3, false, kVsbMeshNormals}, &MeshData::normals, meshes, rec,
+                     3 * l.normals);
+    add_concatenated(w, {T::Uvs, 2, false, kVsbMeshUvs}, &MeshData::uvs, meshes, rec, 2 * l.uvs);
+    add_concatenated(w, {T::Tangents, 3, false, kVsbMeshTangents}, &MeshData::tangents, meshes,
+                     rec, 3 * l.tangents);
+    add_concatenated(w, {T::FaceMaterials, 1, true, kVsbMeshFaceMaterials},
                      &MeshData::face_materials, meshes, rec, l.face_materials);
 }
 
+// A scene array as one section, streamed from the scene.
 template <class T>
 void add_array(SectionWriter& w, VsbSectionType type, const std::vector<T>& v) {
-    if (!v.empty()) w.add(type, v.data(), v.size() * sizeof(T));
+    if (v.empty()) return;
+    w.begin(type);
+    w.borrow(v.data(), v.size() * sizeof(T));
+    w.end();
 }
 
 void add_instances(SectionWriter& w, const std::vector<Instance>& instances) {
     if (instances.empty()) return;
-    auto* out = reinterpret_cast<VsbInstanceRecord*>(
-        w.append(VsbSectionType::Instances, instances.size() * sizeof(VsbInstanceRecord)));
-    for (size_t i = 0; i < instances.size(); ++i) {
+    w.begin(VsbSectionType::Instances);
+    for (const Instance& inst : instances) {
         VsbInstanceRecord r{};
-        r.mesh = instances[i].mesh;
-        r.material = instances[i].material;
-        std::memcpy(r.transform, instances[i].transform, sizeof r.transform);
-        r.has_face_materials = instances[i].has_face_materials ? 1u : 0u;
-        std::memcpy(out + i, &r, sizeof r);
+        r.mesh = inst.mesh;
+        r.material = inst.material;
+        std::memcpy(r.transform, inst.transform, sizeof r.transform);
+        r.has_face_materials = inst.has_face_materials ? 1u : 0u;
+        w.copy(&r, sizeof r);
     }
+    w.end();
 }
 
 // The environment block exists only for a built table set; its size follows
@@ -175,14 +178,14 @@ void add_envmap(SectionWriter& w, const Scene& s) {
         return;
     const uint64_t W = static_cast<uint64_t>(s.env_cdf_width);
     const uint64_t H = static_cast<uint64_t>(s.env_cdf_height);
-    uint8_t* p = w.append(VsbSectionType::EnvmapCdf, sizeof(VsbEnvHeader) + 4 * H * (W + 2));
     const VsbEnvHeader head{s.env_cdf_width, s.env_cdf_height, s.env_total_weight,
                             s.envmap_intensity, s.envmap_texture};
-    std::memcpy(p, &head, sizeof head);
-    p += sizeof head;
-    put(p, s.env_marginal_cdf, H);
-    put(p + 4 * H, s.env_row_weights, H);
-    put(p + 8 * H, s.env_conditional_cdf, W * H);
+    w.begin(VsbSectionType::EnvmapCdf);
+    w.copy(&head, sizeof head);
+    borrow_elements(w, s.env_marginal_cdf, H);
+    borrow_elements(w, s.env_row_weights, H);
+    borrow_elements(w, s.env_conditional_cdf, W * H);
+    w.end();
 }
 
 void add_camera_and_animation(SectionWriter& w, const Scene& s) {
@@ -199,26 +202,10 @@ void add_camera_and_animation(SectionWriter& w, const Scene& s) {
     if (n < 2) return;  // a lone keyframe is not an animation
     const VsbAnimationHeader head{s.anim_duration, s.anim_fps, s.anim_loop ? 1u : 0u,
                                   static_cast<uint32_t>(n)};
-    uint8_t* p = w.append(VsbSectionType::Animation, sizeof head + n * sizeof(CameraKeyframe));
-    std::memcpy(p, &head, sizeof head);
-    std::memcpy(p + sizeof head, s.camera_keyframes.data(), n * sizeof(CameraKeyframe));
-}
-
-// Bytes the blob will need, so it is allocated once.
-uint64_t planned_blob_size(const Scene& s, const MeshLayout& l) {
-    const uint64_t sizes[] = {
-        l.records.size() * sizeof(VsbMeshRecord), 12 * l.vertices, 4 * l.indices, 12 * l.triangles,
-        12 * l.normals, 8 * l.uvs, 12 * l.tangents, 4 * l.face_materials,
-        s.gpu_materials.size() * sizeof(GpuMaterial), s.materials.size() * sizeof(Material),
-        s.instances.size() * sizeof(VsbInstanceRecord), s.atlas_entries.size() * sizeof(AtlasEntry),
-        s.atlas_data.size(), 4 * s.srgb_lut.size(),
-        sizeof(VsbEnvHeader) + 4 * uint64_t(std::max(s.env_cdf_height, 0)) *
-                                   (uint64_t(std::max(s.env_cdf_width, 0)) + 2),
-        4 * s.emissive_tri_cdf.size(), 4 * s.light_cdf.size(), 4 * s.scene_params.size(),
-        sizeof(VsbCamera), sizeof(VsbAnimationHeader) + 28 * s.camera_keyframes.size()};
-    uint64_t total = 0;
-    for (uint64_t size : sizes) total += align_up(size, kVsbAlignment);
-    return total;
+    w.begin(VsbSectionType::Animation);
+    w.copy(&head, sizeof head);
+    w.borrow(s.camera_keyframes.data(), n * sizeof(CameraKeyframe));
+    w.end();
 }
 
 bool fits_u32(size_t n) { return n <= std::numeric_limits<uint32_t>::max(); }
@@ -231,7 +218,6 @@ bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, S
         !fits_u32(s.emissive_instances.size()) || !fits_u32(s.camera_keyframes.size()) ||
         !plan_meshes(s.meshes, layout))
         return false;
-    w.blob.reserve(planned_blob_size(s, layout));
 
     add_meshes(w, s.meshes, layout);
     add_array(w, VsbSectionType::GpuMaterials, s.gpu_materials);
@@ -273,16 +259,72 @@ bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, S
 
 }  // namespace
 
-uint8_t* SectionWriter::append(VsbSectionType type, size_t size) {
-    const uint64_t offset = align_up(blob.size(), kVsbAlignment);
-    blob.resize(offset + size);
-    entries.push_back({static_cast<uint32_t>(type), 0, offset, size});
-    return blob.data() + offset;
+namespace {
+
+// Source of zero runs in the stream (alignment gaps, padding of short arrays).
+constexpr size_t kZeroChunk = 64 * 1024;
+const uint8_t kZeros[kZeroChunk] = {};
+
+}  // namespace
+
+void SectionWriter::begin(VsbSectionType type) {
+    const uint64_t offset = align_up(stream_size_, kVsbAlignment);
+    zeros(offset - stream_size_);
+    entries.push_back({static_cast<uint32_t>(type), 0, offset, 0});
 }
 
+void SectionWriter::copy(const void* data, size_t size) {
+    if (size == 0) return;
+    const uint64_t at = blob.size();
+    blob.insert(blob.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    if (!pieces_.empty() && pieces_.back().kind == PieceKind::Owned &&
+        pieces_.back().blob_offset + pieces_.back().size == at)
+        pieces_.back().size += size;
+    else
+        pieces_.push_back({PieceKind::Owned, nullptr, at, size});
+    stream_size_ += size;
+}
+
+void SectionWriter::borrow(const void* data, size_t size) {
+    if (size == 0) return;
+    pieces_.push_back({PieceKind::Borrowed, static_cast<const uint8_t*>(data), 0, size});
+    stream_size_ += size;
+}
+
+void SectionWriter::zeros(uint64_t size) {
+    if (size == 0) return;
+    if (!pieces_.empty() && pieces_.back().kind == PieceKind::Zeros)
+        pieces_.back().size += size;
+    else
+        pieces_.push_back({PieceKind::Zeros, nullptr, 0, size});
+    stream_size_ += size;
+}
+
+void SectionWriter::end() { entries.back().size = stream_size_ - entries.back().offset; }
+
 void SectionWriter::add(VsbSectionType type, const void* data, size_t size) {
-    uint8_t* dst = append(type, size);
-    if (size) std::memcpy(dst, data, size);
+    begin(type);
+    copy(data, size);
+    end();
+}
+
+std::vector<ByteRange> SectionWriter::ranges() const {
+    std::vector<ByteRange> out;
+    out.reserve(pieces_.size());
+    for (const Piece& p : pieces_) {
+        switch (p.kind) {
+            case PieceKind::Owned: out.push_back({blob.data() + p.blob_offset, p.size}); break;
+            case PieceKind::Borrowed: out.push_back({p.data, p.size}); break;
+            case PieceKind::Zeros:
+                for (uint64_t left = p.size; left > 0;) {
+                    const uint64_t n = std::min<uint64_t>(left, kZeroChunk);
+                    out.push_back({kZeros, n});
+                    left -= n;
+                }
+                break;
+        }
+    }
+    return out;
 }
 
 bool save_vsb(const char* path, const Scene& scene) {
@@ -299,7 +341,14 @@ bool save_vsb(const char* path, const Scene& scene) {
         std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
         return false;
     }
-    const ByteRange parts[] = {{head.data(), head.size()}, {writer.blob.data(), writer.blob.size()}};
+    std::vector<ByteRange> parts;
+    try {
+        parts = writer.ranges();
+        parts.insert(parts.begin(), ByteRange{head.data(), head.size()});
+    } catch (const std::exception&) {
+        std::fprintf(stderr, "Cannot write .vsb file: %s\n", path);
+        return false;
+    }
     switch (replace_file(path, parts)) {
         case ReplaceResult::Ok: break;
         case ReplaceResult::CannotCreate:
@@ -309,7 +358,7 @@ bool save_vsb(const char* path, const Scene& scene) {
             std::fprintf(stderr, "Failed to write .vsb file (disk full?): %s\n", path);
             return false;
     }
-    const double megabytes = static_cast<double>(head.size() + writer.blob.size()) / 1048576.0;
+    const double megabytes = static_cast<double>(head.size() + writer.stream_size()) / 1048576.0;
     std::printf("Saved .vsb: %s (%.1f MB)\n", path, megabytes);
     return true;
 }
