@@ -237,6 +237,28 @@ TEST(VsbRoundTrip, FlagWithoutDataStoresNothing) {
     EXPECT_FALSE(back.meshes.at(0).has_normals);
 }
 
+TEST(VsbRoundTrip, ManyMeshesAndLargeArrays) {
+    // More pieces than one gathered write takes, and arrays larger than one
+    // write call, must still land in order.
+    Scene s;
+    for (uint32_t i = 0; i < 700; ++i) {
+        MeshData m;
+        m.positions = {float(i), 0, 0, 1, float(i), 0, 0, 1, float(i)};
+        m.indices = {0, 1, 2};
+        m.face_normals = {0, 0, float(i)};
+        m.has_uvs = i % 2 == 0;
+        if (m.has_uvs) m.uvs = {0, 0, 1, 0, float(i), 1};
+        m.material = i;
+        s.meshes.push_back(m);
+    }
+    s.atlas_data.resize(20u << 20);
+    for (size_t i = 0; i < s.atlas_data.size(); ++i) s.atlas_data[i] = static_cast<uint8_t>(i * 31 + (i >> 20));
+    ScratchDir dir;
+    ASSERT_TRUE(save_quietly(dir.path("big.vsb"), s));
+    const Scene back = load_quietly(dir.path("big.vsb"));
+    expect_stored_fields_equal(s, back);
+}
+
 TEST(VitrelSaveScene, NullArgumentsAndSuccess) {
     ScratchDir dir;
     const std::string path = dir.path("ctx.vsb");
