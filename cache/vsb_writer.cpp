@@ -13,6 +13,10 @@
 
 namespace {
 
+// Source of zero runs in the stream (alignment gaps, padding of short arrays).
+constexpr size_t kZeroChunk = 64 * 1024;
+const uint8_t kZeros[kZeroChunk] = {};
+
 uint64_t align_up(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
@@ -65,11 +69,11 @@ bool plan_meshes(const std::vector<MeshData>& meshes, MeshLayout& out) {
         struct Optional {
             bool has;
             size_t size;
-            uint64_t needed;
+            uint64_t needed;  // elements one entry per vertex (triangle) takes
             uint32_t flag;
-            uint64_t* total;
+            uint64_t* total;  // running total, in vertices (triangles)
             uint32_t* first;
-            uint64_t step;  // elements of the total per stored unit
+            uint64_t units;   // vertices (triangles) this mesh adds
         };
         const Optional optionals[] = {
             {m.has_normals, m.normals.size(), 3 * vc, kVsbMeshNormals, &out.normals, &r.first_normal, vc},
@@ -82,10 +86,10 @@ bool plan_meshes(const std::vector<MeshData>& meshes, MeshLayout& out) {
         for (const Optional& o : optionals) {
             *o.first = kVsbNoArray;
             if (!o.has || o.size == 0 || o.size < o.needed) continue;
-            if (!fits_record(*o.total, o.step)) return false;
+            if (!fits_record(*o.total, o.units)) return false;
             *o.first = static_cast<uint32_t>(*o.total);
             r.flags |= o.flag;
-            *o.total += o.step;
+            *o.total += o.units;
         }
     }
     return true;
@@ -210,8 +214,10 @@ void add_camera_and_animation(SectionWriter& w, const Scene& s) {
 
 bool fits_u32(size_t n) { return n <= std::numeric_limits<uint32_t>::max(); }
 
-// Builds header, table and blob; false when the scene exceeds the format.
-bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, SectionWriter& w) {
+// Plans the payload stream in `w` and builds the header and table (with the
+// zero padding up to the data start) in `head`; false when the scene exceeds
+// the format's 32-bit counts and offsets.
+bool build_file(const Scene& s, std::vector<uint8_t>& head, SectionWriter& w) {
     MeshLayout layout;
     if (!fits_u32(s.meshes.size()) || !fits_u32(s.instances.size()) ||
         !fits_u32(s.materials.size()) || !fits_u32(s.atlas_entries.size()) ||
@@ -236,7 +242,7 @@ bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, S
     const uint64_t data_start = align_up(table_end, kVsbAlignment);
     for (VsbSectionEntry& e : w.entries) e.offset += data_start;
 
-    header = VsbHeader{};
+    VsbHeader header{};
     std::memcpy(header.magic, kVsbMagic, sizeof header.magic);
     header.version = kVsbVersion;
     header.mesh_count = static_cast<uint32_t>(s.meshes.size());
@@ -256,14 +262,6 @@ bool build_file(const Scene& s, VsbHeader& header, std::vector<uint8_t>& head, S
                     w.entries.size() * sizeof(VsbSectionEntry));
     return true;
 }
-
-}  // namespace
-
-namespace {
-
-// Source of zero runs in the stream (alignment gaps, padding of short arrays).
-constexpr size_t kZeroChunk = 64 * 1024;
-const uint8_t kZeros[kZeroChunk] = {};
 
 }  // namespace
 
@@ -329,33 +327,26 @@ std::vector<ByteRange> SectionWriter::ranges() const {
 
 bool save_vsb(const char* path, const Scene& scene) {
     const char* shown = path ? path : "(null)";
-    VsbHeader header{};
     std::vector<uint8_t> head;
     SectionWriter writer;
+    ReplaceResult result = ReplaceResult::CannotCreate;
     try {
-        if (!path || !build_file(scene, header, head, writer)) {
-            std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
-            return false;
+        if (path && build_file(scene, head, writer)) {
+            std::vector<ByteRange> parts = writer.ranges();
+            parts.insert(parts.begin(), ByteRange{head.data(), head.size()});
+            result = replace_file(path, parts);
         }
-    } catch (const std::exception&) {  // out of memory assembling the file
-        std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
-        return false;
-    }
-    std::vector<ByteRange> parts;
-    try {
-        parts = writer.ranges();
-        parts.insert(parts.begin(), ByteRange{head.data(), head.size()});
     } catch (const std::exception&) {
-        std::fprintf(stderr, "Cannot write .vsb file: %s\n", path);
-        return false;
+        // Out of memory planning the file: nothing was written.
+        result = ReplaceResult::CannotCreate;
     }
-    switch (replace_file(path, parts)) {
+    switch (result) {
         case ReplaceResult::Ok: break;
         case ReplaceResult::CannotCreate:
-            std::fprintf(stderr, "Cannot write .vsb file: %s\n", path);
+            std::fprintf(stderr, "Cannot write .vsb file: %s\n", shown);
             return false;
         case ReplaceResult::WriteFailed:
-            std::fprintf(stderr, "Failed to write .vsb file (disk full?): %s\n", path);
+            std::fprintf(stderr, "Failed to write .vsb file (disk full?): %s\n", shown);
             return false;
     }
     const double megabytes = static_cast<double>(head.size() + writer.stream_size()) / 1048576.0;
