@@ -166,20 +166,17 @@ JsonValue JsonParser::parse_value() {
                                          " levels");
             const bool is_array = *pos_ == '[';
             ++pos_;
-            ++depth_;
-            try {
-                if (is_array) {
-                    v.kind = JsonKind::Array;
-                    parse_array(v);
-                } else {
-                    v.kind = JsonKind::Object;
-                    parse_object(v);
-                }
-            } catch (...) {
-                --depth_;
-                throw;
-            }
-            --depth_;
+            // Counts this level while it is parsed, also when parsing throws.
+            struct DepthGuard {
+                int& depth;
+                explicit DepthGuard(int& d) : depth(d) { ++depth; }
+                ~DepthGuard() { --depth; }
+            } guard(depth_);
+            v.kind = is_array ? JsonKind::Array : JsonKind::Object;
+            if (is_array)
+                parse_array(v);
+            else
+                parse_object(v);
             return v;
         }
         case 't':
