@@ -106,7 +106,7 @@ void borrow_elements(SectionWriter& w, const std::vector<T>& src, uint64_t count
 // How one concatenated mesh array maps onto the mesh records: each mesh
 // stores count_scale x its vertices (or triangles) elements; `flag` 0 marks
 // an array every mesh stores.
-struct ConcatSpec {
+struct MeshArraySection {
     VsbSectionType type;
     uint32_t count_scale;
     bool per_triangle;
@@ -117,16 +117,16 @@ struct ConcatSpec {
 // record order (the records' offsets are running totals, so this is the
 // order of the offsets).
 template <class T>
-void add_concatenated(SectionWriter& w, const ConcatSpec& spec, std::vector<T> MeshData::*array,
+void add_concatenated(SectionWriter& w, const MeshArraySection& section, std::vector<T> MeshData::*array,
                       const std::vector<MeshData>& meshes, const std::vector<VsbMeshRecord>& records,
                       uint64_t total_elements) {
     if (total_elements == 0) return;
-    w.begin(spec.type);
+    w.begin(section.type);
     for (size_t i = 0; i < meshes.size(); ++i) {
         const VsbMeshRecord& r = records[i];
-        if (spec.flag && !(r.flags & spec.flag)) continue;
-        const uint64_t units = spec.per_triangle ? r.triangle_count : r.vertex_count;
-        borrow_elements(w, meshes[i].*array, spec.count_scale * units);
+        if (section.flag && !(r.flags & section.flag)) continue;
+        const uint64_t units = section.per_triangle ? r.triangle_count : r.vertex_count;
+        borrow_elements(w, meshes[i].*array, section.count_scale * units);
     }
     w.end();
 }
