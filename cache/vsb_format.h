@@ -191,19 +191,28 @@ private:
     uint64_t stream_size_ = 0;
 };
 
-// Writes `scene` to `path`. The new file is written beside the target under a
-// temporary name, flushed to disk and renamed over the target, so an existing
-// cache is either replaced whole or left untouched (also when the disk fills
-// or the process dies). Prints "Cannot write .vsb file: <path>" when the file
-// cannot be created or replaced and "Failed to write .vsb file (disk full?):
-// <path>" when writing it fails; returns false in both cases. A scene whose
-// arrays exceed the format's 32-bit counts is refused the same way. The
-// replacement gets fresh permissions (0666 minus the umask). Never throws.
+// Writes `scene` to `path` and prints "Saved .vsb: <path> (<size> MB)" to
+// standard output. The new file is written beside the target under a
+// temporary name ("<path>.tmp-<pid>-<random>"), flushed to disk and renamed
+// over the target, so an existing cache is either replaced whole or left
+// untouched, also when the disk fills or the process dies (a killed process
+// may leave its temporary file behind, never a damaged target). Prints
+// "Cannot write .vsb file: <path>" when the file cannot be created or
+// replaced, or the scene exceeds the format's 32-bit counts and offsets, and
+// "Failed to write .vsb file (disk full?): <path>" when writing fails; both
+// return false. The replacement is a new file with mode 0666 minus the
+// umask; a symbolic link at `path` is replaced, not followed. Never throws.
 VITREL_EXPORT bool save_vsb(const char* path, const Scene& scene);
 
-// Reads a cache written by save_vsb. Every byte is validated before use: a
-// damaged header or section table yields a default scene, a bad mesh record
-// an empty mesh, a short or inconsistent section leaves its fields at their
-// defaults; each is reported on standard error. Never throws and never reads
-// outside the file.
+// Reads a cache written by save_vsb and prints "Loaded .vsb: <path> (<n>
+// meshes, <n> instances, <n> materials)" to standard output. Every byte is
+// validated before use. An unopenable, empty or too short file, a bad magic
+// or version, a section table or mesh section past the end of the file give
+// a default scene with a message on standard error; a mesh record whose
+// ranges do not fit (or that reuses data another mesh took) gives an empty
+// mesh, and a short environment block leaves the environment off, each with
+// a message; any other short or missing section silently leaves its fields
+// at their defaults. Never throws and never reads outside the file, which
+// must not be truncated by another process while it is read (the mapping
+// would fault).
 VITREL_EXPORT Scene load_vsb(const char* path);
