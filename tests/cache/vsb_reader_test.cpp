@@ -118,6 +118,13 @@ TEST(VsbReaderMessages, MissingAndEmptyFiles) {
     EXPECT_EQ(r.err, "Cannot open .vsb file: " + dir.path("") + "\n");
 }
 
+TEST(VsbReaderMessages, NullPath) {
+    CaptureStderr();
+    const Scene s = load_vsb(nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "Cannot open .vsb file: (null)\n");
+    EXPECT_TRUE(is_default(s));
+}
+
 TEST(VsbReaderMessages, HeaderFailures) {
     ScratchDir dir;
     const std::string p = dir.path("crafted.vsb");

@@ -164,6 +164,13 @@ TEST_F(SceneLoader, UnopenableFilePrintsBothLines) {
     EXPECT_TRUE(s.scene_params.empty());
 }
 
+TEST_F(SceneLoader, NullPathIsAnUnopenableFile) {
+    CaptureStderr();
+    const Scene s = load_scene(nullptr, 64, 64, 1.0f);
+    EXPECT_EQ(GetCapturedStderr(), "Cannot open (null)\nload_scene: failed to read (null)\n");
+    EXPECT_FALSE(prepared(s));
+}
+
 TEST_F(SceneLoader, EmptyFilePrintsOnlyTheReadFailure) {
     const Scene s = load("");
     EXPECT_EQ(err_, "load_scene: failed to read " + path_ + "\n");
