@@ -22,6 +22,7 @@ constexpr mode_t kNewFileMode = 0666;
 // whole file in one go.
 constexpr size_t kMaxIov = 512;
 constexpr size_t kMaxWriteBytes = 8u << 20;
+constexpr uint64_t kWritebackBytes = 32u << 20;
 
 int create_temp_beside(const std::string& path, std::string& temp) {
     std::random_device random;
@@ -43,6 +44,7 @@ bool write_all(int fd, std::span<const ByteRange> parts) {
     size_t first = 0, count = 0;  // pending entries iov[first, first + count)
     size_t next = 0;              // first range not yet fully queued
     size_t taken = 0;             // bytes of parts[next] already queued
+    uint64_t written = 0, flushed = 0;
     for (;;) {
         // Move the pending tail to the front, then top the batch up.
         for (size_t i = 0; i < count; ++i) iov[i] = iov[first + i];
@@ -64,6 +66,14 @@ bool write_all(int fd, std::span<const ByteRange> parts) {
         const ssize_t n = writev(fd, iov.data(), static_cast<int>(count));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
+        // Start writing back what is written so far, so that the final
+        // fsync has little left to do and dirty pages do not pile up.
+        written += static_cast<uint64_t>(n);
+        if (written - flushed >= kWritebackBytes) {
+            sync_file_range(fd, static_cast<off_t>(flushed), static_cast<off_t>(written - flushed),
+                            SYNC_FILE_RANGE_WRITE);
+            flushed = written;
+        }
         // Drop what was written, keeping a partly written range's tail.
         size_t done = static_cast<size_t>(n);
         while (count > 0 && done >= iov[first].iov_len) {
