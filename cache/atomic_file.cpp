@@ -4,9 +4,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <string>
