@@ -423,6 +423,16 @@ VITREL_EXPORT void vitrel_set_shader_paths(VitrelContext* ctx, const char* shade
  * when name is NULL. */
 VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
 
+/* Writes the context's scene to the scene cache file `path` (.vsb), as last
+ * prepared: the packed tables and the atlas are stored as they are, so save
+ * after vitrel_prepare to capture them. An existing file is replaced whole
+ * (through a temporary file beside it and a rename) or, on failure, left
+ * untouched. Returns 0 on success; -1 for a NULL context or path (the file
+ * system is not touched) or when the file cannot be written, with the
+ * reason printed to standard error. Runs under the context lock; reads host
+ * memory only and touches no GPU. */
+VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs whatever is missing, builds Vitrel and runs the whole test suite:
 #   1. ThreadSanitizer build, concurrency tests;
-#   2. AddressSanitizer + UndefinedBehaviorSanitizer build, every test.
+#   2. libFuzzer targets (clang, ASan + UBSan), 60 seconds each;
+#   3. AddressSanitizer + UndefinedBehaviorSanitizer build, every test.
 # Build trees live under build/ and are reused on later runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,21 @@ echo "== ThreadSanitizer: concurrency tests"
 configure build/tsan -DVITREL_SANITIZE=thread
 cmake --build build/tsan -j "$JOBS" --target concurrency_tests
 ctest --test-dir build/tsan -j "$JOBS" -L concurrency --output-on-failure
+
+echo "== libFuzzer (AddressSanitizer + UndefinedBehaviorSanitizer): 60 s per target"
+configure build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DVITREL_FUZZ=ON -DVITREL_TESTS=OFF
+cmake --build build/fuzz -j "$JOBS" --target json_fuzzer vsb_fuzzer
+for target in json vsb; do
+  # Fuzz a copy so that the committed seed corpus stays as it is.
+  run_corpus=build/fuzz/corpus-run/$target
+  rm -rf "$run_corpus"
+  mkdir -p "$run_corpus"
+  cp fuzz/corpus/$target/* "$run_corpus"/
+  # -close_fd_mask=3 silences the target's own messages; findings still print.
+  build/fuzz/fuzz/${target}_fuzzer -max_total_time=60 -timeout=10 -close_fd_mask=3 \
+    -print_final_stats=1 "$run_corpus"
+done
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
 configure build/asan -DVITREL_SANITIZE=address,undefined

@@ -1,0 +1,418 @@
+// The reader against damaged and hostile files: every message, and no read
+// outside the file or allocation beyond what the file backs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "cache/vsb_format.h"
+#include "vsb_test_util.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+struct LoadResult {
+    Scene scene;
+    std::string out;
+    std::string err;
+};
+
+LoadResult load(const std::string& path) {
+    CaptureStdout();
+    CaptureStderr();
+    LoadResult r{load_vsb(path.c_str()), "", ""};
+    r.err = GetCapturedStderr();
+    r.out = GetCapturedStdout();
+    return r;
+}
+
+LoadResult load_bytes(const ScratchDir& dir, const std::vector<uint8_t>& bytes) {
+    const std::string path = dir.path("crafted.vsb");
+    write_bytes(path, bytes);
+    return load(path);
+}
+
+std::vector<uint8_t> saved(const ScratchDir& dir, const Scene& s) {
+    const std::string path = dir.path("good.vsb");
+    CaptureStdout();
+    EXPECT_TRUE(save_vsb(path.c_str(), s));
+    GetCapturedStdout();
+    return read_bytes(path);
+}
+
+// Offset in the file of section table entry `index`.
+size_t entry(size_t index) { return 64 + 24 * index; }
+
+std::vector<uint8_t> header_only(uint32_t mesh_count, uint32_t section_count) {
+    std::vector<uint8_t> f(64, 0);
+    std::memcpy(f.data(), "VSB", 4);
+    write_at<uint32_t>(f, 4, 2);
+    write_at<uint32_t>(f, 8, mesh_count);
+    write_at<uint32_t>(f, 28, section_count);
+    write_at<uint64_t>(f, 32, 64);
+    return f;
+}
+
+void add_entry(std::vector<uint8_t>& f, uint32_t type, uint64_t offset, uint64_t size) {
+    const size_t at = f.size();
+    f.resize(at + 24, 0);
+    write_at<uint32_t>(f, at, type);
+    write_at<uint64_t>(f, at + 8, offset);
+    write_at<uint64_t>(f, at + 16, size);
+}
+
+// Loads `bytes` from an in-memory file with standard output and error
+// silenced; for loops over thousands of variants.
+class QuickLoader {
+public:
+    QuickLoader() : fd_(memfd_create("vsb", MFD_CLOEXEC)), null_(open("/dev/null", O_WRONLY | O_CLOEXEC)) {
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ~QuickLoader() {
+        close(fd_);
+        close(null_);
+    }
+    Scene load(const std::vector<uint8_t>& bytes) {
+        EXPECT_EQ(ftruncate(fd_, 0), 0);
+        EXPECT_EQ(pwrite(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+        fflush(stdout);
+        const int out = dup(1), err = dup(2);
+        dup2(null_, 1);
+        dup2(null_, 2);
+        Scene s = load_vsb(path_.c_str());
+        fflush(stdout);
+        dup2(out, 1);
+        dup2(err, 2);
+        close(out);
+        close(err);
+        return s;
+    }
+
+private:
+    int fd_;
+    int null_;
+    std::string path_;
+};
+
+bool is_default(const Scene& s) {
+    const Scene d;
+    return s.meshes.empty() && s.instances.empty() && s.materials.empty() &&
+           s.camera_keyframes.empty() && s.camera_fov == d.camera_fov &&
+           s.camera_position[2] == d.camera_position[2] && s.atlas_data.empty();
+}
+
+TEST(VsbReaderMessages, MissingAndEmptyFiles) {
+    ScratchDir dir;
+    const std::string missing = dir.path("nope.vsb");
+    LoadResult r = load(missing);
+    EXPECT_EQ(r.err, "Cannot open .vsb file: " + missing + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(is_default(r.scene));
+    r = load_bytes(dir, {});
+    EXPECT_EQ(r.err, "Cannot open .vsb file: " + dir.path("crafted.vsb") + "\n");
+    r = load(dir.path(""));  // a directory
+    EXPECT_EQ(r.err, "Cannot open .vsb file: " + dir.path("") + "\n");
+}
+
+TEST(VsbReaderMessages, NullPath) {
+    CaptureStderr();
+    const Scene s = load_vsb(nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "Cannot open .vsb file: (null)\n");
+    EXPECT_TRUE(is_default(s));
+}
+
+TEST(VsbReaderMessages, HeaderFailures) {
+    ScratchDir dir;
+    const std::string p = dir.path("crafted.vsb");
+    std::vector<uint8_t> f = header_only(0, 0);
+    f.pop_back();
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb file (too small): " + p + "\n");
+
+    f = header_only(0, 0);
+    f[2] = 'C';
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb magic in: " + p + "\n");
+    f = header_only(0, 0);
+    f[3] = 'X';  // the zero byte is part of the magic
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb magic in: " + p + "\n");
+
+    f = header_only(0, 0);
+    write_at<uint32_t>(f, 4, 1);
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "Unsupported .vsb version 1 (expected 2): " + p + "\n");
+    EXPECT_EQ(r.out, "");
+
+    f = header_only(0, 1);  // one entry announced, none there
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
+    f = header_only(0, 0xFFFFFFFFu);
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
+    f = header_only(0, 1);
+    add_entry(f, 18, 0, 0);
+    write_at<uint64_t>(f, 32, ~uint64_t{0} - 8);  // offset + size wraps around
+    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
+}
+
+TEST(VsbReaderMessages, NoSectionsLoadsDefaults) {
+    ScratchDir dir;
+    std::vector<uint8_t> f = header_only(7, 0);
+    write_at<uint32_t>(f, 12, 5);
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "Loaded .vsb: " + dir.path("crafted.vsb") + " (7 meshes, 5 instances, 0 materials)\n");
+    EXPECT_TRUE(is_default(r.scene));
+}
+
+TEST(VsbReaderMeshes, OutOfBoundsRecordAmongGoodMeshes) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    const uint64_t table = read_at<uint64_t>(f, entry(0) + 8);
+    write_at<uint32_t>(f, table + 48 * 1 + 4 * 3, 1000000);  // mesh 1's first index
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "VSB: mesh 1 has out-of-bounds offsets\n");
+    ASSERT_EQ(r.scene.meshes.size(), 3u);
+    EXPECT_TRUE(r.scene.meshes[1].positions.empty());
+    EXPECT_TRUE(r.scene.meshes[1].indices.empty());
+    EXPECT_EQ(r.scene.meshes[0].positions, s.meshes[0].positions);
+    EXPECT_EQ(r.scene.meshes[0].tangents, s.meshes[0].tangents);
+    EXPECT_EQ(r.scene.meshes[2].indices, s.meshes[2].indices);
+    EXPECT_EQ(r.scene.meshes[2].uvs, s.meshes[2].uvs);
+    EXPECT_EQ(r.scene.instances.size(), 4u);
+}
+
+TEST(VsbReaderMeshes, EachRequiredRangeIsChecked) {
+    ScratchDir dir;
+    const std::vector<uint8_t> good = saved(dir, make_full_scene());
+    const uint64_t table = read_at<uint64_t>(good, entry(0) + 8);
+    // Mesh 2 is the last: its ranges end exactly at the ends of the sections.
+    const struct { int word; uint32_t value; } cases[] = {
+        {0, 5}, {2, 9}, {1, 3}, {3, 16}, {4, 6}, {2, 0xFFFFFFFFu}, {0, 0xFFFFFFFFu}, {1, 0x80000000u},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> f = good;
+        write_at<uint32_t>(f, table + 48 * 2 + 4 * c.word, c.value);
+        const LoadResult r = load_bytes(dir, f);
+        EXPECT_EQ(r.err, "VSB: mesh 2 has out-of-bounds offsets\n") << c.word << "=" << c.value;
+        ASSERT_EQ(r.scene.meshes.size(), 3u);
+        EXPECT_TRUE(r.scene.meshes[2].positions.empty());
+        EXPECT_FALSE(r.scene.meshes[0].positions.empty());
+    }
+}
+
+TEST(VsbReaderMeshes, OptionalRangeThatDoesNotFitIsLeftOut) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    const uint64_t table = read_at<uint64_t>(f, entry(0) + 8);
+    write_at<uint32_t>(f, table + 48 * 2 + 4 * 6, 6);  // mesh 2's UVs run past section 6
+    write_at<uint32_t>(f, table + 4 * 8, 0xFFFFFFFFu);  // mesh 0: face materials "not stored"
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(r.scene.meshes[2].has_uvs);
+    EXPECT_TRUE(r.scene.meshes[2].uvs.empty());
+    EXPECT_EQ(r.scene.meshes[2].positions, s.meshes[2].positions);
+    EXPECT_FALSE(r.scene.meshes[0].has_face_materials);
+    EXPECT_TRUE(r.scene.meshes[0].has_normals);
+    // Instances of mesh 0 keep their flag but copy the (now empty) list.
+    EXPECT_TRUE(r.scene.instances[0].has_face_materials);
+    EXPECT_TRUE(r.scene.instances[0].face_materials.empty());
+}
+
+TEST(VsbReaderMeshes, MeshSectionPastEndDropsTheScene) {
+    ScratchDir dir;
+    std::vector<uint8_t> f = saved(dir, make_full_scene());
+    write_at<uint64_t>(f, entry(2) + 16, f.size());  // Indices too long
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "VSB: section data extends past EOF\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(is_default(r.scene));
+}
+
+TEST(VsbReaderMeshes, MissingMeshSectionLoadsNoMeshesSilently) {
+    ScratchDir dir;
+    std::vector<uint8_t> f = saved(dir, make_full_scene());
+    write_at<uint32_t>(f, entry(3), 99);  // FaceNormals becomes an unknown type
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.scene.meshes.empty());
+    EXPECT_EQ(r.scene.instances.size(), 4u);
+}
+
+TEST(VsbReaderHostile, HugeCountsInATinyFileFailFast) {
+    // A 100-odd-byte file that claims 4 billion meshes, instances, materials
+    // and atlas entries: nothing may be sized from those counts.
+    std::vector<uint8_t> f = header_only(0xFFFFFFFFu, 0);
+    write_at<uint32_t>(f, 12, 0xFFFFFFFFu);
+    write_at<uint32_t>(f, 16, 0xFFFFFFFFu);
+    write_at<uint32_t>(f, 20, 0xFFFFFFFFu);
+    const uint32_t types[] = {1, 2, 3, 4, 9, 21, 10, 11};
+    write_at<uint32_t>(f, 28, 8);
+    const uint64_t data = 64 + 24 * 8;
+    for (uint32_t t : types) add_entry(f, t, data, 48);
+    f.resize(data + 48, 0);
+    ScratchDir dir;
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "VSB: mesh table too small for 4294967295 meshes\n");
+    EXPECT_TRUE(r.scene.meshes.empty());
+    EXPECT_TRUE(r.scene.instances.empty());
+    EXPECT_TRUE(r.scene.materials.empty());
+    EXPECT_TRUE(r.scene.gpu_materials.empty());
+    EXPECT_TRUE(r.scene.atlas_entries.empty());
+    EXPECT_EQ(r.out, "Loaded .vsb: " + dir.path("crafted.vsb") +
+                         " (4294967295 meshes, 4294967295 instances, 4294967295 materials)\n");
+}
+
+TEST(VsbReaderHostile, SharedRangesCannotMultiplyMemory) {
+    // 2000 mesh records all naming the same 1000 vertices: the first takes
+    // them, the rest would copy the same bytes again and are refused.
+    const uint32_t meshes = 2000, verts = 999, tris = 333;
+    std::vector<uint8_t> f = header_only(meshes, 4);
+    const uint64_t table = 64 + 24 * 4;
+    const uint64_t pos = table + 48ull * meshes;
+    const uint64_t idx = pos + 12ull * verts;
+    const uint64_t nrm = idx + 12ull * tris;
+    add_entry(f, 1, table, 48ull * meshes);
+    add_entry(f, 2, pos, 12ull * verts);
+    add_entry(f, 3, idx, 12ull * tris);
+    add_entry(f, 4, nrm, 12ull * tris);
+    f.resize(nrm + 12ull * tris, 0);
+    for (uint32_t m = 0; m < meshes; ++m) {
+        write_at<uint32_t>(f, table + 48 * m, verts);
+        write_at<uint32_t>(f, table + 48 * m + 4, tris);
+        for (int w = 5; w <= 8; ++w) write_at<uint32_t>(f, table + 48 * m + 4 * w, 0xFFFFFFFFu);
+    }
+    ScratchDir dir;
+    const LoadResult r = load_bytes(dir, f);
+    ASSERT_EQ(r.scene.meshes.size(), meshes);
+    EXPECT_EQ(r.scene.meshes[0].positions.size(), 3u * verts);
+    size_t loaded = 0;
+    for (const MeshData& m : r.scene.meshes) loaded += !m.positions.empty();
+    EXPECT_EQ(loaded, 1u);
+    EXPECT_NE(r.err.find("VSB: mesh 1999 has out-of-bounds offsets\n"), std::string::npos);
+}
+
+TEST(VsbReaderSections, ShortEnvironmentBlock) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    ASSERT_EQ(read_at<uint32_t>(f, entry(14)), 14u);
+    write_at<uint64_t>(f, entry(14) + 16, 91);
+    LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "VSB: envmap CDF section too small (91 bytes, need 92)\n");
+    EXPECT_EQ(r.scene.envmap_texture, -1);
+    EXPECT_TRUE(r.scene.env_conditional_cdf.empty());
+    EXPECT_EQ(r.scene.camera_fov, s.camera_fov);  // the rest still loads
+    EXPECT_EQ(r.scene.meshes.size(), 3u);
+
+    write_at<uint64_t>(f, entry(14) + 16, 19);  // no room for W and H: ignored silently
+    r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.scene.env_cdf_width, 0);
+
+    // Huge dimensions must not overflow the size check.
+    std::vector<uint8_t> g = saved(dir, s);
+    const uint64_t env = read_at<uint64_t>(g, entry(14) + 8);
+    write_at<int32_t>(g, env, 0x7FFFFFFF);
+    write_at<int32_t>(g, env + 4, 0x7FFFFFFF);
+    r = load_bytes(dir, g);
+    EXPECT_EQ(r.err, "VSB: envmap CDF section too small (92 bytes, need 18446744073709551615)\n");
+    write_at<int32_t>(g, env, -4);  // negative dimensions are never valid
+    write_at<int32_t>(g, env + 4, -3);
+    r = load_bytes(dir, g);
+    EXPECT_EQ(r.scene.env_cdf_width, 0);
+    EXPECT_TRUE(r.scene.env_marginal_cdf.empty());
+}
+
+TEST(VsbReaderSections, ShortRecordSectionsAreAbsent) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    // Sections 8..13 of the table: GpuMaterials, Materials, Instances,
+    // AtlasEntries, AtlasData, SrgbLut. Shorten the four record sections.
+    for (size_t i : {8, 9, 10, 11}) write_at<uint64_t>(f, entry(i) + 16, read_at<uint64_t>(f, entry(i) + 16) - 1);
+    write_at<uint64_t>(f, entry(13) + 16, 1023);  // sRGB table: whole floats only
+    write_at<uint64_t>(f, entry(18) + 16, 47);    // camera
+    write_at<uint64_t>(f, entry(19) + 16, 16 + 28 + 27);  // one whole keyframe
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.scene.gpu_materials.empty());
+    EXPECT_TRUE(r.scene.materials.empty());
+    EXPECT_TRUE(r.scene.instances.empty());
+    EXPECT_TRUE(r.scene.atlas_entries.empty());
+    EXPECT_EQ(r.scene.atlas_data, s.atlas_data);
+    EXPECT_EQ(r.scene.srgb_lut.size(), 255u);
+    EXPECT_EQ(r.scene.camera_fov, 60.0f);
+    EXPECT_EQ(r.scene.anim_duration, s.anim_duration);
+    ASSERT_EQ(r.scene.camera_keyframes.size(), 1u);
+    EXPECT_EQ(r.scene.camera_keyframes[0].position[2], 3.0f);
+}
+
+TEST(VsbReaderSections, FirstEntryOfATypeWinsAndPastEndIsAbsent) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    // Point the LightCdf entry past the end: it becomes absent.
+    write_at<uint64_t>(f, entry(16) + 8, f.size() - 4);
+    // Turn the SceneParams entry into a Camera entry ahead of the real one:
+    // the camera is then read from the parameter payload.
+    write_at<uint32_t>(f, entry(17), 18);
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.scene.light_cdf.empty());
+    EXPECT_TRUE(r.scene.scene_params.empty());
+    EXPECT_EQ(r.scene.camera_fov, s.scene_params[9]);
+    EXPECT_EQ(r.scene.camera_position[0], s.scene_params[0]);
+    EXPECT_EQ(r.scene.emissive_tri_cdf, s.emissive_tri_cdf);
+}
+
+TEST(VsbReaderSections, AnimationCountLargerThanPayload) {
+    ScratchDir dir;
+    std::vector<uint8_t> f = saved(dir, make_full_scene());
+    const uint64_t anim = read_at<uint64_t>(f, entry(19) + 8);
+    write_at<uint32_t>(f, anim + 12, 0xFFFFFFFFu);
+    const LoadResult r = load_bytes(dir, f);
+    EXPECT_EQ(r.scene.camera_keyframes.size(), 2u);
+}
+
+TEST(VsbReaderRobustness, EveryPrefixFailsCleanly) {
+    ScratchDir dir;
+    const Scene s = make_full_scene();
+    const std::vector<uint8_t> full = saved(dir, s);
+    QuickLoader loader;
+    for (size_t len = 0; len < full.size(); ++len) {
+        const LoadResult r{loader.load(std::vector<uint8_t>(full.begin(), full.begin() + len)), "", ""};
+        // The animation block ends the file, so every prefix loses it, and
+        // nothing may come from beyond the prefix.
+        ASSERT_TRUE(r.scene.camera_keyframes.empty()) << len;
+        if (len < 64 + 24 * 20) {
+            ASSERT_TRUE(is_default(r.scene)) << len;
+        }
+        ASSERT_TRUE(r.scene.meshes.empty() || r.scene.meshes[2].positions == s.meshes[2].positions) << len;
+    }
+}
+
+TEST(VsbReaderRobustness, CorruptedHeaderAndTableBytes) {
+    ScratchDir dir;
+    const std::vector<uint8_t> full = saved(dir, make_full_scene());
+    const size_t head = 64 + 24 * 20;
+    QuickLoader loader;
+    for (size_t i = 0; i < head; ++i) {
+        for (uint8_t value : {uint8_t{0xFF}, uint8_t{0x80}}) {
+            std::vector<uint8_t> f = full;
+            f[i] ^= value;
+            const LoadResult r{loader.load(f), "", ""};
+            // Whatever a flipped byte does, the reader survives it; counts
+            // and sizes never exceed what the file holds.
+            ASSERT_LE(r.scene.atlas_data.size(), f.size()) << i;
+            ASSERT_LE(r.scene.meshes.size(), 3u) << i;
+            ASSERT_LE(r.scene.instances.size(), 4u) << i;
+            ASSERT_LE(r.scene.materials.size(), 3u) << i;
+            ASSERT_LE(r.scene.atlas_entries.size(), 2u) << i;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Helpers shared by the scene cache tests: a scratch directory, file bytes,
+// a scene that fills every stored field, and a field-by-field comparison.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scene/scene.h"
+
+// A fresh directory under /tmp, removed with its contents on destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::vector<std::string> entries() const;  // file names in the directory
+
+private:
+    std::string dir_;
+};
+
+std::vector<uint8_t> read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+template <class T>
+T read_at(const std::vector<uint8_t>& bytes, size_t offset) {
+    T v;
+    std::memcpy(&v, bytes.data() + offset, sizeof v);
+    return v;
+}
+
+template <class T>
+void write_at(std::vector<uint8_t>& bytes, size_t offset, T value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// Three meshes (one with every optional array and face materials, one with
+// none, one with UVs only), instances with and without face materials,
+// materials and packed materials, an atlas of two entries, environment
+// tables, light tables, parameters, sRGB table, camera and a two-keyframe
+// animation, every value distinct.
+Scene make_full_scene();
+
+// Reports every difference in the fields the cache stores.
+void expect_stored_fields_equal(const Scene& a, const Scene& b);
+
+// The fields a cache does not store are at their defaults.
+void expect_unstored_fields_default(const Scene& s);
