@@ -101,38 +101,19 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
     meshOffsets = pack.offsets;
     const VkBufferUsageFlags buildInput =
         VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR;
-    if (pack.positions.empty())
-        createBoundBuffer(positionBuffer, "positionBuffer", kGeometryPlaceholderBytes, kZeroBytes,
-                          kGeometryPlaceholderBytes);
-    else
-        createBoundBuffer(positionBuffer, "positionBuffer", byte_size(pack.positions),
-                          pack.positions.data(), byte_size(pack.positions), buildInput);
-    if (pack.indices.empty())
-        createBoundBuffer(indexBuffer, "indexBuffer", kGeometryPlaceholderBytes, kZeroBytes,
-                          kGeometryPlaceholderBytes);
-    else
-        createBoundBuffer(indexBuffer, "indexBuffer", byte_size(pack.indices),
-                          pack.indices.data(), byte_size(pack.indices), buildInput);
-    if (pack.faceNormals.empty())
-        createBoundBuffer(faceNormalBuffer, "faceNormalBuffer", kGeometryPlaceholderBytes,
-                          kZeroBytes, kGeometryPlaceholderBytes);
-    else
-        createBoundBuffer(faceNormalBuffer, "faceNormalBuffer", byte_size(pack.faceNormals),
-                          pack.faceNormals.data(), byte_size(pack.faceNormals));
-    struct Attribute {
-        AllocatedBuffer& member;
-        const char* name;
-        const std::vector<float>& data;
-    };
-    for (const Attribute& a : {Attribute{normalBuffer, "normalBuffer", pack.normals},
-                               Attribute{uvBuffer, "uvBuffer", pack.uvs},
-                               Attribute{tangentBuffer, "tangentBuffer", pack.tangents}}) {
-        if (a.data.empty())
-            createPlaceholder(a.member, a.name);
+    auto geometry = [&](AllocatedBuffer& member, const char* name, const auto& data,
+                        VkDeviceSize placeholderBytes, VkBufferUsageFlags usage) {
+        if (data.empty())
+            createBoundBuffer(member, name, placeholderBytes, kZeroBytes, placeholderBytes);
         else
-            createBoundBuffer(a.member, a.name, byte_size(a.data), a.data.data(),
-                              byte_size(a.data));
-    }
+            createBoundBuffer(member, name, byte_size(data), data.data(), byte_size(data), usage);
+    };
+    geometry(positionBuffer, "positionBuffer", pack.positions, kGeometryPlaceholderBytes, buildInput);
+    geometry(indexBuffer, "indexBuffer", pack.indices, kGeometryPlaceholderBytes, buildInput);
+    geometry(faceNormalBuffer, "faceNormalBuffer", pack.faceNormals, kGeometryPlaceholderBytes, 0);
+    geometry(normalBuffer, "normalBuffer", pack.normals, kPlaceholderBytes, 0);
+    geometry(uvBuffer, "uvBuffer", pack.uvs, kPlaceholderBytes, 0);
+    geometry(tangentBuffer, "tangentBuffer", pack.tangents, kPlaceholderBytes, 0);
 
     // 5-7. One BLAS per mesh that has triangles.
     blasList.resize(scene.meshes.size());
