@@ -61,6 +61,48 @@ struct AtlasEntry {
     GL_UINT reserved[3];
 };
 
+// Scene preparation tables. Sampling tables are quantised CDFs of 32-bit
+// words whose last entry is CDF_LAST_ENTRY, so that the first entry not below
+// any uniformly drawn 32-bit number always exists. `scene_params` is a float
+// array: a header of SCENE_PARAMS_HEADER_FLOATS (indices SP_*), one block of
+// SP_DE_BLOCK_FLOATS per extra object, then with two or more camera keyframes
+// an animation header of SP_ANIM_HEADER_FLOATS (indices SP_ANIM_*) followed by
+// SP_KEYFRAME_FLOATS per keyframe. Counts and flags are stored as floats.
+#define CDF_LAST_ENTRY 0xFFFFFFFFu
+#define ATLAS_OFFSET_ALIGNMENT 4u
+#define SCENE_PARAMS_HEADER_FLOATS 32
+#define SP_EMISSIVE_COUNT 0
+#define SP_MATERIAL_COUNT 2
+#define SP_CAMERA_POSITION 4
+#define SP_CAMERA_APERTURE 7
+#define SP_LOWER_LEFT 8
+#define SP_FOCUS_DISTANCE 11
+#define SP_HORIZONTAL 12
+#define SP_VERTICAL 16
+#define SP_DE_COUNT 20
+#define SP_KEYFRAME_COUNT 21
+#define SP_ENV_ACTIVE 22
+#define SP_LIGHT_COUNT 23
+#define SP_ENV_LIGHT_PDF 24
+#define SP_SHUTTER_FRAMES 25
+#define SP_ANY_MOVING 26
+#define SP_DE_BLOCK_FLOATS 8   // params[0..3], kind, 0, 0, 0
+#define SP_ANIM_HEADER_FLOATS 8
+#define SP_ANIM_KEYFRAME_COUNT 0
+#define SP_ANIM_DURATION 1
+#define SP_ANIM_LOOP 2
+#define SP_ANIM_HALF_HEIGHT 3
+#define SP_ANIM_CAMERA_UP 4
+#define SP_ANIM_FRAME_TIME 7   // 1 / anim_fps
+#define SP_KEYFRAME_FLOATS 8   // time, position[3], look_at[3], 0
+#ifdef __cplusplus
+static_assert(SP_ANY_MOVING < SCENE_PARAMS_HEADER_FLOATS);
+static_assert(SP_ANIM_FRAME_TIME < SP_ANIM_HEADER_FLOATS);
+static_assert(offsetof(AtlasEntry, offset) == 0 && offsetof(AtlasEntry, width) == 4);
+static_assert(offsetof(AtlasEntry, height) == 8 && offsetof(AtlasEntry, channels) == 12);
+static_assert(offsetof(AtlasEntry, reserved) == 20);
+#endif
+
 #ifdef __cplusplus
 static_assert(sizeof(GpuMaterial) == 188, "GpuMaterial is 47 words");
 static_assert(offsetof(GpuMaterial, roughness) == 12);

@@ -1,0 +1,63 @@
+// Scene preparation: turns the host fields of a Scene into the derived tables
+// the GPU programs read (light selection, packed materials, parameter block,
+// texture atlas, environment sampling tables, sRGB table). Layouts of the
+// GPU-facing records are in shaders/gpu_layout.h.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "api/vitrel_export.h"
+#include "scene/scene.h"
+
+// Rebuilds every derived table of `scene` except three caches: the
+// environment tables (kept while the map's size is unchanged), the atlas
+// (kept while `atlas_data` is non-empty) and `srgb_lut` (built once).
+// `width` and `height` are the rendered image size including the overscan
+// border; `overscan_scale` is rendered height / output height and widens the
+// field of view accordingly. Prints one summary line to standard output.
+// Nothing is reported as an error, but the atlas step may throw (see
+// build_texture_atlas) and allocations may throw std::bad_alloc; the scene's
+// derived tables are then partly rebuilt and the call should be repeated
+// after the cause is removed. Callers serialise all access to `scene`.
+VITREL_EXPORT void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale);
+
+// Concatenates the texels of every texture into `atlas_data` (each start
+// aligned to ATLAS_OFFSET_ALIGNMENT, zero padding between) and writes one
+// `atlas_entries` record per texture. Entry offsets are 32 bits wide, so an
+// atlas that would end beyond 4 GiB is refused as a whole: the call throws
+// std::runtime_error before changing anything, and preparation fails rather
+// than render with missing textures.
+void build_texture_atlas(Scene& scene);
+
+// Builds the environment sampling tables on one worker thread per hardware
+// thread, unless the tables already belong to a map of the same size.
+void build_envmap_cdf(Scene& scene);
+
+// ---- Steps exposed for tests and benchmarks ----
+
+// Fraction in [0, 1] to a CDF word: integer part of f * 4294967295 + 0.5.
+// Values outside [0, 1] are clamped and NaN maps to 0, so a malformed
+// weight can never make the conversion undefined.
+uint32_t quantize_cdf(double fraction);
+
+// Byte offsets of textures of the given byte sizes laid out back to back
+// with 4-byte alignment, and the total size. Throws std::runtime_error when a
+// texture would end beyond 4 GiB.
+struct AtlasLayout {
+    std::vector<uint32_t> offsets;
+    uint64_t total_bytes = 0;
+};
+AtlasLayout plan_atlas_layout(const std::vector<uint64_t>& texture_bytes);
+
+// World-space area of every triangle of `mesh` under `transform` (3x4,
+// row-major) into `areas`, single precision; returns their sum, added in
+// triangle order in double precision. A triangle that references a vertex
+// beyond the vertex count has area 0, as in compute_face_normals.
+double compute_triangle_areas(const MeshData& mesh, const float* transform,
+                              std::vector<float>& areas);
+
+// build_envmap_cdf with the rows split over `workers` threads (at least 1).
+// Conditional CDFs and row weights do not depend on `workers`; the total and
+// the marginal CDF follow the partition only through summation order.
+void build_envmap_cdf_with_workers(Scene& scene, unsigned workers);
