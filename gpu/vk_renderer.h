@@ -2,11 +2,53 @@
 // cycle is explicit (init, createPipelines, buildAccelerationStructures,
 // createBuffers, createDescriptors, destroySceneResources, destroy); every
 // release nulls its handle so teardown can be repeated safely.
+//
+// Source files by concern: vk_device.cpp (bring-up and teardown),
+// vk_buffers.cpp (buffers and one-shot commands), vk_scene_buffers.cpp
+// (scene, light and framebuffer buffers), vk_accel.cpp (acceleration
+// structures), vk_shaders.cpp (shader modules). Host-side packing of the
+// records the GPU reads lives in gpu_records.h.
 #pragma once
 
+#include <vk_mem_alloc.h>
+#include <vulkan/vulkan.h>
+
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "api/vitrel_export.h"
+
+struct Scene;
+struct RenderOutput;
+struct GeometryPack;
+
+// A buffer and its memory. Empty means {null, null, 0}.
+struct AllocatedBuffer {
+    VkBuffer buffer = VK_NULL_HANDLE;
+    VmaAllocation allocation = nullptr;
+    VkDeviceSize size = 0;  // bytes requested at creation
+};
+
+// Where one mesh starts in the shared geometry buffers, in elements of each
+// buffer. An absent per-vertex attribute is 0xFFFFFFFF.
+struct MeshOffsets {
+    uint32_t vertexOffset = 0;
+    uint32_t indexOffset = 0;
+    uint32_t faceOffset = 0;
+    uint32_t normalOffset = 0;
+    uint32_t uvOffset = 0;
+    uint32_t tangentOffset = 0;
+};
+
+// One bottom-level acceleration structure and its storage. A mesh without
+// a single triangle keeps an empty entry.
+struct BlasEntry {
+    VkAccelerationStructureKHR handle = VK_NULL_HANDLE;
+    AllocatedBuffer buffer;
+};
 
 class VITREL_EXPORT VkRenderer {
 public:
@@ -15,9 +57,227 @@ public:
     VkRenderer(const VkRenderer&) = delete;
     VkRenderer& operator=(const VkRenderer&) = delete;
 
-    // Releases everything the renderer holds; safe to call repeatedly.
+    // --- Device discovery and bring-up (vk_device.cpp) ---
+
+    // Names of the GPUs that offer ray-tracing pipelines, acceleration
+    // structures, ray queries and deferred host operations, in loader order.
+    // A name's position is the index `init` takes. Empty when no instance
+    // can be created.
+    static std::vector<std::string> enumerateRayTracingDevices();
+
+    // Opens ray-tracing GPU number `deviceIndex` of that list. With
+    // `enableValidation` the Khronos validation layer reports warnings and
+    // errors through debugCallback. Throws std::runtime_error; nothing is
+    // released on failure (call destroy).
+    void init(bool enableValidation, int deviceIndex);
+    void loadExtensionFunctions();
+
+    // Releases everything this object owns, scene resources first, then the
+    // device objects, the messenger and the instance. Also cleans up after a
+    // failed init; safe to call twice.
     void destroy();
 
+    // Validation sink: warnings and errors go to stderr as "[Vulkan] <text>"
+    // and are counted in `validationMessageCount` of the renderer passed as
+    // user data. Always returns VK_FALSE.
+    static VKAPI_ATTR VkBool32 VKAPI_CALL debugCallback(
+        VkDebugUtilsMessageSeverityFlagBitsEXT severity, VkDebugUtilsMessageTypeFlagsEXT types,
+        const VkDebugUtilsMessengerCallbackDataEXT* data, void* userData);
+
+    // --- Buffers and one-shot commands (vk_buffers.cpp) ---
+
+    // Host-visible requests (any with VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT)
+    // get sequential-write memory for mapping; everything else prefers
+    // device-local memory.
+    AllocatedBuffer createBuffer(VkDeviceSize size, VkBufferUsageFlags usage,
+                                 VkMemoryPropertyFlags properties);
+    // Device-local, addressable, and a valid copy destination.
+    AllocatedBuffer createDeviceBuffer(VkDeviceSize size, VkBufferUsageFlags usage);
+    // Staged synchronous copy of `size` bytes (size <= dst.size).
+    void uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSize size);
+    void destroyBuffer(AllocatedBuffer& buffer);
+    VkDeviceAddress getBufferAddress(VkBuffer buffer);
+    VkCommandBuffer beginSingleTimeCommands();
+    // Ends, submits, waits on `fence` and frees `cmd`.
+    void endSingleTimeCommands(VkCommandBuffer cmd);
+    // Synchronous copy of `size` bytes from the start of `src` to the host.
+    // Used for read-back of any device buffer.
+    void downloadBuffer(const AllocatedBuffer& src, void* data, VkDeviceSize size);
+
+    // --- Scene, light and framebuffer buffers (vk_scene_buffers.cpp) ---
+
+    // Uploads the packed scene (build_scene_buffer's derived fields), the
+    // lights, the environment block and the atlas, and creates the
+    // framebuffers for `output`. Every bound buffer is checked against the
+    // device's storage-buffer range first; a buffer that does not fit fails
+    // with its name, size and the limit.
+    void createBuffers(const Scene& scene, const RenderOutput& output,
+                       const std::vector<uint16_t>& essLut);
+    void createLightBuffers(const Scene& scene);
+    void reuploadLightBuffers(const Scene& scene);
+    void resizeFramebuffers(const RenderOutput& output);
+    void clearFramebuffers();
+    void readbackFramebuffers(std::vector<float>& eye, std::vector<int32_t>& light);
+    void uploadFramebuffers(const std::vector<float>& eye, const std::vector<int32_t>& light);
+    void destroySceneResources();
+
+    // --- Acceleration structures (vk_accel.cpp) ---
+
+    void buildAccelerationStructures(const Scene& scene);
+    void buildTLASFromInstances(const Scene& scene);
+    void rebuildTLAS(const Scene& scene);
+    void reuploadInstanceData(const Scene& scene);
+
+    // --- Shader modules (vk_shaders.cpp) ---
+
+    // Compiles GLSL for Vulkan 1.2 with includes resolved by FileIncluder
+    // (virtualIncludes first, then `includeDir`). `kind` is a shaderc kind.
+    VkShaderModule compileGlslToSpirv(const std::string& source, const std::string& fileName,
+                                      int kind, const std::string& includeDir,
+                                      const std::vector<std::string>& macros);
+    VkShaderModule loadShaderModule(const std::string& path);
+    VkShaderModule loadShaderModule(const uint32_t* code, size_t size);
+
+    // --- Device ---
+    VkInstance instance = VK_NULL_HANDLE;
+    VkDebugUtilsMessengerEXT debugMessenger = VK_NULL_HANDLE;
+    VkPhysicalDevice physicalDevice = VK_NULL_HANDLE;
+    VkDevice device = VK_NULL_HANDLE;
+    VkQueue queue = VK_NULL_HANDLE;
+    uint32_t queueFamily = 0xFFFFFFFFu;
+    VmaAllocator allocator = nullptr;
+    VkCommandPool commandPool = VK_NULL_HANDLE;
+    VkFence fence = VK_NULL_HANDLE;
+    bool hasFloatAtomics = false;
+    bool hasMotionBlur = false;
+    bool useMotionBlur = false;
+
+    PFN_vkCreateAccelerationStructureKHR vkCreateAccelerationStructureKHR = nullptr;
+    PFN_vkDestroyAccelerationStructureKHR vkDestroyAccelerationStructureKHR = nullptr;
+    PFN_vkGetAccelerationStructureBuildSizesKHR vkGetAccelerationStructureBuildSizesKHR = nullptr;
+    PFN_vkCmdBuildAccelerationStructuresKHR vkCmdBuildAccelerationStructuresKHR = nullptr;
+    PFN_vkGetAccelerationStructureDeviceAddressKHR vkGetAccelerationStructureDeviceAddressKHR =
+        nullptr;
+    PFN_vkCmdWriteAccelerationStructuresPropertiesKHR
+        vkCmdWriteAccelerationStructuresPropertiesKHR = nullptr;
+    PFN_vkCmdCopyAccelerationStructureKHR vkCmdCopyAccelerationStructureKHR = nullptr;
+    PFN_vkCreateRayTracingPipelinesKHR vkCreateRayTracingPipelinesKHR = nullptr;
+    PFN_vkGetRayTracingShaderGroupHandlesKHR vkGetRayTracingShaderGroupHandlesKHR = nullptr;
+    PFN_vkCmdTraceRaysKHR vkCmdTraceRaysKHR = nullptr;
+
+    VkPhysicalDeviceRayTracingPipelinePropertiesKHR rtPipelineProperties{};
+    // Largest range one storage-buffer descriptor may cover on this device.
+    VkDeviceSize maxStorageBufferRange = 0;
+    // Required alignment of acceleration-structure scratch addresses.
+    VkDeviceSize scratchAlignment = 1;
+    // Scratch memory one submission of BLAS builds may use; meshes are built
+    // in as few submissions as this allows. 0 builds one mesh per submission.
+    VkDeviceSize blasScratchBudget = VkDeviceSize{64} << 20;
+    // Warnings and errors reported by the validation layer so far.
+    std::atomic<uint32_t> validationMessageCount{0};
+
+    // Set by the owner before init; kept across scenes.
     uint32_t samplesPerDispatch = 8;  // most samples one dispatch may take
     uint32_t tileSize = 256;          // edge of a render tile in framebuffer pixels
+
+    // --- Acceleration structures and geometry ---
+    std::vector<BlasEntry> blasList;
+    VkAccelerationStructureKHR tlas = VK_NULL_HANDLE;
+    AllocatedBuffer tlasBuffer;
+    AllocatedBuffer instanceBuffer;
+    std::vector<MeshOffsets> meshOffsets;
+    AllocatedBuffer positionBuffer;
+    AllocatedBuffer indexBuffer;
+    AllocatedBuffer faceNormalBuffer;
+    AllocatedBuffer normalBuffer;
+    AllocatedBuffer uvBuffer;
+    AllocatedBuffer tangentBuffer;
+    AllocatedBuffer instanceInfoBuffer;
+    AllocatedBuffer faceMaterialBuffer;
+
+    // --- Scene tables ---
+    AllocatedBuffer sceneParamsBuffer;
+    AllocatedBuffer materialBuffer;
+    AllocatedBuffer essLutBuffer;
+    AllocatedBuffer emissiveBuffer;
+    AllocatedBuffer emissiveTriCdfBuffer;
+    AllocatedBuffer lightCdfBuffer;
+    AllocatedBuffer envCdfBuffer;
+    AllocatedBuffer atlasDataBuffer;
+    AllocatedBuffer atlasEntryBuffer;
+    AllocatedBuffer srgbLutBuffer;
+
+    // --- Framebuffers ---
+    int32_t renderWidth = 0;
+    int32_t renderHeight = 0;
+    int32_t outputWidth = 0;
+    int32_t outputHeight = 0;
+    AllocatedBuffer eyeAccumBuffer;
+    AllocatedBuffer lightAccumBuffer;
+    AllocatedBuffer sampleBuffer;
+    AllocatedBuffer workBuffer;
+    AllocatedBuffer outputBuffer;
+    AllocatedBuffer outputStaging;
+    float* outputMapped = nullptr;
+    AllocatedBuffer outputRgba8Buffer;
+    AllocatedBuffer outputRgba8Staging;
+    AllocatedBuffer aovDepthBuffer;
+    AllocatedBuffer aovNormalBuffer;
+    AllocatedBuffer aovObjectIdBuffer;
+    AllocatedBuffer aovStaging;
+
+    // --- Pipelines, layouts and descriptors ---
+    VkPipeline rtPipeline = VK_NULL_HANDLE;
+    VkPipeline rtPipelineMotion = VK_NULL_HANDLE;
+    VkPipeline filterPipeline = VK_NULL_HANDLE;
+    VkPipeline lightPathPipeline = VK_NULL_HANDLE;
+    VkPipeline lightPathMotionPipeline = VK_NULL_HANDLE;
+    VkPipeline postprocessPipeline = VK_NULL_HANDLE;
+    VkPipeline downsamplePipeline = VK_NULL_HANDLE;
+    VkPipeline quantizePipeline = VK_NULL_HANDLE;
+    VkPipeline aovPipeline = VK_NULL_HANDLE;
+    VkDescriptorSetLayout descriptorSetLayout = VK_NULL_HANDLE;
+    VkPipelineLayout pipelineLayout = VK_NULL_HANDLE;
+    VkPipelineLayout computePipelineLayout = VK_NULL_HANDLE;  // same object as pipelineLayout
+    VkDescriptorPool descriptorPool = VK_NULL_HANDLE;
+    VkDescriptorSet descriptorSet = VK_NULL_HANDLE;
+    AllocatedBuffer sbtBuffer;
+    AllocatedBuffer sbtBufferMotion;
+    VkStridedDeviceAddressRegionKHR raygenRegion{};
+    VkStridedDeviceAddressRegionKHR missRegion{};
+    VkStridedDeviceAddressRegionKHR hitRegion{};
+    VkStridedDeviceAddressRegionKHR callableRegion{};
+    VkStridedDeviceAddressRegionKHR raygenRegionMotion{};
+    VkStridedDeviceAddressRegionKHR missRegionMotion{};
+    VkStridedDeviceAddressRegionKHR hitRegionMotion{};
+    VkStridedDeviceAddressRegionKHR callableRegionMotion{};
+
+    // Include name -> source text served before the include directory;
+    // "material_eval.glsl" holds the generated material unit.
+    std::unordered_map<std::string, std::string> virtualIncludes;
+
+private:
+    void destroyDeviceObjects();
+    // Creates the twelve framebuffers for the stored render sizes.
+    void createFramebuffers();
+    void destroyFramebuffers();
+    // Throws when the accumulation buffers do not exist.
+    void requireFramebuffers() const;
+    // Throws when a buffer bound as one storage-buffer descriptor would
+    // exceed the device's range limit.
+    void checkBindableSize(const char* name, VkDeviceSize size) const;
+    // Creates a storage buffer of `size` bytes into `member` (so it is owned
+    // even if the upload fails) and uploads the first `dataSize` bytes.
+    void createBoundBuffer(AllocatedBuffer& member, const char* name, VkDeviceSize size,
+                           const void* data, VkDeviceSize dataSize,
+                           VkBufferUsageFlags extraUsage = 0);
+    // A 4-byte zero buffer standing in for an empty table.
+    void createPlaceholder(AllocatedBuffer& member, const char* name);
+    void destroyTableBuffers();
+    // One BLAS per mesh with triangles, recorded into as few submissions as
+    // the scratch budget allows.
+    void buildBottomLevel(const GeometryPack& pack);
+    void destroyAccelerationStructures();
+    void destroyGeometry();
+    void uploadInstanceTables(const Scene& scene);
 };

@@ -2,18 +2,19 @@
 // the only definition of these records: the shaders include this file, and
 // the C++ side pins every size and offset below so that a change on one side
 // cannot silently break the other. All records are tightly packed 4-byte
-// words, read in std430 buffers.
+// words, read in std430 buffers. (GLSL reserves macro names starting with
+// "GL_", hence GPU_UINT/GPU_INT for the scalar types.)
 #ifndef VITREL_GPU_LAYOUT_H
 #define VITREL_GPU_LAYOUT_H
 
 #ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
-#define GL_UINT uint32_t
-#define GL_INT int32_t
+#define GPU_UINT uint32_t
+#define GPU_INT int32_t
 #else
-#define GL_UINT uint
-#define GL_INT int
+#define GPU_UINT uint
+#define GPU_INT int
 #endif
 
 // One packed material, 47 words. Word 14 holds the dielectric reflectance
@@ -27,38 +28,38 @@ struct GpuMaterial {
     float extra_a;
     float emission[3];
     float extra_b;
-    GL_INT albedo_tex;
-    GL_INT roughness_tex;
+    GPU_INT albedo_tex;
+    GPU_INT roughness_tex;
     float dielectric_f0;
     float extra_c;
-    GL_INT metallic_tex;
-    GL_INT normal_tex;
+    GPU_INT metallic_tex;
+    GPU_INT normal_tex;
     float extra_params[7];
     float subsurface;
     float subsurface_radius[3];
     float subsurface_scale;
     float alpha;
-    GL_INT alpha_mode;
+    GPU_INT alpha_mode;
     float alpha_cutoff;
-    GL_INT emission_tex;
+    GPU_INT emission_tex;
     float subsurface_ext[2];
     float f82_tint[3];
     float transmission_color[3];
     float transmission_extra;
     float coat_color[3];
-    GL_INT thin_walled;
+    GPU_INT thin_walled;
 };
 
 // Directory entry of one texture in the atlas byte buffer.
 #define ATLAS_FLAG_FLOAT 1u
 #define ATLAS_FLAG_FLAG1 2u
 struct AtlasEntry {
-    GL_UINT offset;  // byte offset of the first texel, a multiple of 4
-    GL_UINT width;
-    GL_UINT height;
-    GL_UINT channels;
-    GL_UINT flags;  // ATLAS_FLAG_FLOAT | ATLAS_FLAG_FLAG1
-    GL_UINT reserved[3];
+    GPU_UINT offset;  // byte offset of the first texel, a multiple of 4
+    GPU_UINT width;
+    GPU_UINT height;
+    GPU_UINT channels;
+    GPU_UINT flags;  // ATLAS_FLAG_FLOAT | ATLAS_FLAG_FLAG1
+    GPU_UINT reserved[3];
 };
 
 // Scene preparation tables. Sampling tables are quantised CDFs of 32-bit
@@ -128,6 +129,148 @@ static_assert(sizeof(AtlasEntry) == 32, "AtlasEntry is 8 words");
 static_assert(offsetof(AtlasEntry, flags) == 16);
 #endif
 
-#undef GL_UINT
-#undef GL_INT
+// Descriptor set 0: one acceleration structure and 27 storage buffers, each
+// bound from offset 0 over its whole size.
+#define BINDING_TLAS 0
+#define BINDING_SCENE_PARAMS 1
+#define BINDING_MATERIALS 2
+#define BINDING_INSTANCE_INFO 3
+#define BINDING_ESS_LUT 4
+#define BINDING_SAMPLES 5
+#define BINDING_EYE_ACCUM 6
+#define BINDING_LIGHT_ACCUM 7
+#define BINDING_WORK 8
+#define BINDING_OUTPUT_RGBA8 9
+#define BINDING_POSITIONS 10
+#define BINDING_INDICES 11
+#define BINDING_FACE_NORMALS 12
+#define BINDING_FACE_MATERIALS 13
+#define BINDING_EMISSIVES 14
+#define BINDING_EMISSIVE_TRI_CDF 15
+#define BINDING_NORMALS 16
+#define BINDING_UVS 17
+#define BINDING_ATLAS_DATA 18
+#define BINDING_ATLAS_ENTRIES 19
+#define BINDING_SRGB_LUT 20
+#define BINDING_LIGHT_CDF 21
+#define BINDING_ENV_CDF 22
+#define BINDING_TANGENTS 23
+#define BINDING_AOV_DEPTH 24
+#define BINDING_AOV_NORMAL 25
+#define BINDING_AOV_OBJECT_ID 26
+#define BINDING_OUTPUT 27
+#define BINDING_COUNT 28
+
+// Push constants: one 96-byte range for compute, ray generation, closest hit
+// and miss stages; every push writes words 0-22. Trace passes fill words 0-10,
+// the post-processing chain words 0-3 and 10-22 (word 10 is then the
+// accumulated sample count), the object pass words 0-1.
+#define PUSH_BLOCK_SIZE 96
+#define PUSH_BLOCK_WRITTEN_BYTES 92
+#define PUSH_BLOCK_STAGES 0xD20u
+struct PushBlock {
+    GPU_UINT width;         // render width (or output width in later post passes)
+    GPU_UINT height;
+    GPU_UINT origin_x;      // tile origin; render size in later post passes
+    GPU_UINT origin_y;
+    GPU_UINT tile_width;
+    GPU_UINT tile_height;
+    GPU_UINT first_sample;  // first sample index of this dispatch
+    GPU_UINT sample_count;  // samples in this dispatch
+    GPU_UINT trace_param;
+    GPU_INT extra_param;
+    GPU_UINT sample_end;    // end sample of the batch, or accumulated samples
+    float exposure;
+    float grade[5];
+    GPU_UINT overscan;
+    GPU_UINT quality;
+    GPU_UINT post_mode;
+    float post_param0;
+    float post_param1;
+    GPU_UINT display_output;  // 1 = display-referred, 0 = linear
+    GPU_UINT unused;          // never written
+};
+
+// Per-instance lookup record (binding 3). Offsets count elements of the shared
+// geometry buffers; an absent attribute is NO_ATTRIBUTE.
+#define NO_ATTRIBUTE 0xFFFFFFFFu
+struct GpuInstance {
+    GPU_INT material;
+    GPU_UINT face_offset;
+    GPU_UINT index_offset;
+    GPU_UINT vertex_offset;
+    GPU_INT face_material_start;  // -1 when the instance has no face materials
+    GPU_INT emissive_index;       // entry of the emissive table, or -1
+    GPU_UINT normal_offset;
+    GPU_UINT uv_offset;
+    GPU_UINT tangent_offset;
+};
+
+// One light-emitting instance (binding 14). Its triangle CDF occupies
+// emissive_tri_cdf[first_triangle .. first_triangle + triangle_count).
+struct GpuEmissive {
+    GPU_INT instance;
+    GPU_UINT first_triangle;
+    GPU_UINT triangle_count;
+    float area;
+    float transform[12];      // row-major 3x4 at shutter open
+    float select_pdf;         // probability of choosing this light
+    float transform_end[12];  // at shutter close (= transform when static)
+    GPU_UINT reserved;
+};
+
+// Environment sampling block (binding 22): this 16-word header, then, as
+// 32-bit words, the marginal CDF (height), the row weights (height, float)
+// and the conditional CDF (width * height, row-major). Without an
+// environment map the block is the header alone, all zero.
+#define ENV_HEADER_WORDS 16
+struct GpuEnvHeader {
+    GPU_INT width;
+    GPU_INT height;
+    float total_weight;
+    float intensity;
+    float rotation[9];  // row-major 3x3, as euler_to_rotation_ext writes it
+    GPU_INT texture;
+    GPU_UINT reserved[2];
+};
+
+#ifdef __cplusplus
+static_assert(sizeof(PushBlock) == PUSH_BLOCK_SIZE);
+static_assert(offsetof(PushBlock, extra_param) == 36);
+static_assert(offsetof(PushBlock, sample_end) == 40);
+static_assert(offsetof(PushBlock, exposure) == 44);
+static_assert(offsetof(PushBlock, grade) == 48);
+static_assert(offsetof(PushBlock, overscan) == 68);
+static_assert(offsetof(PushBlock, quality) == 72);
+static_assert(offsetof(PushBlock, post_mode) == 76);
+static_assert(offsetof(PushBlock, post_param0) == 80);
+static_assert(offsetof(PushBlock, post_param1) == 84);
+static_assert(offsetof(PushBlock, display_output) == 88);
+static_assert(offsetof(PushBlock, unused) == PUSH_BLOCK_WRITTEN_BYTES);
+static_assert(sizeof(GpuInstance) == 36, "GpuInstance is 9 words");
+static_assert(offsetof(GpuInstance, face_offset) == 4);
+static_assert(offsetof(GpuInstance, index_offset) == 8);
+static_assert(offsetof(GpuInstance, vertex_offset) == 12);
+static_assert(offsetof(GpuInstance, face_material_start) == 16);
+static_assert(offsetof(GpuInstance, emissive_index) == 20);
+static_assert(offsetof(GpuInstance, normal_offset) == 24);
+static_assert(offsetof(GpuInstance, uv_offset) == 28);
+static_assert(offsetof(GpuInstance, tangent_offset) == 32);
+static_assert(sizeof(GpuEmissive) == 120, "GpuEmissive is 30 words");
+static_assert(offsetof(GpuEmissive, first_triangle) == 4);
+static_assert(offsetof(GpuEmissive, triangle_count) == 8);
+static_assert(offsetof(GpuEmissive, area) == 12);
+static_assert(offsetof(GpuEmissive, transform) == 16);
+static_assert(offsetof(GpuEmissive, select_pdf) == 64);
+static_assert(offsetof(GpuEmissive, transform_end) == 68);
+static_assert(offsetof(GpuEmissive, reserved) == 116);
+static_assert(sizeof(GpuEnvHeader) == ENV_HEADER_WORDS * 4);
+static_assert(offsetof(GpuEnvHeader, total_weight) == 8);
+static_assert(offsetof(GpuEnvHeader, intensity) == 12);
+static_assert(offsetof(GpuEnvHeader, rotation) == 16);
+static_assert(offsetof(GpuEnvHeader, texture) == 52);
+#endif
+
+#undef GPU_UINT
+#undef GPU_INT
 #endif

@@ -1,0 +1,376 @@
+// Acceleration structures: shared geometry buffers, one BLAS per mesh, the
+// per-instance lookup table and the TLAS over all instances.
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "gpu/gpu_records.h"
+#include "gpu/vk_check.h"
+#include "gpu/vk_renderer.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr VkDeviceSize kGeometryPlaceholderBytes = 16;
+constexpr VkDeviceSize kPlaceholderBytes = 4;
+constexpr VkDeviceSize kMinInstanceInfoBytes = 16;
+const uint8_t kZeroBytes[kGeometryPlaceholderBytes] = {};
+
+template <typename T>
+VkDeviceSize byte_size(const std::vector<T>& v) {
+    return static_cast<VkDeviceSize>(v.size()) * sizeof(T);
+}
+
+VkDeviceSize align_up(VkDeviceSize value, VkDeviceSize alignment) {
+    return alignment > 1 ? (value + alignment - 1) / alignment * alignment : value;
+}
+
+// Makes earlier uploads and builds (other submissions) visible to the
+// acceleration-structure builds recorded after it.
+void build_input_barrier(VkCommandBuffer cmd) {
+    VkMemoryBarrier barrier{};
+    barrier.sType = VK_STRUCTURE_TYPE_MEMORY_BARRIER;
+    barrier.srcAccessMask =
+        VK_ACCESS_TRANSFER_WRITE_BIT | VK_ACCESS_ACCELERATION_STRUCTURE_WRITE_BIT_KHR;
+    barrier.dstAccessMask =
+        VK_ACCESS_ACCELERATION_STRUCTURE_READ_BIT_KHR | VK_ACCESS_SHADER_READ_BIT;
+    vkCmdPipelineBarrier(cmd,
+                         VK_PIPELINE_STAGE_TRANSFER_BIT |
+                             VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                         VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR, 0, 1, &barrier,
+                         0, nullptr, 0, nullptr);
+}
+
+// Builds that finish inside a command buffer become visible to ray queries and
+// ray-tracing shaders of later submissions.
+void build_output_barrier(VkCommandBuffer cmd) {
+    VkMemoryBarrier barrier{};
+    barrier.sType = VK_STRUCTURE_TYPE_MEMORY_BARRIER;
+    barrier.srcAccessMask = VK_ACCESS_ACCELERATION_STRUCTURE_WRITE_BIT_KHR;
+    barrier.dstAccessMask = VK_ACCESS_ACCELERATION_STRUCTURE_READ_BIT_KHR;
+    vkCmdPipelineBarrier(cmd, VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                         VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR |
+                             VK_PIPELINE_STAGE_RAY_TRACING_SHADER_BIT_KHR |
+                             VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT,
+                         0, 1, &barrier, 0, nullptr, 0, nullptr);
+}
+
+}  // namespace
+
+void VkRenderer::destroyAccelerationStructures() {
+    if (tlas != VK_NULL_HANDLE) vkDestroyAccelerationStructureKHR(device, tlas, nullptr);
+    tlas = VK_NULL_HANDLE;
+    for (BlasEntry& blas : blasList) {
+        if (blas.handle != VK_NULL_HANDLE)
+            vkDestroyAccelerationStructureKHR(device, blas.handle, nullptr);
+        blas.handle = VK_NULL_HANDLE;
+        destroyBuffer(blas.buffer);
+    }
+    blasList.clear();
+}
+
+void VkRenderer::destroyGeometry() {
+    destroyAccelerationStructures();
+    for (AllocatedBuffer* b :
+         {&tlasBuffer, &instanceBuffer, &positionBuffer, &indexBuffer, &faceNormalBuffer,
+          &normalBuffer, &uvBuffer, &tangentBuffer, &instanceInfoBuffer, &faceMaterialBuffer})
+        destroyBuffer(*b);
+    meshOffsets.clear();
+}
+
+void VkRenderer::buildAccelerationStructures(const Scene& scene) {
+    // A repeated build replaces the previous one instead of leaking it.
+    destroyGeometry();
+    // 1. Nothing to place.
+    if (scene.instances.empty()) return;
+    for (size_t i = 0; i < scene.instances.size(); ++i) {
+        if (scene.instances[i].mesh >= scene.meshes.size())
+            throw std::runtime_error("Instance " + std::to_string(i) + " uses mesh " +
+                                     std::to_string(scene.instances[i].mesh) + " of " +
+                                     std::to_string(scene.meshes.size()));
+    }
+    // 2.
+    useMotionBlur = std::any_of(scene.instances.begin(), scene.instances.end(),
+                                [](const Instance& inst) { return inst.moving; });
+
+    // 3-4. Shared geometry; absent tables get small zero placeholders so that
+    // every binding always names a valid buffer.
+    const GeometryPack pack = pack_geometry(scene);
+    meshOffsets = pack.offsets;
+    const VkBufferUsageFlags buildInput =
+        VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR;
+    if (pack.positions.empty())
+        createBoundBuffer(positionBuffer, "positionBuffer", kGeometryPlaceholderBytes, kZeroBytes,
+                          kGeometryPlaceholderBytes);
+    else
+        createBoundBuffer(positionBuffer, "positionBuffer", byte_size(pack.positions),
+                          pack.positions.data(), byte_size(pack.positions), buildInput);
+    if (pack.indices.empty())
+        createBoundBuffer(indexBuffer, "indexBuffer", kGeometryPlaceholderBytes, kZeroBytes,
+                          kGeometryPlaceholderBytes);
+    else
+        createBoundBuffer(indexBuffer, "indexBuffer", byte_size(pack.indices),
+                          pack.indices.data(), byte_size(pack.indices), buildInput);
+    if (pack.faceNormals.empty())
+        createBoundBuffer(faceNormalBuffer, "faceNormalBuffer", kGeometryPlaceholderBytes,
+                          kZeroBytes, kGeometryPlaceholderBytes);
+    else
+        createBoundBuffer(faceNormalBuffer, "faceNormalBuffer", byte_size(pack.faceNormals),
+                          pack.faceNormals.data(), byte_size(pack.faceNormals));
+    struct Attribute {
+        AllocatedBuffer& member;
+        const char* name;
+        const std::vector<float>& data;
+    };
+    for (const Attribute& a : {Attribute{normalBuffer, "normalBuffer", pack.normals},
+                               Attribute{uvBuffer, "uvBuffer", pack.uvs},
+                               Attribute{tangentBuffer, "tangentBuffer", pack.tangents}}) {
+        if (a.data.empty())
+            createPlaceholder(a.member, a.name);
+        else
+            createBoundBuffer(a.member, a.name, byte_size(a.data), a.data.data(),
+                              byte_size(a.data));
+    }
+
+    // 5-7. One BLAS per mesh that has triangles.
+    blasList.resize(scene.meshes.size());
+    buildBottomLevel(pack);
+    std::printf("Built %zu BLAS\n", blasList.size());
+
+    // 8. Lookup table, 9. TLAS.
+    uploadInstanceTables(scene);
+    buildTLASFromInstances(scene);
+}
+
+void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
+    const VkDeviceAddress positions = getBufferAddress(positionBuffer.buffer);
+    const VkDeviceAddress indices = getBufferAddress(indexBuffer.buffer);
+    const size_t meshCount = pack.offsets.size();
+
+    // Geometry and build descriptions of every mesh, kept alive until the
+    // batch that records them has been submitted.
+    std::vector<VkAccelerationStructureGeometryKHR> geometries(meshCount);
+    std::vector<VkAccelerationStructureBuildGeometryInfoKHR> builds(meshCount);
+    std::vector<VkAccelerationStructureBuildRangeInfoKHR> ranges(meshCount);
+    std::vector<VkDeviceSize> scratchSizes(meshCount, 0);
+    std::vector<size_t> pending;
+    for (size_t m = 0; m < meshCount; ++m) {
+        const uint32_t triangles = pack.triangleCounts[m];
+        const uint32_t vertices = pack.vertexCounts[m];
+        // A mesh without triangles or vertices has nothing to trace; its
+        // instances become inactive TLAS entries.
+        if (triangles == 0 || vertices == 0) continue;
+        const MeshOffsets& off = pack.offsets[m];
+        VkAccelerationStructureGeometryKHR& geometry = geometries[m];
+        geometry = {};
+        geometry.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_KHR;
+        geometry.geometryType = VK_GEOMETRY_TYPE_TRIANGLES_KHR;
+        geometry.flags = VK_GEOMETRY_OPAQUE_BIT_KHR;
+        VkAccelerationStructureGeometryTrianglesDataKHR& tri = geometry.geometry.triangles;
+        tri.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_TRIANGLES_DATA_KHR;
+        tri.vertexFormat = VK_FORMAT_R32G32B32_SFLOAT;
+        tri.vertexData.deviceAddress = positions + 12ull * off.vertexOffset;
+        tri.vertexStride = 12;
+        tri.maxVertex = vertices - 1;
+        tri.indexType = VK_INDEX_TYPE_UINT32;
+        tri.indexData.deviceAddress = indices + 4ull * off.indexOffset;
+
+        VkAccelerationStructureBuildGeometryInfoKHR& build = builds[m];
+        build = {};
+        build.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_GEOMETRY_INFO_KHR;
+        build.type = VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR;
+        build.flags = VK_BUILD_ACCELERATION_STRUCTURE_PREFER_FAST_TRACE_BIT_KHR |
+                      VK_BUILD_ACCELERATION_STRUCTURE_ALLOW_COMPACTION_BIT_KHR;
+        build.mode = VK_BUILD_ACCELERATION_STRUCTURE_MODE_BUILD_KHR;
+        build.geometryCount = 1;
+        build.pGeometries = &geometry;
+
+        VkAccelerationStructureBuildSizesInfoKHR sizes{};
+        sizes.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_SIZES_INFO_KHR;
+        vkGetAccelerationStructureBuildSizesKHR(device,
+                                                VK_ACCELERATION_STRUCTURE_BUILD_TYPE_DEVICE_KHR,
+                                                &build, &triangles, &sizes);
+        BlasEntry& blas = blasList[m];
+        blas.buffer = createDeviceBuffer(sizes.accelerationStructureSize,
+                                         VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_STORAGE_BIT_KHR);
+        VkAccelerationStructureCreateInfoKHR create{};
+        create.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_CREATE_INFO_KHR;
+        create.buffer = blas.buffer.buffer;
+        create.size = sizes.accelerationStructureSize;
+        create.type = VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR;
+        VK_CHECK(vkCreateAccelerationStructureKHR(device, &create, nullptr, &blas.handle));
+        build.dstAccelerationStructure = blas.handle;
+        ranges[m] = {triangles, 0, 0, 0};
+        scratchSizes[m] = align_up(sizes.buildScratchSize, scratchAlignment);
+        pending.push_back(m);
+    }
+
+    // Meshes are built in batches that share one scratch buffer (each build
+    // its own aligned slice) and one submission, up to blasScratchBudget
+    // bytes of scratch per batch; a budget of 0 gives one submission per mesh.
+    size_t next = 0;
+    while (next < pending.size()) {
+        size_t end = next;
+        VkDeviceSize scratchTotal = 0;
+        do {
+            scratchTotal += scratchSizes[pending[end]];
+            ++end;
+        } while (end < pending.size() &&
+                 scratchTotal + scratchSizes[pending[end]] <= blasScratchBudget);
+
+        AllocatedBuffer scratch = createDeviceBuffer(
+            scratchTotal + scratchAlignment, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
+        try {
+            VkDeviceAddress cursor =
+                align_up(getBufferAddress(scratch.buffer), scratchAlignment);
+            std::vector<VkAccelerationStructureBuildGeometryInfoKHR> batch;
+            std::vector<const VkAccelerationStructureBuildRangeInfoKHR*> batchRanges;
+            for (size_t k = next; k < end; ++k) {
+                const size_t m = pending[k];
+                builds[m].scratchData.deviceAddress = cursor;
+                cursor += scratchSizes[m];
+                batch.push_back(builds[m]);
+                batchRanges.push_back(&ranges[m]);
+            }
+            VkCommandBuffer cmd = beginSingleTimeCommands();
+            build_input_barrier(cmd);
+            vkCmdBuildAccelerationStructuresKHR(cmd, static_cast<uint32_t>(batch.size()),
+                                                batch.data(), batchRanges.data());
+            build_output_barrier(cmd);
+            endSingleTimeCommands(cmd);
+        } catch (...) {
+            destroyBuffer(scratch);
+            throw;
+        }
+        destroyBuffer(scratch);
+        next = end;
+    }
+}
+
+void VkRenderer::uploadInstanceTables(const Scene& scene) {
+    destroyBuffer(instanceInfoBuffer);
+    destroyBuffer(faceMaterialBuffer);
+    const InstanceTables tables = build_instance_tables(scene, meshOffsets);
+    const VkDeviceSize infoBytes = std::max(kMinInstanceInfoBytes, byte_size(tables.instances));
+    createBoundBuffer(instanceInfoBuffer, "instanceInfoBuffer", infoBytes,
+                      tables.instances.data(), byte_size(tables.instances));
+    if (tables.faceMaterials.empty())
+        createPlaceholder(faceMaterialBuffer, "faceMaterialBuffer");
+    else
+        createBoundBuffer(faceMaterialBuffer, "faceMaterialBuffer",
+                          byte_size(tables.faceMaterials), tables.faceMaterials.data(),
+                          byte_size(tables.faceMaterials));
+}
+
+void VkRenderer::buildTLASFromInstances(const Scene& scene) {
+    // 1. Motion records only where the device can trace them; elsewhere moving
+    // instances are traced at `transform`.
+    const bool motion = hasMotionBlur && useMotionBlur;
+    const uint32_t count = static_cast<uint32_t>(scene.instances.size());
+
+    // 2. Instance records.
+    auto blasAddress = [&](uint32_t mesh) -> VkDeviceAddress {
+        if (mesh >= blasList.size() || blasList[mesh].handle == VK_NULL_HANDLE) return 0;
+        VkAccelerationStructureDeviceAddressInfoKHR info{};
+        info.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_DEVICE_ADDRESS_INFO_KHR;
+        info.accelerationStructure = blasList[mesh].handle;
+        return vkGetAccelerationStructureDeviceAddressKHR(device, &info);
+    };
+    std::vector<VkAccelerationStructureInstanceKHR> staticRecords;
+    std::vector<VkAccelerationStructureMotionInstanceNV> motionRecords;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Instance& inst = scene.instances[i];
+        if (motion)
+            motionRecords.push_back(make_motion_instance_record(inst, i, blasAddress(inst.mesh)));
+        else
+            staticRecords.push_back(make_static_instance_record(inst, i, blasAddress(inst.mesh)));
+    }
+    const void* recordData = motion ? static_cast<const void*>(motionRecords.data())
+                                    : static_cast<const void*>(staticRecords.data());
+    const VkDeviceSize recordBytes = motion ? byte_size(motionRecords) : byte_size(staticRecords);
+
+    // 3. Instance buffer.
+    instanceBuffer = createDeviceBuffer(
+        std::max<VkDeviceSize>(recordBytes, kPlaceholderBytes),
+        VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR);
+    if (recordBytes > 0) uploadBuffer(instanceBuffer, recordData, recordBytes);
+
+    // 4. Geometry and build description.
+    VkAccelerationStructureGeometryKHR geometry{};
+    geometry.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_KHR;
+    geometry.geometryType = VK_GEOMETRY_TYPE_INSTANCES_KHR;
+    geometry.geometry.instances.sType =
+        VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_INSTANCES_DATA_KHR;
+    geometry.geometry.instances.arrayOfPointers = VK_FALSE;
+    geometry.geometry.instances.data.deviceAddress = getBufferAddress(instanceBuffer.buffer);
+    VkAccelerationStructureBuildGeometryInfoKHR build{};
+    build.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_GEOMETRY_INFO_KHR;
+    build.type = VK_ACCELERATION_STRUCTURE_TYPE_TOP_LEVEL_KHR;
+    build.flags = VK_BUILD_ACCELERATION_STRUCTURE_PREFER_FAST_TRACE_BIT_KHR;
+    if (motion) build.flags |= VK_BUILD_ACCELERATION_STRUCTURE_MOTION_BIT_NV;
+    build.mode = VK_BUILD_ACCELERATION_STRUCTURE_MODE_BUILD_KHR;
+    build.geometryCount = 1;
+    build.pGeometries = &geometry;
+
+    // 5. Storage and handle.
+    VkAccelerationStructureBuildSizesInfoKHR sizes{};
+    sizes.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_SIZES_INFO_KHR;
+    vkGetAccelerationStructureBuildSizesKHR(device, VK_ACCELERATION_STRUCTURE_BUILD_TYPE_DEVICE_KHR,
+                                            &build, &count, &sizes);
+    tlasBuffer = createDeviceBuffer(sizes.accelerationStructureSize,
+                                    VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_STORAGE_BIT_KHR);
+    VkAccelerationStructureMotionInfoNV motionInfo{};
+    motionInfo.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_MOTION_INFO_NV;
+    motionInfo.maxInstances = count;
+    VkAccelerationStructureCreateInfoKHR create{};
+    create.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_CREATE_INFO_KHR;
+    create.buffer = tlasBuffer.buffer;
+    create.size = sizes.accelerationStructureSize;
+    create.type = VK_ACCELERATION_STRUCTURE_TYPE_TOP_LEVEL_KHR;
+    if (motion) {
+        create.createFlags = VK_ACCELERATION_STRUCTURE_CREATE_MOTION_BIT_NV;
+        create.pNext = &motionInfo;
+    }
+    VK_CHECK(vkCreateAccelerationStructureKHR(device, &create, nullptr, &tlas));
+    build.dstAccelerationStructure = tlas;
+
+    // 6. Build.
+    AllocatedBuffer scratch = createDeviceBuffer(sizes.buildScratchSize + scratchAlignment,
+                                                 VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
+    try {
+        build.scratchData.deviceAddress =
+            align_up(getBufferAddress(scratch.buffer), scratchAlignment);
+        const VkAccelerationStructureBuildRangeInfoKHR range{count, 0, 0, 0};
+        const VkAccelerationStructureBuildRangeInfoKHR* rangePtr = &range;
+        VkCommandBuffer cmd = beginSingleTimeCommands();
+        build_input_barrier(cmd);
+        vkCmdBuildAccelerationStructuresKHR(cmd, 1, &build, &rangePtr);
+        build_output_barrier(cmd);
+        endSingleTimeCommands(cmd);
+    } catch (...) {
+        destroyBuffer(scratch);
+        throw;
+    }
+    destroyBuffer(scratch);
+}
+
+void VkRenderer::rebuildTLAS(const Scene& scene) {
+    vkDeviceWaitIdle(device);
+    useMotionBlur = std::any_of(scene.instances.begin(), scene.instances.end(),
+                                [](const Instance& inst) { return inst.moving; });
+    if (tlas != VK_NULL_HANDLE) vkDestroyAccelerationStructureKHR(device, tlas, nullptr);
+    tlas = VK_NULL_HANDLE;
+    destroyBuffer(tlasBuffer);
+    destroyBuffer(instanceBuffer);
+    buildTLASFromInstances(scene);
+}
+
+void VkRenderer::reuploadInstanceData(const Scene& scene) {
+    vkDeviceWaitIdle(device);
+    if (scene.instances.empty()) {
+        destroyBuffer(instanceInfoBuffer);
+        return;
+    }
+    uploadInstanceTables(scene);
+}

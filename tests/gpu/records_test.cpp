@@ -1,0 +1,164 @@
+// Host-side bytes of the records the GPU reads, checked against their
+// documented layouts without a device (the motion-blur records in particular
+// cannot be traced on lavapipe).
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "gpu/gpu_records.h"
+
+namespace {
+
+template <typename T, typename R>
+T at(const R& record, size_t offset) {
+    T value;
+    std::memcpy(&value, reinterpret_cast<const uint8_t*>(&record) + offset, sizeof(T));
+    return value;
+}
+
+Instance sample_instance() {
+    Instance inst;
+    for (int i = 0; i < 12; ++i) {
+        inst.transform[i] = static_cast<float>(i + 1);
+        inst.transform_end[i] = static_cast<float>(100 + i);
+    }
+    return inst;
+}
+
+constexpr uint64_t kBlas = 0x0123456789ABCDE0ull;
+constexpr uint32_t kCullDisable = 0x1;  // VK_GEOMETRY_INSTANCE_TRIANGLE_FACING_CULL_DISABLE_BIT_KHR
+
+TEST(InstanceRecords, StaticRecordBytes) {
+    const Instance inst = sample_instance();
+    const VkAccelerationStructureInstanceKHR r = make_static_instance_record(inst, 7, kBlas);
+    ASSERT_EQ(sizeof(r), 64u);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(at<float>(r, 4 * i), inst.transform[i]);
+    EXPECT_EQ(at<uint32_t>(r, 48), 7u | (0xFFu << 24));     // custom index, mask
+    EXPECT_EQ(at<uint32_t>(r, 52), kCullDisable << 24);     // SBT offset 0, flags
+    EXPECT_EQ(at<uint64_t>(r, 56), kBlas);
+}
+
+TEST(InstanceRecords, CustomIndexKeepsTheLow24Bits) {
+    const VkAccelerationStructureInstanceKHR r =
+        make_static_instance_record(sample_instance(), 0x1000005u, kBlas);
+    EXPECT_EQ(at<uint32_t>(r, 48) & 0xFFFFFFu, 5u);
+}
+
+TEST(InstanceRecords, InstanceWithoutBlasIsInactive) {
+    const VkAccelerationStructureInstanceKHR r = make_static_instance_record(sample_instance(), 2, 0);
+    EXPECT_EQ(at<uint32_t>(r, 48) >> 24, 0u);
+    EXPECT_EQ(at<uint64_t>(r, 56), 0u);
+}
+
+TEST(InstanceRecords, MovingInstanceMotionRecordBytes) {
+    Instance inst = sample_instance();
+    inst.moving = true;
+    const VkAccelerationStructureMotionInstanceNV r = make_motion_instance_record(inst, 3, kBlas);
+    ASSERT_EQ(sizeof(r), 152u);
+    EXPECT_EQ(at<uint32_t>(r, 0), 1u);  // VK_ACCELERATION_STRUCTURE_MOTION_INSTANCE_TYPE_MATRIX_MOTION_NV
+    EXPECT_EQ(at<uint32_t>(r, 4), 0u);  // the motion record's own flags
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(at<float>(r, 8 + 4 * i), inst.transform[i]);
+        EXPECT_EQ(at<float>(r, 56 + 4 * i), inst.transform_end[i]);
+    }
+    EXPECT_EQ(at<uint32_t>(r, 104), 3u | (0xFFu << 24));
+    EXPECT_EQ(at<uint32_t>(r, 108), kCullDisable << 24);
+    EXPECT_EQ(at<uint64_t>(r, 112), kBlas);
+    for (size_t b = 120; b < 152; ++b) EXPECT_EQ(at<uint8_t>(r, b), 0u) << b;
+}
+
+TEST(InstanceRecords, StillInstanceMotionRecordWrapsTheStaticRecord) {
+    const Instance inst = sample_instance();
+    const VkAccelerationStructureMotionInstanceNV r = make_motion_instance_record(inst, 4, kBlas);
+    const VkAccelerationStructureInstanceKHR s = make_static_instance_record(inst, 4, kBlas);
+    EXPECT_EQ(at<uint32_t>(r, 0), 0u);  // VK_ACCELERATION_STRUCTURE_MOTION_INSTANCE_TYPE_STATIC_NV
+    EXPECT_EQ(at<uint32_t>(r, 4), 0u);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const uint8_t*>(&r) + 8, &s, sizeof(s)), 0);
+    for (size_t b = 8 + sizeof(s); b < 152; ++b) EXPECT_EQ(at<uint8_t>(r, b), 0u) << b;
+}
+
+TEST(GeometryPack, ShortAttributesAreAbsentAndLongOnesCut) {
+    Scene scene;
+    MeshData m;
+    m.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    m.indices = {0, 1, 2};
+    m.normals = {0, 0, 1, 0, 0, 1};  // two of three vertices
+    m.has_normals = true;
+    m.uvs = {0, 0, 1, 0, 0, 1, 9, 9};  // one extra vertex
+    m.has_uvs = true;
+    m.tangents = {1, 0, 0, 1, 0, 0, 1, 0, 0};
+    m.has_tangents = false;  // present but not flagged
+    scene.meshes = {m, m};
+    const GeometryPack pack = pack_geometry(scene);
+    EXPECT_EQ(pack.offsets[1].normalOffset, NO_ATTRIBUTE);
+    EXPECT_EQ(pack.offsets[0].uvOffset, 0u);
+    EXPECT_EQ(pack.offsets[1].uvOffset, 3u);
+    EXPECT_EQ(pack.uvs.size(), 12u);
+    EXPECT_EQ(pack.offsets[1].tangentOffset, NO_ATTRIBUTE);
+    EXPECT_TRUE(pack.normals.empty());
+}
+
+TEST(GeometryPack, FaceNormalsAndPartialRecordsAreMadeWhole) {
+    Scene scene;
+    MeshData m;
+    m.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 5};  // a stray float after 3 vertices
+    m.indices = {0, 1, 2, 2, 1, 0, 1};             // a stray index after 2 triangles
+    m.face_normals = {0, 0, 1};                    // one of two triangles
+    scene.meshes = {m, m};
+    const GeometryPack pack = pack_geometry(scene);
+    EXPECT_EQ(pack.positions.size(), 18u);
+    EXPECT_EQ(pack.indices.size(), 12u);
+    EXPECT_EQ(pack.offsets[1].vertexOffset, 3u);
+    EXPECT_EQ(pack.offsets[1].indexOffset, 6u);
+    EXPECT_EQ(pack.offsets[1].faceOffset, 2u);
+    EXPECT_EQ(pack.faceNormals, (std::vector<float>{0, 0, 1, 0, 1, 0, 0, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(pack.degenerateTriangles, 0u);
+}
+
+Scene env_scene(int32_t w, int32_t h) {
+    Scene scene;
+    scene.envmap_texture = 2;
+    scene.env_cdf_width = w;
+    scene.env_cdf_height = h;
+    scene.env_marginal_cdf.assign(static_cast<size_t>(h), 1u);
+    scene.env_row_weights.assign(static_cast<size_t>(h), 0.5f);
+    scene.env_conditional_cdf.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 2u);
+    return scene;
+}
+
+TEST(EnvBlock, ConsistentTablesAreLaidOutAfterTheHeader) {
+    const std::vector<uint32_t> block = build_env_block(env_scene(3, 2));
+    ASSERT_EQ(block.size(), 16u + 2 * 2 + 3 * 2);
+    EXPECT_EQ(block[13], 2u);
+    EXPECT_EQ(block[16], 1u);
+    EXPECT_EQ(block[20], 2u);
+}
+
+TEST(EnvBlock, TablesThatDoNotMatchTheirSizeGiveTheZeroBlock) {
+    const std::vector<uint32_t> zero(16, 0u);
+    Scene shortMarginal = env_scene(3, 2);
+    shortMarginal.env_marginal_cdf.pop_back();
+    EXPECT_EQ(build_env_block(shortMarginal), zero);
+    Scene shortRows = env_scene(3, 2);
+    shortRows.env_row_weights.clear();
+    EXPECT_EQ(build_env_block(shortRows), zero);
+    Scene longConditional = env_scene(3, 2);
+    longConditional.env_conditional_cdf.push_back(7);
+    EXPECT_EQ(build_env_block(longConditional), zero);
+    // A huge recorded size without tables allocates nothing large.
+    Scene unbacked = env_scene(1, 1);
+    unbacked.env_cdf_width = 1 << 30;
+    unbacked.env_cdf_height = 1 << 30;
+    EXPECT_EQ(build_env_block(unbacked), zero);
+}
+
+TEST(Emissives, EntryOfAMissingInstanceHasNoTriangles) {
+    Scene scene;
+    scene.emissive_instances = {{4, 1.0f, {}}};
+    const std::vector<GpuEmissive> records = build_gpu_emissives(scene);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].triangle_count, 0u);
+    EXPECT_EQ(records[0].select_pdf, 1.0f);
+}
+
+}  // namespace

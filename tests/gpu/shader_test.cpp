@@ -1,0 +1,162 @@
+// Run-time GLSL compilation, include resolution and SPIR-V loading.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <shaderc/shaderc.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "gpu/shader_compiler.h"
+#include "gpu_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr const char* kComputeHeader = "#version 460\nlayout(local_size_x = 1) in;\n";
+
+class ShaderTest : public GpuTest {
+protected:
+    void SetUp() override {
+        GpuTest::SetUp();
+        char pattern[] = "/tmp/vitrel_shader_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        fs::remove_all(dir);
+        GpuTest::TearDown();
+    }
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+    // Compiles a compute shader and releases the module; returns the error
+    // text, empty on success.
+    std::string compile(const std::string& body, const std::vector<std::string>& macros = {}) {
+        try {
+            VkShaderModule m = renderer->compileGlslToSpirv(
+                kComputeHeader + body, "probe.comp", shaderc_compute_shader, dir, macros);
+            EXPECT_NE(m, VK_NULL_HANDLE);
+            vkDestroyShaderModule(renderer->device, m, nullptr);
+            return "";
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+    }
+    std::string dir;
+};
+
+TEST_F(ShaderTest, CompilesAPlainComputeShader) {
+    EXPECT_EQ(compile("layout(std430, binding = 0) buffer B { uint v[]; };\n"
+                      "void main() { v[gl_GlobalInvocationID.x] = 1u; }\n"),
+              "");
+}
+
+TEST_F(ShaderTest, VirtualIncludeWinsOverAFileOfTheSameName) {
+    write("material_eval.glsl", "#error the file on disk was used\n");
+    renderer->virtualIncludes["material_eval.glsl"] = "float eval_albedo() { return 0.5; }\n";
+    EXPECT_EQ(compile("#extension GL_GOOGLE_include_directive : require\n"
+                      "#include \"material_eval.glsl\"\n"
+                      "layout(std430, binding = 0) buffer B { float v[]; };\n"
+                      "void main() { v[0] = eval_albedo(); }\n"),
+              "");
+}
+
+TEST_F(ShaderTest, FilesAreIncludedFromTheDirectoryAlsoFromInsideIncludes) {
+    write("outer.glsl", "#include \"inner.glsl\"\nfloat outer() { return inner() * 2.0; }\n");
+    write("inner.glsl", "float inner() { return 0.25; }\n");
+    EXPECT_EQ(compile("#extension GL_GOOGLE_include_directive : require\n"
+                      "#include \"outer.glsl\"\n"
+                      "layout(std430, binding = 0) buffer B { float v[]; };\n"
+                      "void main() { v[0] = outer(); }\n"),
+              "");
+}
+
+TEST_F(ShaderTest, MissingIncludeNamesTheInclude) {
+    const std::string error = compile("#extension GL_GOOGLE_include_directive : require\n"
+                                      "#include \"not_there.glsl\"\nvoid main() {}\n");
+    EXPECT_THAT(error, StartsWith("Shader compilation failed for probe.comp:\n"));
+    EXPECT_THAT(error, HasSubstr("Cannot find include: not_there.glsl"));
+}
+
+TEST_F(ShaderTest, SyntaxErrorsCarryTheFileName) {
+    const std::string error = compile("void main() { this is not glsl; }\n");
+    EXPECT_THAT(error, StartsWith("Shader compilation failed for probe.comp:\n"));
+    EXPECT_GT(error.size(), std::string("Shader compilation failed for probe.comp:\n").size());
+}
+
+TEST_F(ShaderTest, MacrosAreDefinedEmpty) {
+    // Compiles only when both names are defined and expand to nothing.
+    const std::string body =
+        "#if !defined(HAS_MESH) || !defined(HAS_FLOAT_ATOMICS)\n#error macro missing\n#endif\n"
+        "layout(std430, binding = 0) buffer B { int v[]; };\n"
+        "void main() { v[0] = 1 HAS_MESH HAS_FLOAT_ATOMICS; }\n";
+    EXPECT_EQ(compile(body, {"HAS_MESH", "HAS_FLOAT_ATOMICS"}), "");
+    EXPECT_THAT(compile(body, {"HAS_MESH"}), HasSubstr("macro missing"));
+}
+
+TEST_F(ShaderTest, SharedLayoutHeaderCompilesAsGlsl) {
+    const std::string shaders = source_dir() + "/shaders";
+    VkShaderModule m = renderer->compileGlslToSpirv(
+        std::string(kComputeHeader) +
+            "#extension GL_GOOGLE_include_directive : require\n"
+            "#include \"gpu_layout.h\"\n"
+            "layout(push_constant) uniform Push { PushBlock pc; };\n"
+            "layout(std430, binding = BINDING_INSTANCE_INFO) buffer I { GpuInstance inst[]; };\n"
+            "layout(std430, binding = BINDING_EMISSIVES) buffer E { GpuEmissive em[]; };\n"
+            "layout(std430, binding = BINDING_ENV_CDF) buffer V { GpuEnvHeader env; uint w[]; };\n"
+            "layout(std430, binding = BINDING_MATERIALS) buffer M { GpuMaterial mat[]; };\n"
+            "layout(std430, binding = BINDING_ATLAS_ENTRIES) buffer A { AtlasEntry atl[]; };\n"
+            "void main() { inst[0].uv_offset = NO_ATTRIBUTE + pc.width + uint(em[0].area)"
+            " + uint(env.width) + uint(mat[0].alpha) + atl[0].flags; }\n",
+        "layout.comp", shaderc_compute_shader, shaders, {});
+    EXPECT_NE(m, VK_NULL_HANDLE);
+    vkDestroyShaderModule(renderer->device, m, nullptr);
+}
+
+TEST_F(ShaderTest, LoadsSpirvFromFileAndFromWords) {
+    const std::vector<uint32_t> words = compile_glsl_words(
+        std::string(kComputeHeader) + "void main() {}\n", "empty.comp", shaderc_compute_shader,
+        dir, {}, nullptr);
+    std::ofstream(dir + "/empty.comp.spv", std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()),
+               static_cast<std::streamsize>(words.size() * 4));
+    VkShaderModule fromFile = renderer->loadShaderModule(dir + "/empty.comp.spv");
+    VkShaderModule fromWords = renderer->loadShaderModule(words.data(), words.size() * 4);
+    EXPECT_NE(fromFile, VK_NULL_HANDLE);
+    EXPECT_NE(fromWords, VK_NULL_HANDLE);
+    vkDestroyShaderModule(renderer->device, fromFile, nullptr);
+    vkDestroyShaderModule(renderer->device, fromWords, nullptr);
+}
+
+TEST_F(ShaderTest, MissingSpirvNamesThePath) {
+    const std::string path = dir + "/absent.rgen.spv";
+    try {
+        renderer->loadShaderModule(path);
+        FAIL() << "loaded a missing file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open shader: " + path);
+    }
+}
+
+TEST_F(ShaderTest, FilesThatCannotBeSpirvAreRefusedBeforeVulkan) {
+    write("odd.spv", std::string("\x03\x02\x23\x07\x00", 5));
+    write("empty.spv", "");
+    write("text.spv", "not spir-v at all");
+    for (const char* name : {"odd.spv", "empty.spv", "text.spv"}) {
+        try {
+            renderer->loadShaderModule(dir + "/" + name);
+            ADD_FAILURE() << name << " was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_THAT(e.what(), HasSubstr("Not a SPIR-V module"));
+            EXPECT_THAT(e.what(), HasSubstr(dir + "/" + name));
+        }
+    }
+    const uint32_t zero = 0;
+    EXPECT_THROW(renderer->loadShaderModule(&zero, 4), std::runtime_error);
+}
+
+}  // namespace
