@@ -2,7 +2,6 @@
 // Environment sampling for the host tests: one sample per thread, reported
 // with the density and radiance that env_pdf and env_radiance give for the
 // sampled direction.
-#extension GL_EXT_spirv_intrinsics : enable
 #include "gpu_layout.h"
 
 layout(std430, set = 0, binding = 0) readonly buffer AtlasData { uint atlas_words[]; };

@@ -1,6 +1,5 @@
 #version 460
 // Drives material decoding and the principled BSDF for the host tests.
-#extension GL_EXT_spirv_intrinsics : enable
 #include "gpu_layout.h"
 
 layout(std430, set = 0, binding = 0) readonly buffer EssLut { uint ess_lut_words[]; };

@@ -1,9 +1,6 @@
 #version 460
 // Texture lookups for the host tests: one query (texture, u, v) per thread,
 // answered with sample_texture_rgb and sample_texture_scalar.
-// gpu_layout.h defines GL_-prefixed helper macros, which GLSL reserves;
-// glslang accepts them only with this extension enabled.
-#extension GL_EXT_spirv_intrinsics : enable
 #include "gpu_layout.h"
 
 layout(std430, set = 0, binding = 0) readonly buffer AtlasData { uint atlas_words[]; };
