@@ -1,8 +1,10 @@
 // The BSDF lobes on the GPU: sampling against pdf (chi-square), pdf
 // normalisation, white furnaces with and without energy compensation, and
 // reciprocity.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -68,12 +70,12 @@ class BsdfTest : public GpuTest {
 protected:
     void SetUp() override {
         GpuTest::SetUp();
-        lut_ = std::make_unique<HostBuffer>(gpu(), kEssLutSize * 2);
+        lut_ = std::make_unique<GpuBuffer>(gpu(), kEssLutSize * 2);
         lut_->write(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
     }
 
     std::vector<float> run(const BsdfPush& push, size_t outFloats) {
-        HostBuffer out(gpu(), outFloats * 4);
+        GpuBuffer out(gpu(), outFloats * 4);
         gpu().dispatch(program("bsdf_test.comp", 2), {lut_.get(), &out}, groups_for(push.count),
                        &push, sizeof(push));
         return out.read<float>();
@@ -140,7 +142,7 @@ protected:
         return sum / n;
     }
 
-    std::unique_ptr<HostBuffer> lut_;
+    std::unique_ptr<GpuBuffer> lut_;
 };
 
 TEST_F(BsdfTest, ConductorSamplingMatchesPdf) {

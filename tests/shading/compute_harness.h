@@ -1,55 +1,55 @@
-// Test-only Vulkan compute harness: one lavapipe device with the Khronos
-// validation layer, host-visible storage buffers and single compute
-// dispatches of GLSL programs compiled at test time. The shading library is
-// proven through it before the renderer's own pipelines exist.
+// Test-only compute harness on the renderer's own device: VkRenderer brings
+// up the first ray-tracing GPU (lavapipe here) with the validation layer and
+// provides buffers and one-shot submissions; the harness adds single
+// compute pipelines of GLSL programs compiled at test time, so the shading
+// library is proven on the device the renderer will use.
 #pragma once
 
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
-// Throws std::runtime_error "Vulkan error <code> at <file>:<line>".
-void harness_check(VkResult result, const char* file, int line);
-#define HARNESS_CHECK(call) harness_check((call), __FILE__, __LINE__)
+#include "gpu/vk_renderer.h"
 
 class ComputeHarness;
 
-// A host-visible, host-coherent storage buffer, mapped for its lifetime.
-class HostBuffer {
+// A device-local storage buffer, filled and read through staged copies.
+// Starts zeroed.
+class GpuBuffer {
 public:
-    HostBuffer(ComputeHarness& harness, size_t bytes);
-    ~HostBuffer();
-    HostBuffer(const HostBuffer&) = delete;
-    HostBuffer& operator=(const HostBuffer&) = delete;
+    GpuBuffer(ComputeHarness& harness, size_t bytes);
+    ~GpuBuffer();
+    GpuBuffer(const GpuBuffer&) = delete;
+    GpuBuffer& operator=(const GpuBuffer&) = delete;
 
     template <class T>
     void write(const std::vector<T>& values) {
-        std::memcpy(mapped_, values.data(), std::min(bytes_, values.size() * sizeof(T)));
+        writeBytes(values.data(), std::min(bytes_, values.size() * sizeof(T)));
     }
     template <class T>
     std::vector<T> read() const {
         std::vector<T> out(bytes_ / sizeof(T));
-        std::memcpy(out.data(), mapped_, out.size() * sizeof(T));
+        readBytes(out.data(), out.size() * sizeof(T));
         return out;
     }
-    VkBuffer handle() const { return buffer_; }
+    VkBuffer handle() const { return buffer_.buffer; }
     size_t size() const { return bytes_; }
 
 private:
-    VkDevice device_;
-    VkBuffer buffer_ = VK_NULL_HANDLE;
-    VkDeviceMemory memory_ = VK_NULL_HANDLE;
-    void* mapped_ = nullptr;
+    void writeBytes(const void* data, size_t bytes);
+    void readBytes(void* data, size_t bytes) const;
+
+    VkRenderer& renderer_;
+    AllocatedBuffer buffer_;
     size_t bytes_;
 };
 
 class ComputeHarness {
 public:
-    // Opens the first CPU (lavapipe) device, or any device when none is a
-    // CPU, with validation on. Throws when no device is available.
+    // Opens ray-tracing device 0 with validation on. Throws when there is
+    // none.
     ComputeHarness();
     ~ComputeHarness();
     ComputeHarness(const ComputeHarness&) = delete;
@@ -63,37 +63,25 @@ public:
     // Runs `groups` work groups of `program`; buffers[i] is bound at set 0,
     // binding i; `push` (at most 128 bytes) goes to the push-constant range.
     // Waits for completion.
-    void dispatch(size_t program, const std::vector<const HostBuffer*>& buffers, uint32_t groups,
+    void dispatch(size_t program, const std::vector<const GpuBuffer*>& buffers, uint32_t groups,
                   const void* push = nullptr, uint32_t pushBytes = 0);
 
     // Warning- and error-severity validation messages seen so far.
-    int validationMessages() const { return validationMessages_; }
+    uint32_t validationMessages() const { return renderer_.validationMessageCount.load(); }
 
-    VkDevice device() const { return device_; }
-    uint32_t memoryTypeFor(uint32_t typeBits, VkMemoryPropertyFlags flags) const;
+    VkRenderer& renderer() { return renderer_; }
 
 private:
     struct Program {
-        VkShaderModule module = VK_NULL_HANDLE;
         VkDescriptorSetLayout setLayout = VK_NULL_HANDLE;
         VkPipelineLayout layout = VK_NULL_HANDLE;
         VkPipeline pipeline = VK_NULL_HANDLE;
         uint32_t bindings = 0;
     };
-    static VKAPI_ATTR VkBool32 VKAPI_CALL onMessage(
-        VkDebugUtilsMessageSeverityFlagBitsEXT severity, VkDebugUtilsMessageTypeFlagsEXT types,
-        const VkDebugUtilsMessengerCallbackDataEXT* data, void* user);
+    void release();
 
-    VkInstance instance_ = VK_NULL_HANDLE;
-    VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
-    VkPhysicalDevice physical_ = VK_NULL_HANDLE;
-    VkDevice device_ = VK_NULL_HANDLE;
-    VkQueue queue_ = VK_NULL_HANDLE;
-    uint32_t queueFamily_ = 0;
-    VkCommandPool pool_ = VK_NULL_HANDLE;
-    VkFence fence_ = VK_NULL_HANDLE;
+    VkRenderer renderer_;
     std::vector<Program> programs_;
-    int validationMessages_ = 0;
 };
 
 // The directory the shading library lives in (include directory of the

@@ -1,7 +1,9 @@
 // Environment sampling on the GPU against the map's own weights, computed
 // on the host from the texels.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "gpu_test_support.h"
@@ -80,15 +82,15 @@ protected:
     std::vector<EnvResult> run(const std::vector<uint32_t>& block) {
         std::vector<uint8_t> bytes = scene_.atlas_data;
         bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-        HostBuffer data(gpu(), bytes.size());
+        GpuBuffer data(gpu(), bytes.size());
         data.write(bytes);
-        HostBuffer dir(gpu(), scene_.atlas_entries.size() * sizeof(AtlasEntry));
+        GpuBuffer dir(gpu(), scene_.atlas_entries.size() * sizeof(AtlasEntry));
         dir.write(scene_.atlas_entries);
-        HostBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
+        GpuBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
         lut.write(scene_.srgb_lut);
-        HostBuffer env(gpu(), block.size() * 4);
+        GpuBuffer env(gpu(), block.size() * 4);
         env.write(block);
-        HostBuffer out(gpu(), kSamples * sizeof(EnvResult));
+        GpuBuffer out(gpu(), kSamples * sizeof(EnvResult));
         const uint32_t push[2] = {kSamples, 11};
         gpu().dispatch(program("env_test.comp", 5), {&data, &dir, &lut, &env, &out},
                        groups_for(kSamples), push, sizeof(push));

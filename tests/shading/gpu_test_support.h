@@ -29,5 +29,5 @@ protected:
 private:
     static std::unique_ptr<ComputeHarness> harness_;
     static std::map<std::string, size_t> programs_;
-    int messagesBefore_ = 0;
+    uint32_t messagesBefore_ = 0;
 };

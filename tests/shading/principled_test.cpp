@@ -1,8 +1,10 @@
 // Material decoding and the principled BSDF on the GPU: the meaning of every
 // packed word, coverage modes, sampling against pdf for layered materials,
 // and energy conservation of white materials.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -54,7 +56,7 @@ class PrincipledTest : public GpuTest {
 protected:
     void SetUp() override {
         GpuTest::SetUp();
-        lut_ = std::make_unique<HostBuffer>(gpu(), kEssLutSize * 2);
+        lut_ = std::make_unique<GpuBuffer>(gpu(), kEssLutSize * 2);
         lut_->write(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
     }
 
@@ -64,9 +66,9 @@ protected:
         Scene scene;
         scene.materials = materials;
         build_scene_buffer(scene, 8, 8, 1.0f);
-        HostBuffer mats(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
+        GpuBuffer mats(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
         mats.write(scene.gpu_materials);
-        HostBuffer out(gpu(), outFloats * 4);
+        GpuBuffer out(gpu(), outFloats * 4);
         gpu().dispatch(program("principled_test.comp", 3), {lut_.get(), &mats, &out},
                        groups_for(p.count), &p, sizeof(p));
         return out.read<float>();
@@ -118,7 +120,7 @@ protected:
         EXPECT_NEAR(integral, valid / kSamples, 0.01) << what << ": pdf integral";
     }
 
-    std::unique_ptr<HostBuffer> lut_;
+    std::unique_ptr<GpuBuffer> lut_;
 };
 
 Material white_dielectric() {

@@ -2,8 +2,10 @@
 // inversion against the tables scene preparation builds, triangle sampling
 // and MIS weights.
 #include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -44,9 +46,9 @@ protected:
     // buffer (binding 1) starts as `initial` (or zeros) and has `outWords`.
     std::vector<uint32_t> run(SamplingPush push, const std::vector<uint32_t>& table,
                               size_t outWords, const std::vector<uint32_t>& initial = {}) {
-        HostBuffer tableBuf(gpu(), table.size() * 4);
+        GpuBuffer tableBuf(gpu(), table.size() * 4);
         tableBuf.write(table);
-        HostBuffer out(gpu(), outWords * 4);
+        GpuBuffer out(gpu(), outWords * 4);
         if (!initial.empty()) out.write(initial);
         gpu().dispatch(program("sampling_test.comp", 2), {&tableBuf, &out},
                        groups_for(push.count), &push, sizeof(push));

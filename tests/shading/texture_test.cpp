@@ -1,6 +1,8 @@
 // Atlas texture lookups on the GPU against texel values derived on the host.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -57,11 +59,11 @@ protected:
         bytes.resize((bytes.size() + 3) / 4 * 4, 0);
         std::vector<AtlasEntry> entries = scene_.atlas_entries;
         entries.insert(entries.end(), extra.begin(), extra.end());
-        HostBuffer data(gpu(), bytes.size());
+        GpuBuffer data(gpu(), bytes.size());
         data.write(bytes);
-        HostBuffer dir(gpu(), entries.size() * sizeof(AtlasEntry));
+        GpuBuffer dir(gpu(), entries.size() * sizeof(AtlasEntry));
         dir.write(entries);
-        HostBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
+        GpuBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
         lut.write(scene_.srgb_lut);
         std::vector<float> q(4 * queries.size());
         for (size_t i = 0; i < queries.size(); ++i) {
@@ -69,7 +71,7 @@ protected:
             q[4 * i + 1] = queries[i].u;
             q[4 * i + 2] = queries[i].v;
         }
-        HostBuffer io(gpu(), q.size() * 4);
+        GpuBuffer io(gpu(), q.size() * 4);
         io.write(q);
         const uint32_t count = static_cast<uint32_t>(queries.size());
         gpu().dispatch(program("texture_test.comp", 4), {&data, &dir, &lut, &io},
