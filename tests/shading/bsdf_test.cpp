@@ -114,7 +114,7 @@ protected:
     // Chi-square of the lobe's sampled directions against its pdf, and the
     // pdf's integral against the fraction of valid samples.
     void expect_sampling_matches_pdf(const BsdfPush& p, double alpha) {
-        constexpr uint32_t kSamples = 1u << 18;
+        constexpr uint32_t kSamples = 1u << 17;
         const std::vector<Sample> s = samples(p, kSamples);
         const std::vector<float> q = quadrature(p);
         std::vector<double> observed(kGridTheta * kGridPhi, 0.0), expected(observed.size());
@@ -135,7 +135,7 @@ protected:
     }
 
     // Directional albedo by sampling: mean weight (green channel).
-    double albedo(const BsdfPush& p, uint32_t n = 1u << 16) {
+    double albedo(const BsdfPush& p, uint32_t n = 1u << 15) {
         double sum = 0.0;
         for (const Sample& x : samples(p, n))
             if (static_cast<uint32_t>(x.flags) & 1u) sum += x.weight[1];
@@ -147,7 +147,7 @@ protected:
 
 TEST_F(BsdfTest, ConductorSamplingMatchesPdf) {
     std::vector<BsdfPush> cases;
-    for (float rough : {0.3f, 0.6f, 1.0f})
+    for (float rough : {0.3f, 1.0f})
         for (float aniso : {0.0f, 0.8f})
             for (double c : {0.9, 0.35})
                 for (uint32_t flags : {0u, uint32_t{kCompensate}}) {

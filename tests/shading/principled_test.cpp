@@ -86,7 +86,7 @@ protected:
 
     double albedo(const Material& m, PrincipledPush p) {
         double sum = 0.0;
-        constexpr uint32_t kN = 1u << 16;
+        constexpr uint32_t kN = 1u << 15;
         for (const Sample& s : samples(m, p, kN))
             if (static_cast<uint32_t>(s.flags) & 1u) sum += s.weight[1];
         return sum / kN;
@@ -94,7 +94,7 @@ protected:
 
     void expect_sampling_matches_pdf(const Material& m, PrincipledPush p, double alpha,
                                      const std::string& what) {
-        constexpr uint32_t kSamples = 1u << 18;
+        constexpr uint32_t kSamples = 1u << 17;
         const std::vector<Sample> s = samples(m, p, kSamples);
         p.mode = kQuadrature;
         p.count = kGridTheta * kGridPhi;
