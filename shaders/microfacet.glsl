@@ -13,6 +13,7 @@
 // Smallest GGX alpha: below it the lobe is numerically a mirror, and the
 // albedo table's roughness axis starts there as well.
 #define GGX_ALPHA_MIN 0.0016
+
 // Perceptual roughness r and anisotropy strength s in [0, 1] to
 // (alpha_x, alpha_y) as in glTF's anisotropy extension: alpha = r^2 across
 // the tangent's perpendicular, widened towards 1 along the tangent by s^2.

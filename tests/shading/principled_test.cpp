@@ -17,7 +17,7 @@
 
 namespace {
 
-enum Mode : uint32_t { kSample = 0, kQuadrature = 1, kDecode = 2, kCoverage = 3 };
+enum Mode : uint32_t { kSample = 0, kQuadrature = 1, kDecode = 2, kCoverage = 3, kEval = 4 };
 
 struct PrincipledPush {
     uint32_t mode = 0;
@@ -31,8 +31,10 @@ struct PrincipledPush {
     uint32_t grid_theta = 16;
     uint32_t grid_phi = 32;
     uint32_t substeps = 16;
+    uint32_t pad[3] = {0, 0, 0};
+    float wi[4] = {0.0f, 0.0f, 1.0f, 0.0f};
 };
-static_assert(sizeof(PrincipledPush) == 68);
+static_assert(sizeof(PrincipledPush) == 96);
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kGridTheta = 16;
@@ -227,6 +229,33 @@ TEST_F(PrincipledTest, CoverageFollowsAlphaMode) {
     EXPECT_EQ(covered(1, 0.3f, 0.5f), 0.0);
     EXPECT_EQ(covered(1, 0.5f, 0.5f), 1.0);
     EXPECT_NEAR(covered(2, 0.25f, 0.5f), 0.25, 1e-3);
+}
+
+// A quarter turn of the anisotropy rotation turns the lobe with the
+// directions: eval and pdf at rotation 0.25 equal those at rotation 0 for
+// both directions turned by 90 degrees about the normal.
+TEST_F(PrincipledTest, AnisotropyRotationTurnsTheLobe) {
+    Material brushed = white_dielectric();
+    brushed.extra_params[4] = 0.9f;
+    PrincipledPush p;
+    p.mode = kEval;
+    p.count = 1;
+    p.metallic = 1.0f;
+    p.albedo[3] = 0.3f;
+    const float wo[3] = {0.5f, 0.1f, 0.86f}, wi[3] = {-0.45f, 0.3f, 0.84f};
+    auto eval = [&](float rotation, const float (&o)[3], const float (&i)[3]) {
+        Material m = brushed;
+        m.extra_params[5] = rotation;
+        std::memcpy(p.wo, o, sizeof(o));
+        std::memcpy(p.wi, i, sizeof(i));
+        return run({m}, p, 4);
+    };
+    const std::vector<float> base = eval(0.0f, wo, wi);
+    const std::vector<float> turned = eval(0.25f, {-wo[1], wo[0], wo[2]}, {-wi[1], wi[0], wi[2]});
+    const std::vector<float> unturned = eval(0.25f, wo, wi);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(turned[c], base[c], 1e-4f * base[c]) << c;
+    // The lobe is anisotropic enough that not turning the directions differs.
+    EXPECT_GT(std::fabs(unturned[1] - base[1]), 0.1f * base[1]);
 }
 
 TEST_F(PrincipledTest, LayeredSamplingMatchesPdf) {

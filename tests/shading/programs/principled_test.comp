@@ -21,12 +21,14 @@ layout(push_constant) uniform Push {
     uint grid_theta;
     uint grid_phi;
     uint substeps;
+    vec4 wi;          // direction for MODE_EVAL
 } pc;
 
 #define MODE_SAMPLE 0u
 #define MODE_QUADRATURE 1u
 #define MODE_DECODE 2u
 #define MODE_COVERAGE 3u
+#define MODE_EVAL 4u
 
 float uniform_float(uint stream, uint k) { return u32_to_unit_float(hash_combine(hash_combine(pc.seed, stream), k)); }
 
@@ -97,6 +99,14 @@ void main() {
         out_values[o++] = float(gmat_albedo_tex(pc.mid));
         out_values[o++] = float(gmat_emission_tex(pc.mid));
         out_values[o++] = gmat_alpha_cutoff(pc.mid);
+    } else if (pc.mode == MODE_EVAL) {
+        PrincipledBsdf b = principled_setup(shading_material(), wo, pc.radiance != 0u);
+        vec3 wi = normalize(pc.wi.xyz);
+        vec3 f = principled_eval(b, wo, wi);
+        out_values[0] = f.r;
+        out_values[1] = f.g;
+        out_values[2] = f.b;
+        out_values[3] = principled_pdf(b, wo, wi);
     } else if (pc.mode == MODE_COVERAGE) {
         out_values[t] = material_covers(shading_material(), (float(t) + 0.5) / float(pc.count)) ? 1.0 : 0.0;
     }
