@@ -4,6 +4,8 @@
 #ifndef VITREL_BSDF_LAYERS_GLSL
 #define VITREL_BSDF_LAYERS_GLSL
 
+#extension GL_EXT_control_flow_attributes : require
+
 #include "bsdf_common.glsl"
 #include "microfacet.glsl"
 #include "sampling.glsl"
@@ -29,8 +31,8 @@ float specular_albedo(SpecularLobe p, vec3 wo) {
     if (wo.z <= 0.0) return 0.0;
     float g1 = ggx_g1(wo, p.alpha);
     float sum = 0.0;
-    for (int a = 0; a < SPECULAR_ALBEDO_STEPS; ++a) {
-        for (int b = 0; b < SPECULAR_ALBEDO_STEPS; ++b) {
+    [[dont_unroll]] for (int a = 0; a < SPECULAR_ALBEDO_STEPS; ++a) {
+        [[dont_unroll]] for (int b = 0; b < SPECULAR_ALBEDO_STEPS; ++b) {
             vec2 u = (vec2(a, b) + 0.5) / float(SPECULAR_ALBEDO_STEPS);
             vec3 m = ggx_sample_visible(wo, p.alpha, u);
             vec3 wi = reflect(-wo, m);
@@ -99,11 +101,11 @@ float sheen_albedo(float roughness, vec3 wo) {
     float sum = 0.0;
     float d_theta = 0.5 * PI / float(SHEEN_ALBEDO_THETA_STEPS);
     float d_phi = TWO_PI / float(SHEEN_ALBEDO_PHI_STEPS);
-    for (int a = 0; a < SHEEN_ALBEDO_THETA_STEPS; ++a) {
+    [[dont_unroll]] for (int a = 0; a < SHEEN_ALBEDO_THETA_STEPS; ++a) {
         float theta = (float(a) + 0.5) * d_theta;
         float st = sin(theta);
         float ct = cos(theta);
-        for (int b = 0; b < SHEEN_ALBEDO_PHI_STEPS; ++b) {
+        [[dont_unroll]] for (int b = 0; b < SHEEN_ALBEDO_PHI_STEPS; ++b) {
             float phi = (float(b) + 0.5) * d_phi;
             vec3 wi = vec3(st * cos(phi), st * sin(phi), ct);
             sum += sheen_eval(vec3(1.0), roughness, wo, wi).g * st;  // eval holds the cosine

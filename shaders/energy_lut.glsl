@@ -9,6 +9,8 @@
 #ifndef VITREL_ENERGY_LUT_GLSL
 #define VITREL_ENERGY_LUT_GLSL
 
+#extension GL_EXT_control_flow_attributes : require
+
 #define ESS_DIM 32
 #define ESS_MAX_ETA 3.0
 
@@ -44,7 +46,7 @@ float ess_conductor_average(float alpha) {
     float tj = fj - float(j0);
     float sum0 = 0.0;
     float sum1 = 0.0;
-    for (int i = 0; i < ESS_DIM; ++i) {
+    [[dont_unroll]] for (int i = 0; i < ESS_DIM; ++i) {
         float mu = (float(i) + 0.5) / float(ESS_DIM);
         sum0 += ess_entry(i, j0, 0) * mu;
         sum1 += ess_entry(i, j0 + 1, 0) * mu;

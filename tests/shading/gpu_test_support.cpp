@@ -6,18 +6,16 @@
 
 std::unique_ptr<ComputeHarness> GpuTest::harness_;
 std::map<std::string, size_t> GpuTest::programs_;
+uint32_t GpuTest::messagesSeen_ = 0;
 
 void GpuTest::SetUpTestSuite() {
     if (!harness_) harness_ = std::make_unique<ComputeHarness>();
 }
 
-void GpuTest::TearDownTestSuite() {}
-
-void GpuTest::SetUp() { messagesBefore_ = harness_->validationMessages(); }
-
 void GpuTest::TearDown() {
-    EXPECT_EQ(harness_->validationMessages(), messagesBefore_)
-        << "validation layer reported warnings or errors";
+    const uint32_t now = harness_->validationMessages();
+    EXPECT_EQ(now, messagesSeen_) << "validation layer reported warnings or errors";
+    messagesSeen_ = now;
 }
 
 size_t GpuTest::program(const std::string& file, uint32_t bindings,

@@ -1,5 +1,6 @@
-// Shared fixture of the GPU shading tests: one harness for the whole
-// executable, test programs read from tests/shading/programs.
+// Shared fixture of the GPU shading tests: one harness (device) for the
+// whole executable, created by the first suite and released at exit; test
+// programs are read from tests/shading/programs and compiled once each.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +14,8 @@
 class GpuTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
-    static void TearDownTestSuite();
-    void SetUp() override;
+    // Fails the test when the validation layer reported anything since the
+    // previous test ended (device creation counts towards the first test).
     void TearDown() override;
 
     // Compiles tests/shading/programs/<file> with `bindings` storage buffers
@@ -29,5 +30,5 @@ protected:
 private:
     static std::unique_ptr<ComputeHarness> harness_;
     static std::map<std::string, size_t> programs_;
-    uint32_t messagesBefore_ = 0;
+    static uint32_t messagesSeen_;
 };

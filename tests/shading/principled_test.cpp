@@ -18,6 +18,9 @@
 namespace {
 
 enum Mode : uint32_t { kSample = 0, kQuadrature = 1, kDecode = 2, kCoverage = 3, kEval = 4 };
+// The program variant of each mode (compiled separately, see the program).
+constexpr const char* kVariants[] = {"RUN_SAMPLE", "RUN_QUADRATURE", "RUN_DECODE", "RUN_COVERAGE",
+                                     "RUN_EVAL"};
 
 struct PrincipledPush {
     uint32_t mode = 0;
@@ -71,7 +74,8 @@ protected:
         GpuBuffer mats(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
         mats.write(scene.gpu_materials);
         GpuBuffer out(gpu(), outFloats * 4);
-        gpu().dispatch(program("principled_test.comp", 3), {lut_.get(), &mats, &out},
+        gpu().dispatch(program("principled_test.comp", 3, {kVariants[p.mode]}),
+                       {lut_.get(), &mats, &out},
                        groups_for(p.count), &p, sizeof(p));
         return out.read<float>();
     }

@@ -1,5 +1,8 @@
 #version 460
-// Drives material decoding and the principled BSDF for the host tests.
+// Drives material decoding and the principled BSDF for the host tests. The
+// host compiles one variant per mode (RUN_SAMPLE, RUN_QUADRATURE,
+// RUN_DECODE, RUN_COVERAGE, RUN_EVAL) so that each holds only the code it
+// runs; lavapipe takes seconds to compile the whole BSDF several times over.
 #include "gpu_layout.h"
 
 layout(std430, set = 0, binding = 0) readonly buffer EssLut { uint ess_lut_words[]; };
@@ -10,7 +13,7 @@ layout(std430, set = 0, binding = 2) buffer Out { float out_values[]; };
 
 layout(local_size_x = 64) in;
 layout(push_constant) uniform Push {
-    uint mode;
+    uint mode;        // selects the variant on the host side
     int mid;
     uint count;
     uint seed;
@@ -24,11 +27,6 @@ layout(push_constant) uniform Push {
     vec4 wi;          // direction for MODE_EVAL
 } pc;
 
-#define MODE_SAMPLE 0u
-#define MODE_QUADRATURE 1u
-#define MODE_DECODE 2u
-#define MODE_COVERAGE 3u
-#define MODE_EVAL 4u
 
 float uniform_float(uint stream, uint k) { return u32_to_unit_float(hash_combine(hash_combine(pc.seed, stream), k)); }
 
@@ -40,7 +38,8 @@ void main() {
     uint t = gl_GlobalInvocationID.x;
     if (t >= pc.count) return;
     vec3 wo = normalize(pc.wo.xyz);
-    if (pc.mode == MODE_SAMPLE) {
+#if defined(RUN_SAMPLE)
+    {
         PrincipledBsdf b = principled_setup(shading_material(), wo, pc.radiance != 0u);
         vec3 u = vec3(uniform_float(t, 0u), uniform_float(t, 1u), uniform_float(t, 2u));
         BsdfSample s = principled_sample(b, wo, u);
@@ -53,7 +52,9 @@ void main() {
         out_values[o + 5u] = s.weight.g;
         out_values[o + 6u] = s.weight.b;
         out_values[o + 7u] = float((s.valid ? 1u : 0u) | (s.transmitted ? 2u : 0u));
-    } else if (pc.mode == MODE_QUADRATURE) {
+    }
+#elif defined(RUN_QUADRATURE)
+    {
         PrincipledBsdf b = principled_setup(shading_material(), wo, pc.radiance != 0u);
         uint it = t / pc.grid_phi;
         uint ip = t % pc.grid_phi;
@@ -70,7 +71,9 @@ void main() {
             }
         }
         out_values[t] = pdf_sum * dc * dp / (n * n);
-    } else if (pc.mode == MODE_DECODE) {
+    }
+#elif defined(RUN_DECODE)
+    {
         ShadingMaterial m = shading_material();
         uint o = 0u;
         out_values[o++] = m.ior;
@@ -99,7 +102,9 @@ void main() {
         out_values[o++] = float(gmat_albedo_tex(pc.mid));
         out_values[o++] = float(gmat_emission_tex(pc.mid));
         out_values[o++] = gmat_alpha_cutoff(pc.mid);
-    } else if (pc.mode == MODE_EVAL) {
+    }
+#elif defined(RUN_EVAL)
+    {
         PrincipledBsdf b = principled_setup(shading_material(), wo, pc.radiance != 0u);
         vec3 wi = normalize(pc.wi.xyz);
         vec3 f = principled_eval(b, wo, wi);
@@ -107,7 +112,10 @@ void main() {
         out_values[1] = f.g;
         out_values[2] = f.b;
         out_values[3] = principled_pdf(b, wo, wi);
-    } else if (pc.mode == MODE_COVERAGE) {
+    }
+#elif defined(RUN_COVERAGE)
+    {
         out_values[t] = material_covers(shading_material(), (float(t) + 0.5) / float(pc.count)) ? 1.0 : 0.0;
     }
+#endif
 }
