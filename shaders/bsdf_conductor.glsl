@@ -58,8 +58,8 @@ float conductor_pdf(ConductorLobe p, vec3 wo, vec3 wi) {
     vec3 m = normalize(wo + wi);
     float e_avg;
     float share = conductor_ms_share(p, wo.z, e_avg);
-    float spec = ggx_visible_d(wo, m, p.alpha) / (4.0 * dot(wo, m));
-    return (1.0 - share) * spec + share * cosine_hemisphere_pdf(wi.z);
+    float mirror_pdf = ggx_visible_d(wo, m, p.alpha) / (4.0 * dot(wo, m));
+    return (1.0 - share) * mirror_pdf + share * cosine_hemisphere_pdf(wi.z);
 }
 
 BsdfSample conductor_sample(ConductorLobe p, vec3 wo, vec3 u) {

@@ -41,7 +41,7 @@ float dielectric_compensation(DielectricLobe p, float cos_o) {
     float a = ggx_equivalent_alpha(p.alpha);
     float mu = abs(cos_o);
     float e = p.thin ? ess_conductor(mu, a) : ess_dielectric(mu, a, max(p.eta, 1.0 / p.eta));
-    return 1.0 / max(e, 0.125);
+    return 1.0 / max(e, ESS_MIN_ALBEDO);
 }
 
 // Refraction of w through microfacet normal m; false on total internal
@@ -87,8 +87,8 @@ float thin_dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
     bool reflected = wi.z * wo.z > 0.0;
     vec3 m = normalize(o + r);
     float f = dielectric_reflectance(p, dot(o, m));
-    float spec = ggx_visible_d(o, m, p.alpha) / (4.0 * dot(o, m));
-    return (reflected ? f : 1.0 - f) * spec;
+    float mirror_pdf = ggx_visible_d(o, m, p.alpha) / (4.0 * dot(o, m));
+    return (reflected ? f : 1.0 - f) * mirror_pdf;
 }
 
 BsdfSample thin_dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {

@@ -13,6 +13,8 @@
 
 #define ESS_DIM 32
 #define ESS_MAX_ETA 3.0
+// The table never stores less, so compensation factors 1 / E stay bounded.
+#define ESS_MIN_ALBEDO 0.125
 
 float ess_entry(int i, int j, int k) {
     uint index = uint(i + ESS_DIM * j + ESS_DIM * ESS_DIM * k);

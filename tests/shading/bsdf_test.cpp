@@ -15,6 +15,8 @@
 namespace {
 
 enum Mode : uint32_t { kSample = 0, kQuadrature = 1, kReciprocity = 2 };
+// The program variant of each mode (compiled separately, see the program).
+constexpr const char* kVariants[] = {"RUN_SAMPLE", "RUN_QUADRATURE", "RUN_RECIPROCITY"};
 enum Lobe : uint32_t { kLambert = 0, kRoughDiffuse = 1, kConductor = 2, kDielectric = 3 };
 enum Flags : uint32_t { kCompensate = 1, kThin = 2, kRadiance = 4 };
 
@@ -76,8 +78,8 @@ protected:
 
     std::vector<float> run(const BsdfPush& push, size_t outFloats) {
         GpuBuffer out(gpu(), outFloats * 4);
-        gpu().dispatch(program("bsdf_test.comp", 2), {lut_.get(), &out}, groups_for(push.count),
-                       &push, sizeof(push));
+        gpu().dispatch(program("bsdf_test.comp", 2, {kVariants[push.mode]}), {lut_.get(), &out},
+                       groups_for(push.count), &push, sizeof(push));
         return out.read<float>();
     }
 

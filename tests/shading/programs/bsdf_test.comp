@@ -1,6 +1,8 @@
 #version 460
-// Drives one BSDF lobe for the host tests: sampling, quadrature of pdf and
-// eval over a (cos theta, phi) grid of the sphere, and reciprocity pairs.
+// Drives one BSDF lobe for the host tests: sampling (RUN_SAMPLE), quadrature
+// of pdf and eval over a (cos theta, phi) grid of the sphere
+// (RUN_QUADRATURE), and reciprocity pairs (RUN_RECIPROCITY). Each mode is
+// its own compiled variant, so lavapipe compiles only the code it runs.
 layout(std430, set = 0, binding = 0) readonly buffer EssLut { uint ess_lut_words[]; };
 layout(std430, set = 0, binding = 1) buffer Out { float out_values[]; };
 
@@ -10,7 +12,7 @@ layout(std430, set = 0, binding = 1) buffer Out { float out_values[]; };
 
 layout(local_size_x = 64) in;
 layout(push_constant) uniform Push {
-    uint mode;
+    uint mode;  // selects the variant on the host side
     uint lobe;
     uint count;
     uint seed;
@@ -27,9 +29,6 @@ layout(push_constant) uniform Push {
     uint substeps;
 } pc;
 
-#define MODE_SAMPLE 0u
-#define MODE_QUADRATURE 1u
-#define MODE_RECIPROCITY 2u
 
 #define LOBE_LAMBERT 0u
 #define LOBE_ROUGH_DIFFUSE 1u
@@ -92,7 +91,8 @@ void main() {
     uint t = gl_GlobalInvocationID.x;
     if (t >= pc.count) return;
     vec3 wo = normalize(pc.wo.xyz);
-    if (pc.mode == MODE_SAMPLE) {
+#if defined(RUN_SAMPLE)
+    {
         vec3 u = vec3(uniform_float(t, 0u), uniform_float(t, 1u), uniform_float(t, 2u));
         BsdfSample s = lobe_sample(wo, u);
         uint o = 8u * t;
@@ -104,7 +104,9 @@ void main() {
         out_values[o + 5u] = s.weight.g;
         out_values[o + 6u] = s.weight.b;
         out_values[o + 7u] = float((s.valid ? 1u : 0u) | (s.transmitted ? 2u : 0u));
-    } else if (pc.mode == MODE_QUADRATURE) {
+    }
+#elif defined(RUN_QUADRATURE)
+    {
         // Bin t of the grid: rows of cos theta from +1 down to -1, columns of phi.
         uint it = t / pc.grid_phi;
         uint ip = t % pc.grid_phi;
@@ -127,7 +129,9 @@ void main() {
         out_values[4u * t + 1u] = eval_sum.r * area;
         out_values[4u * t + 2u] = eval_sum.g * area;
         out_values[4u * t + 3u] = eval_sum.b * area;
-    } else if (pc.mode == MODE_RECIPROCITY) {
+    }
+#elif defined(RUN_RECIPROCITY)
+    {
         // Random pairs on the sphere (upper hemisphere for both unless the
         // lobe transmits): f(a, b) and f(b, a) without the cosine factor.
         vec3 a = sample_uniform_sphere(vec2(uniform_float(t, 0u), uniform_float(t, 1u)));
@@ -146,4 +150,5 @@ void main() {
         out_values[o + 6u] = lobe_eval(a, b).g / abs(b.z);
         out_values[o + 7u] = lobe_eval(b, a).g / abs(a.z);
     }
+#endif
 }
