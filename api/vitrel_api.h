@@ -79,12 +79,15 @@ VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
  * Scene assembly
  * --------------------------------------------------------------------- */
 
-/* Adds a texture of width x height texels with `channels` components each,
- * rows top to bottom. When is_float is non-zero `data` points to 32-bit
- * floats, otherwise to bytes (8-bit colour textures are decoded from sRGB
- * by the renderer). flag1 is carried to the GPU programs as a texture flag.
- * The texels are copied. Returns the texture id, or -1 when data is NULL or
- * a size is below 1. */
+/* Adds a texture of width x height texels with `channels` components each
+ * (1 to 4), rows top to bottom. When is_float is non-zero `data` points to
+ * 32-bit floats (linear values), otherwise to bytes. flag1 non-zero marks
+ * 8-bit texels as linear data (normal, roughness, metallic maps); with
+ * flag1 0 an 8-bit texture is sRGB colour and is decoded to linear when
+ * read as a colour. Scalar reads (roughness, metallic) take the first
+ * channel as linear data either way. Texture coordinates repeat; v = 0 is
+ * the first row, and lookups filter bilinearly. The texels are copied.
+ * Returns the texture id, or -1 when data is NULL or a size is below 1. */
 VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
                                      int channels, int is_float, int flag1);
 
@@ -92,15 +95,30 @@ VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int w
  * base_color or emission is NULL. base_color and emission point to 3 floats;
  * emission is radiance (any component above 0 turns instances using the
  * material into lights). The four texture arguments are texture ids, -1 for
- * none (not checked against the texture count). roughness and metallic are
- * in [0, 1]; spec_trans is the specular transmission weight; ior the index
- * of refraction; specular scales the dielectric reflectance (0.5 gives the
- * usual 4 % at ior 1.5); extra_c and the seven extra_params are further
- * shading scalars passed to the GPU programs unchanged. Other fields start
- * at: subsurface 0, radius (1, 0.2, 0.1), scale 0.05, subsurface_ext
- * (1.4, 0), f82 tint, transmission and coat colours white, transmission
- * amount 0, not thin-walled, alpha 1 opaque with cutoff 0.5, no emission
- * texture. Also gives the material an empty set of expression graphs. */
+ * none (not checked against the texture count; an id without a texture
+ * reads as 0). roughness and metallic are in [0, 1] (perceptual roughness,
+ * GGX alpha = roughness^2); spec_trans is the specular transmission weight
+ * (glTF KHR_materials_transmission); ior the index of refraction, 0 meaning
+ * 1.5; specular scales the dielectric Fresnel reflectance by 2 x specular,
+ * so 0.5 is physical (4 % at ior 1.5) and corresponds to glTF
+ * KHR_materials_specular factor 1. The remaining scalars, in glTF terms:
+ *   extra_c   coat weight (KHR_materials_clearcoat factor); the coat is a
+ *             dielectric layer over everything else, tinted by the coat
+ *             colour (vitrel_set_material_coat_color)
+ *   extra_p0  coat roughness          extra_p1  coat IOR (0 means 1.5)
+ *   extra_p2  sheen weight (white sheen of that strength)
+ *   extra_p3  sheen roughness
+ *   extra_p4  specular anisotropy strength (KHR_materials_anisotropy):
+ *             roughness stretched towards 1 along the tangent
+ *   extra_p5  anisotropy rotation about the normal, fraction of a turn
+ *   extra_p6  diffuse roughness, 0 = Lambert (rough diffuse otherwise)
+ * Values outside [0, 1] are clamped where a weight or roughness is meant.
+ * Other fields start at: subsurface 0, radius (1, 0.2, 0.1), scale 0.05,
+ * subsurface_ext (1.4, 0), f82 tint, transmission and coat colours white,
+ * transmission amount 0, not thin-walled, alpha 1 opaque with cutoff 0.5,
+ * no emission texture. The material's reserved words (extra_a, extra_b) are
+ * not read. Also gives the material an empty set of expression graphs.
+ * Takes effect at the next vitrel_prepare. */
 VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_color,
                                       const float* emission, int albedo_tex, int roughness_tex,
                                       int metallic_tex, int normal_tex, float roughness,
@@ -147,20 +165,24 @@ VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
 VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int width, int height,
                                     const float* rotation, float intensity);
 
-/* Subsurface scattering of material `material`: weight, the per-channel mean
- * free path `radius` (3 floats; NULL keeps the current radius) and a scale
- * applied to it in scene units. Ignored for an out-of-range id. */
+/* Subsurface scattering of material `material`: weight in [0, 1] of a
+ * random-walk subsurface medium under the surface (thin-walled materials
+ * scatter through the sheet instead), the per-channel mean free path
+ * `radius` (3 floats; NULL keeps the current radius) and a scale applied
+ * to it in scene units. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
                                                   const float* radius, float scale);
 
-/* Two further subsurface values: a = subsurface index of refraction,
- * b = scattering anisotropy in (-1, 1). Ignored for an out-of-range id. */
+/* Two further subsurface values: a = subsurface index of refraction (0
+ * means 1.5), b = scattering anisotropy (Henyey-Greenstein g, clamped to
+ * [-0.99, 0.99]). Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
                                                       float b);
 
-/* Coverage: alpha_mode 0 opaque, 1 mask (covered where alpha >= cutoff),
- * 2 blend (stochastic transparency); alpha in [0, 1]. Ignored for an
- * out-of-range id. */
+/* Coverage, as glTF alphaMode: alpha_mode 0 opaque, 1 mask (covered where
+ * alpha >= cutoff), 2 blend (stochastic transparency: a hit is kept with
+ * probability alpha); any other mode is treated as opaque. alpha in
+ * [0, 1]. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, int alpha_mode,
                                              float alpha, float alpha_cutoff);
 
@@ -169,23 +191,32 @@ VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, i
 VITREL_EXPORT void vitrel_set_material_emission_tex(VitrelContext* ctx, int material,
                                                     int texture);
 
-/* Edge tint of metals (3 floats). Ignored for an out-of-range id or NULL. */
+/* Edge tint of metals (3 floats): the F82-tint model, which multiplies the
+ * Schlick reflectance of the base colour by this tint at about 82 degrees
+ * from the normal; white is plain Schlick. Ignored for an out-of-range id or
+ * NULL. */
 VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material,
                                                 const float* tint);
 
-/* Transmission colour (3 floats) and amount: the distance at which light
- * inside the medium takes on the colour (0 applies it at the surface).
- * Ignored for an out-of-range id or a NULL colour. */
+/* Transmission colour (3 floats) and amount: the distance in scene units at
+ * which light inside the medium takes on the colour (as glTF
+ * KHR_materials_volume attenuationDistance); 0 applies the colour at the
+ * surface, as thin-walled materials always do. Transmission itself is the
+ * material's spec_trans weight with its ior and roughness. Ignored for an
+ * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
                                                     const float* color, float amount);
 
-/* Colour of the clear coat (3 floats). Ignored for an out-of-range id or
- * NULL. */
+/* Colour of the clear coat (3 floats): tints the light that passes through
+ * the coat (the coat weight is extra_c of vitrel_add_material). Ignored for
+ * an out-of-range id or NULL. */
 VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int material,
                                                   const float* color);
 
-/* Non-zero makes transmission and subsurface act as a thin sheet; the value
- * is stored as given. Ignored for an out-of-range id. */
+/* Non-zero makes transmission and subsurface act as a thin sheet (glTF
+ * KHR_materials_volume absent): light passes through without bending and
+ * both faces look alike; the value is stored as given. Ignored for an
+ * out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag);
 
 /* Replaces the transform of instance `instance` (16 floats, column-major).

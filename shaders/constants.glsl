@@ -1,0 +1,11 @@
+// Numeric constants shared by the GPU programs.
+#ifndef VITREL_CONSTANTS_GLSL
+#define VITREL_CONSTANTS_GLSL
+
+#define PI 3.14159265358979
+#define TWO_PI 6.28318530717959
+#define INV_PI 0.318309886183791
+#define INV_TWO_PI 0.159154943091895
+#define INV_FOUR_PI 0.0795774715459477
+
+#endif

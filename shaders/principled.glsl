@@ -1,0 +1,217 @@
+// The principled BSDF: a clear coat over sheen over a base that blends a
+// metal (F82 tint), a rough dielectric transmitting lobe and an opaque
+// dielectric (specular reflection over diffuse), with anisotropic GGX.
+//
+// Layers share energy by albedo scaling: each layer passes on what its
+// directional albedo at the viewing angle leaves (coat tinted by
+// coat_color). One lobe is picked per sample in proportion to its estimated
+// contribution; eval and pdf sum over all lobes, so the combined sample
+// weight is eval / pdf of the whole BSDF. The subsurface share is shaded as
+// diffuse reflection by this surface model; a random-walk medium is the
+// integrator's business.
+//
+// Frame: wo and wi in the local shading frame (normal +z, tangent +x, the
+// tangent before the anisotropy rotation). For opaque materials the caller
+// orients the frame so that wo.z > 0; a thin-walled material is symmetric,
+// and a transmitting one seen from inside (wo.z < 0) keeps only its
+// transmission lobe.
+#ifndef VITREL_PRINCIPLED_GLSL
+#define VITREL_PRINCIPLED_GLSL
+
+#include "bsdf_conductor.glsl"
+#include "bsdf_dielectric.glsl"
+#include "bsdf_diffuse.glsl"
+#include "bsdf_layers.glsl"
+#include "material.glsl"
+
+#define LOBE_COAT 0
+#define LOBE_SHEEN 1
+#define LOBE_METAL 2
+#define LOBE_SPECULAR 3
+#define LOBE_DIFFUSE 4
+#define LOBE_TRANSMISSION 5
+#define LOBE_COUNT 6
+// Lobes that contribute get at least this selection share, so rare but
+// bright lobes are still sampled now and then.
+#define LOBE_MIN_PROBABILITY 0.02
+
+struct PrincipledBsdf {
+    ShadingMaterial m;
+    ConductorLobe metal;
+    DielectricLobe glass;
+    SpecularLobe specular;
+    SpecularLobe coat;
+    vec2 rotation;     // cos, sin of the anisotropy rotation
+    bool mirror;       // thin-walled seen from the back: work mirrored in z
+    vec3 weight[LOBE_COUNT];
+    float probability[LOBE_COUNT];
+};
+
+float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
+
+// Into the anisotropy frame (and mirrored for the back of a thin sheet).
+vec3 principled_to_lobe(PrincipledBsdf b, vec3 w) {
+    vec3 r = vec3(b.rotation.x * w.x + b.rotation.y * w.y, -b.rotation.y * w.x + b.rotation.x * w.y, w.z);
+    if (b.mirror) r.z = -r.z;
+    return r;
+}
+vec3 principled_from_lobe(PrincipledBsdf b, vec3 w) {
+    if (b.mirror) w.z = -w.z;
+    return vec3(b.rotation.x * w.x - b.rotation.y * w.y, b.rotation.y * w.x + b.rotation.x * w.y, w.z);
+}
+
+// Everything that depends on the material and wo only. `radiance`: camera
+// paths (transmitted radiance scales with 1 / eta^2); false for light paths.
+PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radiance) {
+    PrincipledBsdf b;
+    b.m = m;
+    float angle = TWO_PI * m.anisotropy_rotation;
+    b.rotation = vec2(cos(angle), sin(angle));
+    b.mirror = m.thin_walled && wo_shading.z < 0.0;
+    vec3 wo = principled_to_lobe(b, wo_shading);
+
+    vec2 alpha = ggx_alphas(m.roughness, m.anisotropy);
+    b.metal.alpha = alpha;
+    b.metal.f0 = m.base_color;
+    b.metal.tint = m.f82_tint;
+    b.metal.compensate = true;
+    b.glass.alpha = alpha;
+    b.glass.eta = m.ior;
+    b.glass.spec_scale = m.specular_scale;
+    b.glass.trans_tint = (m.absorption_distance <= 0.0 || m.thin_walled) ? m.transmission_color : vec3(1.0);
+    b.glass.thin = m.thin_walled;
+    b.glass.compensate = true;
+    b.glass.radiance = radiance;
+    b.specular.alpha = alpha;
+    b.specular.eta = m.ior;
+    b.specular.scale = m.specular_scale;
+    b.coat.alpha = ggx_alphas(m.coat_roughness, 0.0);
+    b.coat.eta = m.coat_ior;
+    b.coat.scale = 1.0;
+
+    for (int k = 0; k < LOBE_COUNT; ++k) {
+        b.weight[k] = vec3(0.0);
+        b.probability[k] = 0.0;
+    }
+    float estimate[LOBE_COUNT];
+    for (int k = 0; k < LOBE_COUNT; ++k) estimate[k] = 0.0;
+    if (wo.z < 0.0) {
+        // Inside a transmitting body: only the interface remains.
+        if (m.transmission > 0.0 && m.metallic < 1.0) {
+            b.weight[LOBE_TRANSMISSION] = vec3(1.0);
+            b.probability[LOBE_TRANSMISSION] = 1.0;
+        }
+        return b;
+    }
+    float mu = wo.z;
+    float coat_albedo = m.coat > 0.0 ? m.coat * specular_albedo(b.coat, wo) : 0.0;
+    vec3 coat_tint = mix(vec3(1.0), m.coat_color, m.coat);
+    vec3 under_coat = (1.0 - coat_albedo) * coat_tint;
+    float sheen_albedo_o = m.sheen > 0.0 ? m.sheen * sheen_albedo(m.sheen_roughness, wo) : 0.0;
+    vec3 base = under_coat * (1.0 - sheen_albedo_o);
+    float dielectric = 1.0 - m.metallic;
+    float opaque = dielectric * (1.0 - m.transmission);
+    float spec_albedo = opaque > 0.0 ? specular_albedo(b.specular, wo) : 0.0;
+
+    b.weight[LOBE_COAT] = vec3(m.coat);
+    b.weight[LOBE_SHEEN] = under_coat * m.sheen;
+    b.weight[LOBE_METAL] = base * m.metallic;
+    b.weight[LOBE_SPECULAR] = base * opaque;
+    b.weight[LOBE_DIFFUSE] = base * (opaque * (1.0 - spec_albedo)) * m.base_color;
+    b.weight[LOBE_TRANSMISSION] = base * (dielectric * m.transmission);
+
+    estimate[LOBE_COAT] = coat_albedo;
+    estimate[LOBE_SHEEN] = luminance(under_coat) * sheen_albedo_o;
+    estimate[LOBE_METAL] = luminance(b.weight[LOBE_METAL]) *
+                           max(luminance(fresnel_f82(m.base_color, m.f82_tint, mu)), 0.05);
+    estimate[LOBE_SPECULAR] = luminance(b.weight[LOBE_SPECULAR]) * spec_albedo;
+    estimate[LOBE_DIFFUSE] = luminance(b.weight[LOBE_DIFFUSE]);
+    estimate[LOBE_TRANSMISSION] = luminance(b.weight[LOBE_TRANSMISSION]);
+    float total = 0.0;
+    for (int k = 0; k < LOBE_COUNT; ++k) {
+        if (estimate[k] > 0.0) estimate[k] = max(estimate[k], LOBE_MIN_PROBABILITY);
+        total += estimate[k];
+    }
+    if (total > 0.0) {
+        for (int k = 0; k < LOBE_COUNT; ++k) b.probability[k] = estimate[k] / total;
+    }
+    return b;
+}
+
+vec3 principled_lobe_eval(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (k == LOBE_COAT) return specular_eval(b.coat, wo, wi);
+    if (k == LOBE_SHEEN) return sheen_eval(vec3(1.0), b.m.sheen_roughness, wo, wi);
+    if (k == LOBE_METAL) return conductor_eval(b.metal, wo, wi);
+    if (k == LOBE_SPECULAR) return specular_eval(b.specular, wo, wi);
+    if (k == LOBE_DIFFUSE) {
+        return b.m.diffuse_roughness > 0.0 ? rough_diffuse_eval(vec3(1.0), b.m.diffuse_roughness, wo, wi)
+                                           : lambert_eval(vec3(1.0), wo, wi);
+    }
+    return dielectric_eval(b.glass, wo, wi);
+}
+
+float principled_lobe_pdf(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (k == LOBE_COAT) return specular_pdf(b.coat, wo, wi);
+    if (k == LOBE_SHEEN || k == LOBE_DIFFUSE) return diffuse_pdf(wo, wi);
+    if (k == LOBE_METAL) return conductor_pdf(b.metal, wo, wi);
+    if (k == LOBE_SPECULAR) return specular_pdf(b.specular, wo, wi);
+    return dielectric_pdf(b.glass, wo, wi);
+}
+
+BsdfSample principled_lobe_sample(PrincipledBsdf b, int k, vec3 wo, vec3 u) {
+    if (k == LOBE_COAT) return specular_sample(b.coat, wo, u);
+    if (k == LOBE_SHEEN) return sheen_sample(vec3(1.0), b.m.sheen_roughness, wo, u);
+    if (k == LOBE_METAL) return conductor_sample(b.metal, wo, u);
+    if (k == LOBE_SPECULAR) return specular_sample(b.specular, wo, u);
+    if (k == LOBE_DIFFUSE) return lambert_sample(vec3(1.0), wo, u);
+    return dielectric_sample(b.glass, wo, u);
+}
+
+// f(wo, wi) |cos theta_i| of the whole BSDF.
+vec3 principled_eval(PrincipledBsdf b, vec3 wo_shading, vec3 wi_shading) {
+    vec3 wo = principled_to_lobe(b, wo_shading);
+    vec3 wi = principled_to_lobe(b, wi_shading);
+    vec3 f = vec3(0.0);
+    for (int k = 0; k < LOBE_COUNT; ++k) {
+        if (any(greaterThan(b.weight[k], vec3(0.0)))) f += b.weight[k] * principled_lobe_eval(b, k, wo, wi);
+    }
+    return f;
+}
+
+float principled_pdf(PrincipledBsdf b, vec3 wo_shading, vec3 wi_shading) {
+    vec3 wo = principled_to_lobe(b, wo_shading);
+    vec3 wi = principled_to_lobe(b, wi_shading);
+    float p = 0.0;
+    for (int k = 0; k < LOBE_COUNT; ++k) {
+        if (b.probability[k] > 0.0) p += b.probability[k] * principled_lobe_pdf(b, k, wo, wi);
+    }
+    return p;
+}
+
+// u.x picks the lobe and is then rescaled for the lobe's own choices.
+BsdfSample principled_sample(PrincipledBsdf b, vec3 wo_shading, vec3 u) {
+    int chosen = -1;
+    float start = 0.0;
+    float below = 0.0;
+    for (int k = 0; k < LOBE_COUNT; ++k) {
+        float p = b.probability[k];
+        if (p <= 0.0) continue;
+        chosen = k;  // rounding may leave u.x past the last sum: keep the last lobe
+        start = below;
+        if (u.x < below + p) break;
+        below += p;
+    }
+    if (chosen < 0) return bsdf_invalid_sample();
+    float p = b.probability[chosen];
+    vec3 lu = vec3(clamp((u.x - start) / p, 0.0, 0.99999994), u.yz);
+    vec3 wo = principled_to_lobe(b, wo_shading);
+    BsdfSample s = principled_lobe_sample(b, chosen, wo, lu);
+    if (!s.valid) return s;
+    vec3 wi = principled_from_lobe(b, s.wi);
+    bool transmitted = s.transmitted;
+    s = bsdf_make_sample(wi, principled_eval(b, wo_shading, wi), principled_pdf(b, wo_shading, wi));
+    s.transmitted = transmitted;
+    return s;
+}
+
+#endif

@@ -1,0 +1,346 @@
+// Material decoding and the principled BSDF on the GPU: the meaning of every
+// packed word, coverage modes, sampling against pdf for layered materials,
+// and energy conservation of white materials.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "api/ess_lut.h"
+#include "gpu_test_support.h"
+#include "scene/scene.h"
+#include "scene/scene_prep.h"
+#include "statistics.h"
+
+namespace {
+
+enum Mode : uint32_t { kSample = 0, kQuadrature = 1, kDecode = 2, kCoverage = 3, kEval = 4 };
+// The program variant of each mode (compiled separately, see the program).
+constexpr const char* kVariants[] = {"RUN_SAMPLE", "RUN_QUADRATURE", "RUN_DECODE", "RUN_COVERAGE",
+                                     "RUN_EVAL"};
+
+struct PrincipledPush {
+    uint32_t mode = 0;
+    int32_t mid = 0;
+    uint32_t count = 0;
+    uint32_t seed = 5;
+    float wo[4] = {0.0f, 0.0f, 1.0f, 0.0f};
+    float albedo[4] = {1.0f, 1.0f, 1.0f, 0.5f};  // rgb, then roughness
+    float metallic = 0.0f;
+    uint32_t radiance = 0;
+    uint32_t grid_theta = 16;
+    uint32_t grid_phi = 32;
+    uint32_t substeps = 16;
+    uint32_t pad[3] = {0, 0, 0};
+    float wi[4] = {0.0f, 0.0f, 1.0f, 0.0f};
+};
+static_assert(sizeof(PrincipledPush) == 96);
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr uint32_t kGridTheta = 16;
+constexpr uint32_t kGridPhi = 32;
+
+struct Sample {
+    float wi[3];
+    float pdf;
+    float weight[3];
+    float flags;
+};
+
+void set_wo(PrincipledPush& p, double c) {
+    const double s = std::sqrt(std::max(0.0, 1.0 - c * c));
+    p.wo[0] = static_cast<float>(s * std::cos(0.7));
+    p.wo[1] = static_cast<float>(s * std::sin(0.7));
+    p.wo[2] = static_cast<float>(c);
+}
+
+class PrincipledTest : public GpuTest {
+protected:
+    void SetUp() override {
+        GpuTest::SetUp();
+        lut_ = std::make_unique<GpuBuffer>(gpu(), kEssLutSize * 2);
+        lut_->write(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
+    }
+
+    // Packs `materials` the way preparation does and runs the program.
+    std::vector<float> run(const std::vector<Material>& materials, PrincipledPush p,
+                           size_t outFloats) {
+        Scene scene;
+        scene.materials = materials;
+        build_scene_buffer(scene, 8, 8, 1.0f);
+        GpuBuffer mats(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
+        mats.write(scene.gpu_materials);
+        GpuBuffer out(gpu(), outFloats * 4);
+        gpu().dispatch(program("principled_test.comp", 3, {kVariants[p.mode]}),
+                       {lut_.get(), &mats, &out},
+                       groups_for(p.count), &p, sizeof(p));
+        return out.read<float>();
+    }
+
+    std::vector<Sample> samples(const Material& m, PrincipledPush p, uint32_t n) {
+        p.mode = kSample;
+        p.count = n;
+        p.mid = 0;
+        const std::vector<float> v = run({m}, p, 8 * static_cast<size_t>(n));
+        std::vector<Sample> s(n);
+        std::memcpy(s.data(), v.data(), n * sizeof(Sample));
+        return s;
+    }
+
+    double albedo(const Material& m, PrincipledPush p) {
+        double sum = 0.0;
+        constexpr uint32_t kN = 1u << 15;
+        for (const Sample& s : samples(m, p, kN))
+            if (static_cast<uint32_t>(s.flags) & 1u) sum += s.weight[1];
+        return sum / kN;
+    }
+
+    void expect_sampling_matches_pdf(const Material& m, PrincipledPush p, double alpha,
+                                     const std::string& what) {
+        constexpr uint32_t kSamples = 1u << 17;
+        const std::vector<Sample> s = samples(m, p, kSamples);
+        p.mode = kQuadrature;
+        p.count = kGridTheta * kGridPhi;
+        const std::vector<float> q = run({m}, p, p.count);
+        std::vector<double> observed(p.count, 0.0), expected(p.count);
+        double valid = 0.0, integral = 0.0;
+        for (const Sample& x : s) {
+            if (!(static_cast<uint32_t>(x.flags) & 1u)) continue;
+            valid += 1.0;
+            const double c = std::clamp(static_cast<double>(x.wi[2]), -1.0, 1.0);
+            const uint32_t it = std::min(static_cast<uint32_t>((1.0 - c) / 2.0 * kGridTheta), kGridTheta - 1);
+            double phi = std::atan2(static_cast<double>(x.wi[1]), static_cast<double>(x.wi[0]));
+            if (phi < 0.0) phi += 2.0 * kPi;
+            const uint32_t ip = std::min(static_cast<uint32_t>(phi / (2.0 * kPi) * kGridPhi), kGridPhi - 1);
+            observed[it * kGridPhi + ip] += 1.0;
+        }
+        for (size_t b = 0; b < q.size(); ++b) {
+            expected[b] = q[b] * kSamples;
+            integral += q[b];
+        }
+        const ChiSquareResult r = chi_square_test(observed, expected);
+        EXPECT_GT(r.p_value, alpha) << what << ": " << r.describe();
+        EXPECT_NEAR(integral, valid / kSamples, 0.01) << what << ": pdf integral";
+    }
+
+    std::unique_ptr<GpuBuffer> lut_;
+};
+
+Material white_dielectric() {
+    Material m;
+    m.base_color[0] = m.base_color[1] = m.base_color[2] = 1.0f;
+    m.ior = 1.5f;
+    m.specular = 0.5f;
+    m.roughness = 0.5f;
+    return m;
+}
+
+TEST_F(PrincipledTest, DecodesEveryPackedWord) {
+    Material a = white_dielectric();
+    a.spec_trans = 0.8f;
+    a.extra_c = 0.7f;
+    const float extra[7] = {0.2f, 0.0f, 0.4f, 0.3f, 0.6f, 0.25f, 0.5f};
+    std::memcpy(a.extra_params, extra, sizeof(extra));
+    a.thin_walled = 1;
+    a.transmission_extra = 2.0f;
+    a.subsurface_ext[0] = 1.3f;
+    a.subsurface_ext[1] = 0.4f;
+    a.alpha_mode = 1;
+    a.alpha_cutoff = 0.4f;
+    a.f82_tint[2] = 0.5f;
+    a.coat_color[0] = 0.3f;
+    a.transmission_color[1] = 0.6f;
+    a.albedo_tex = 3;
+    a.emission_tex = 5;
+    Material b = white_dielectric();
+    b.ior = 0.0f;  // unset
+    b.specular = 0.25f;
+    b.extra_params[1] = 1.8f;
+    b.alpha_mode = 7;  // unknown mode: opaque
+
+    PrincipledPush p;
+    p.mode = kDecode;
+    p.count = 1;
+    p.albedo[0] = 0.5f, p.albedo[1] = 0.25f, p.albedo[2] = 0.1f, p.albedo[3] = 0.35f;
+    p.metallic = 0.2f;
+    auto v = run({a, b}, p, 32);
+    EXPECT_FLOAT_EQ(v[0], 1.5f);              // ior
+    EXPECT_NEAR(v[1], 1.0f, 1e-5f);           // specular 0.5 is the physical Fresnel
+    EXPECT_FLOAT_EQ(v[2], 0.7f);              // coat weight
+    EXPECT_FLOAT_EQ(v[3], 0.2f);              // coat roughness
+    EXPECT_FLOAT_EQ(v[4], 1.5f);              // coat IOR 0 means 1.5
+    EXPECT_FLOAT_EQ(v[5], 0.4f);              // sheen weight
+    EXPECT_FLOAT_EQ(v[6], 0.3f);              // sheen roughness
+    EXPECT_FLOAT_EQ(v[7], 0.6f);              // anisotropy
+    EXPECT_FLOAT_EQ(v[8], 0.25f);             // rotation
+    EXPECT_FLOAT_EQ(v[9], 0.5f);              // diffuse roughness
+    EXPECT_FLOAT_EQ(v[10], 0.35f);            // roughness from eval_roughness
+    EXPECT_FLOAT_EQ(v[11], 0.2f);             // metallic from eval_metallic
+    EXPECT_FLOAT_EQ(v[12], 0.25f);            // base colour from eval_albedo
+    EXPECT_FLOAT_EQ(v[13], 0.8f);             // transmission
+    EXPECT_FLOAT_EQ(v[14], 2.0f);             // absorption distance
+    EXPECT_EQ(v[15], 1.0f);                   // thin-walled
+    EXPECT_FLOAT_EQ(v[16], 1.3f);             // subsurface IOR
+    EXPECT_FLOAT_EQ(v[17], 0.4f);             // scattering anisotropy
+    EXPECT_EQ(v[18], 1.0f);                   // alpha mode
+    EXPECT_FLOAT_EQ(v[19], 0.5f);             // f82 tint
+    EXPECT_FLOAT_EQ(v[20], 0.3f);             // coat colour
+    EXPECT_FLOAT_EQ(v[21], 0.6f);             // transmission colour
+    EXPECT_FLOAT_EQ(v[22], 0.8f);             // gmat_specTrans
+    EXPECT_EQ(v[23], 3.0f);                   // gmat_albedo_tex
+    EXPECT_EQ(v[24], 5.0f);                   // gmat_emission_tex
+    EXPECT_FLOAT_EQ(v[25], 0.4f);             // gmat_alpha_cutoff
+
+    p.mid = 1;
+    p.albedo[1] = 1.5f;
+    p.albedo[3] = std::numeric_limits<float>::quiet_NaN();
+    p.metallic = 2.0f;
+    v = run({a, b}, p, 32);
+    EXPECT_FLOAT_EQ(v[0], 1.5f);          // unset ior
+    EXPECT_NEAR(v[1], 0.5f, 1e-6f);       // specular 0.25 halves the Fresnel term
+    EXPECT_FLOAT_EQ(v[4], 1.8f);          // coat IOR as given
+    EXPECT_FLOAT_EQ(v[10], 1.0f);         // NaN roughness reads as rough
+    EXPECT_FLOAT_EQ(v[11], 1.0f);         // metallic clamped
+    EXPECT_FLOAT_EQ(v[12], 1.0f);         // colour clamped
+    EXPECT_EQ(v[18], 0.0f);               // unknown alpha mode is opaque
+
+    p.mid = 9;  // beyond the array: neutral material, no read outside it
+    v = run({a, b}, p, 32);
+    EXPECT_FLOAT_EQ(v[0], 1.5f);
+    EXPECT_NEAR(v[1], 1.0f, 1e-5f);
+    EXPECT_EQ(v[22], 0.0f);
+    EXPECT_EQ(v[23], -1.0f);
+}
+
+TEST_F(PrincipledTest, CoverageFollowsAlphaMode) {
+    constexpr uint32_t kN = 1000;
+    auto covered = [&](int mode, float alpha, float cutoff) {
+        Material m = white_dielectric();
+        m.alpha_mode = mode;
+        m.alpha = alpha;
+        m.alpha_cutoff = cutoff;
+        PrincipledPush p;
+        p.mode = kCoverage;
+        p.count = kN;
+        double sum = 0.0;
+        for (float c : run({m}, p, kN)) sum += c;
+        return sum / kN;
+    };
+    EXPECT_EQ(covered(0, 0.1f, 0.5f), 1.0);
+    EXPECT_EQ(covered(1, 0.3f, 0.5f), 0.0);
+    EXPECT_EQ(covered(1, 0.5f, 0.5f), 1.0);
+    EXPECT_NEAR(covered(2, 0.25f, 0.5f), 0.25, 1e-3);
+}
+
+// A quarter turn of the anisotropy rotation turns the lobe with the
+// directions: eval and pdf at rotation 0.25 equal those at rotation 0 for
+// both directions turned by 90 degrees about the normal.
+TEST_F(PrincipledTest, AnisotropyRotationTurnsTheLobe) {
+    Material brushed = white_dielectric();
+    brushed.extra_params[4] = 0.9f;
+    PrincipledPush p;
+    p.mode = kEval;
+    p.count = 1;
+    p.metallic = 1.0f;
+    p.albedo[3] = 0.3f;
+    const float wo[3] = {0.5f, 0.1f, 0.86f}, wi[3] = {-0.45f, 0.3f, 0.84f};
+    auto eval = [&](float rotation, const float (&o)[3], const float (&i)[3]) {
+        Material m = brushed;
+        m.extra_params[5] = rotation;
+        std::memcpy(p.wo, o, sizeof(o));
+        std::memcpy(p.wi, i, sizeof(i));
+        return run({m}, p, 4);
+    };
+    const std::vector<float> base = eval(0.0f, wo, wi);
+    const std::vector<float> turned = eval(0.25f, {-wo[1], wo[0], wo[2]}, {-wi[1], wi[0], wi[2]});
+    const std::vector<float> unturned = eval(0.25f, wo, wi);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(turned[c], base[c], 1e-4f * base[c]) << c;
+    // The lobe is anisotropic enough that not turning the directions differs.
+    EXPECT_GT(std::fabs(unturned[1] - base[1]), 0.1f * base[1]);
+}
+
+TEST_F(PrincipledTest, LayeredSamplingMatchesPdf) {
+    struct Case {
+        std::string name;
+        Material m;
+        float roughness;
+        float metallic;
+        double cos_o;
+    };
+    std::vector<Case> cases;
+    Material plastic = white_dielectric();
+    plastic.extra_c = 0.6f;
+    plastic.extra_params[0] = 0.35f;
+    plastic.extra_params[2] = 0.5f;
+    plastic.extra_params[3] = 0.4f;
+    cases.push_back({"coated plastic with sheen", plastic, 0.4f, 0.0f, 0.7});
+    cases.push_back({"coated plastic, grazing", plastic, 0.4f, 0.0f, 0.2});
+    Material brushed = white_dielectric();
+    brushed.extra_params[4] = 0.7f;
+    brushed.extra_params[5] = 0.125f;
+    brushed.f82_tint[0] = 0.6f;
+    cases.push_back({"brushed metal", brushed, 0.5f, 1.0f, 0.6});
+    Material glass = white_dielectric();
+    glass.spec_trans = 1.0f;
+    cases.push_back({"rough glass", glass, 0.4f, 0.0f, 0.8});
+    cases.push_back({"rough glass from inside", glass, 0.4f, 0.0f, -0.5});
+    Material thin = glass;
+    thin.thin_walled = 1;
+    cases.push_back({"thin glass from the back", thin, 0.5f, 0.0f, -0.6});
+    Material mixed = plastic;
+    mixed.spec_trans = 0.5f;
+    mixed.extra_params[6] = 0.8f;
+    cases.push_back({"half metal, half glass, rough diffuse", mixed, 0.6f, 0.5f, 0.5});
+    const double alpha = sidak_alpha(0.01, static_cast<int>(cases.size()));
+    for (const Case& c : cases) {
+        PrincipledPush p;
+        p.albedo[0] = 0.9f, p.albedo[1] = 0.6f, p.albedo[2] = 0.4f;
+        p.albedo[3] = c.roughness;
+        p.metallic = c.metallic;
+        p.radiance = 1;
+        set_wo(p, c.cos_o);
+        expect_sampling_matches_pdf(c.m, p, alpha, c.name);
+    }
+}
+
+TEST_F(PrincipledTest, WhiteMaterialsConserveEnergy) {
+    struct Case {
+        std::string name;
+        Material m;
+        float metallic;
+        double low, high;
+    };
+    Material coated = white_dielectric();
+    coated.extra_c = 1.0f;
+    coated.extra_params[0] = 0.2f;
+    Material glass = white_dielectric();
+    glass.spec_trans = 1.0f;
+    Material sheen = white_dielectric();
+    sheen.extra_params[2] = 1.0f;
+    sheen.extra_params[3] = 0.5f;
+    const std::vector<Case> cases = {
+        {"white metal", white_dielectric(), 1.0f, 0.98, 1.02},
+        {"white glass", glass, 0.0f, 0.98, 1.02},
+        {"white plastic", white_dielectric(), 0.0f, 0.9, 1.02},
+        {"coat over white metal", coated, 1.0f, 0.95, 1.02},
+        {"sheen over white plastic", sheen, 0.0f, 0.85, 1.02},
+    };
+    for (const Case& c : cases) {
+        for (float rough : {0.1f, 0.5f, 1.0f}) {
+            for (double mu : {0.9, 0.4, 0.1}) {
+                PrincipledPush p;
+                p.albedo[3] = rough;
+                p.metallic = c.metallic;
+                set_wo(p, mu);
+                const double a = albedo(c.m, p);
+                EXPECT_GE(a, c.low) << c.name << " roughness " << rough << " cos " << mu;
+                EXPECT_LE(a, c.high) << c.name << " roughness " << rough << " cos " << mu;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Atlas texture lookups on the GPU against texel values derived on the host.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "gpu_test_support.h"
+#include "scene/scene.h"
+#include "scene/scene_prep.h"
+
+namespace {
+
+struct Query {
+    int32_t tex;
+    float u, v;
+};
+struct Answer {
+    float rgb[3];
+    float scalar;
+};
+
+TextureData texture8(int w, int h, int channels, std::vector<uint8_t> bytes, bool linear) {
+    TextureData t;
+    t.width = w;
+    t.height = h;
+    t.channels = channels;
+    t.pixels8 = std::move(bytes);
+    t.flag1 = linear;
+    return t;
+}
+
+class TextureTest : public GpuTest {
+protected:
+    void SetUp() override {
+        GpuTest::SetUp();
+        // 0: 3 x 2 sRGB colour; 1: 2 x 2 float RGBA; 2: 4 x 1 grey linear data.
+        scene_.textures.push_back(texture8(3, 2, 3,
+                                           {10, 20, 30, 200, 100, 0, 255, 128, 64,  //
+                                            1, 2, 3, 90, 180, 45, 0, 0, 255},
+                                           false));
+        TextureData f;
+        f.width = 2;
+        f.height = 2;
+        f.channels = 4;
+        f.is_float = true;
+        f.pixelsf = {0.5f, 1.5f, 2.5f, 1.0f, -1.0f, 0.25f, 8.0f, 1.0f,
+                     3.0f, 0.0f, 0.125f, 1.0f, 100.0f, 7.0f, 0.75f, 1.0f};
+        scene_.textures.push_back(f);
+        scene_.textures.push_back(texture8(4, 1, 1, {0, 51, 102, 255}, true));
+        build_scene_buffer(scene_, 8, 8, 1.0f);
+    }
+
+    // The atlas as uploaded, plus `extra` directory entries after the real ones.
+    std::vector<Answer> run(const std::vector<Query>& queries,
+                            const std::vector<AtlasEntry>& extra = {}) {
+        std::vector<uint8_t> bytes = scene_.atlas_data;
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        std::vector<AtlasEntry> entries = scene_.atlas_entries;
+        entries.insert(entries.end(), extra.begin(), extra.end());
+        GpuBuffer data(gpu(), bytes.size());
+        data.write(bytes);
+        GpuBuffer dir(gpu(), entries.size() * sizeof(AtlasEntry));
+        dir.write(entries);
+        GpuBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
+        lut.write(scene_.srgb_lut);
+        std::vector<float> q(4 * queries.size());
+        for (size_t i = 0; i < queries.size(); ++i) {
+            std::memcpy(&q[4 * i], &queries[i].tex, 4);
+            q[4 * i + 1] = queries[i].u;
+            q[4 * i + 2] = queries[i].v;
+        }
+        GpuBuffer io(gpu(), q.size() * 4);
+        io.write(q);
+        const uint32_t count = static_cast<uint32_t>(queries.size());
+        gpu().dispatch(program("texture_test.comp", 4), {&data, &dir, &lut, &io},
+                       groups_for(count), &count, sizeof(count));
+        const std::vector<float> out = io.read<float>();
+        std::vector<Answer> answers(queries.size());
+        std::memcpy(answers.data(), out.data(), answers.size() * sizeof(Answer));
+        return answers;
+    }
+
+    float srgb(uint8_t code) const { return scene_.srgb_lut[code]; }
+    // Decoded component c of texel (x, y) of the 3 x 2 colour texture.
+    float colour(int x, int y, int c) const {
+        return srgb(scene_.textures[0].pixels8[(y * 3 + x) * 3 + c]);
+    }
+    float fl(int x, int y, int c) const { return scene_.textures[1].pixelsf[(y * 2 + x) * 4 + c]; }
+
+    Scene scene_;
+};
+
+constexpr float kExact = 1e-6f;
+
+TEST_F(TextureTest, TexelCentresReadExactTexels) {
+    std::vector<Query> q;
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) q.push_back({0, (x + 0.5f) / 3.0f, (y + 0.5f) / 2.0f});
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x) q.push_back({1, (x + 0.5f) / 2.0f, (y + 0.5f) / 2.0f});
+    const auto a = run(q);
+    for (int i = 0; i < 6; ++i) {
+        const int x = i % 3, y = i / 3;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[i].rgb[c], colour(x, y, c), kExact) << i;
+        // Data reads are linear: first channel / 255, not decoded.
+        EXPECT_NEAR(a[i].scalar, scene_.textures[0].pixels8[(y * 3 + x) * 3] / 255.0f, kExact);
+    }
+    for (int i = 0; i < 4; ++i) {
+        const int x = i % 2, y = i / 2;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[6 + i].rgb[c], fl(x, y, c), kExact) << i;
+        EXPECT_NEAR(a[6 + i].scalar, fl(x, y, 0), kExact);
+    }
+}
+
+TEST_F(TextureTest, SrgbDecodeMatchesTable) {
+    // The colour texture holds both extremes and mid-range codes; decoded
+    // values must be the table's entries bit for bit.
+    const auto a = run({{0, 0.5f / 3, 0.25f}, {0, 2.5f / 3, 0.75f}});
+    EXPECT_EQ(a[0].rgb[0], srgb(10));
+    EXPECT_EQ(a[0].rgb[1], srgb(20));
+    EXPECT_EQ(a[1].rgb[2], srgb(255));
+    EXPECT_EQ(a[1].rgb[0], srgb(0));
+    EXPECT_NEAR(srgb(255), 1.0f, kExact);
+}
+
+TEST_F(TextureTest, BilinearMidpointsAverageNeighbours) {
+    const auto a = run({{0, 1.0f / 3.0f, 0.25f},    // between (0,0) and (1,0)
+                        {0, 0.5f / 3.0f, 0.5f},     // between (0,0) and (0,1)
+                        {0, 1.0f / 3.0f, 0.5f},     // centre of four texels
+                        {1, 0.5f, 0.25f}});         // float, between (0,0) and (1,0)
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(a[0].rgb[c], 0.5f * (colour(0, 0, c) + colour(1, 0, c)), kExact);
+        EXPECT_NEAR(a[1].rgb[c], 0.5f * (colour(0, 0, c) + colour(0, 1, c)), kExact);
+        EXPECT_NEAR(a[2].rgb[c],
+                    0.25f * (colour(0, 0, c) + colour(1, 0, c) + colour(0, 1, c) + colour(1, 1, c)),
+                    kExact);
+        EXPECT_NEAR(a[3].rgb[c], 0.5f * (fl(0, 0, c) + fl(1, 0, c)), kExact);
+    }
+}
+
+TEST_F(TextureTest, CoordinatesWrapAtEdges) {
+    const auto a = run({{0, 0.0f, 0.25f},                // between last and first column
+                        {0, 0.5f / 3.0f, 0.0f},          // between last and first row
+                        {0, 1.0f + 0.5f / 3.0f, 0.25f},  // one period to the right
+                        {0, -2.0f + 2.5f / 3.0f, 1.75f}, // negative, several periods
+                        {2, 0.0f, 0.5f}});
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(a[0].rgb[c], 0.5f * (colour(2, 0, c) + colour(0, 0, c)), kExact);
+        EXPECT_NEAR(a[1].rgb[c], 0.5f * (colour(0, 1, c) + colour(0, 0, c)), kExact);
+        EXPECT_NEAR(a[2].rgb[c], colour(0, 0, c), 1e-5f);
+        EXPECT_NEAR(a[3].rgb[c], colour(2, 1, c), 1e-5f);
+    }
+    // Grey data texture with the linear flag: no decode, grey in all three.
+    const float grey = 0.5f * (255 + 0) / 255.0f;
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[4].rgb[c], grey, kExact);
+    EXPECT_NEAR(a[4].scalar, grey, kExact);
+}
+
+TEST_F(TextureTest, InvalidTexturesReadZeroWithoutTouchingOtherMemory) {
+    AtlasEntry beyond{};
+    beyond.offset = 1u << 30;
+    beyond.width = beyond.height = 2;
+    beyond.channels = 3;
+    AtlasEntry huge{};
+    huge.width = 0x10000;
+    huge.height = 0x10000;
+    huge.channels = 4;
+    huge.flags = ATLAS_FLAG_FLOAT;
+    AtlasEntry empty{};
+    empty.channels = 3;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const auto a = run({{-1, 0.5f, 0.5f},
+                        {99, 0.5f, 0.5f},
+                        {3, 0.5f, 0.5f},
+                        {4, 0.5f, 0.5f},
+                        {5, 0.5f, 0.5f},
+                        {0, nan, 0.5f},
+                        {1, inf, -inf}},
+                       {beyond, huge, empty});
+    for (int i = 0; i < 5; ++i) {
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(a[i].rgb[c], 0.0f) << "query " << i;
+        EXPECT_EQ(a[i].scalar, 0.0f) << "query " << i;
+    }
+    for (int i = 5; i < 7; ++i)
+        for (int c = 0; c < 3; ++c) EXPECT_TRUE(std::isfinite(a[i].rgb[c])) << "query " << i;
+}
+
+}  // namespace
