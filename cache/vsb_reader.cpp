@@ -101,8 +101,13 @@ void prefault_for_writing(const void* p, uint64_t bytes) {
 #ifdef MADV_POPULATE_WRITE
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kPageSize - 1) & ~(kPageSize - 1);
     const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kPageSize - 1);
-    // Only a hint: kernels without it answer EINVAL and the copy faults as usual.
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    if (end <= begin) return;
+    // Only hints: kernels without them answer EINVAL and the copy faults as
+    // usual. Huge pages cut the number of faults of a large array 512-fold.
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;
