@@ -12,17 +12,8 @@ namespace {
 
 constexpr int kRejected = -1;
 
-ExprNode make_node(ExprOp op, int a = -1, int b = -1, int c = -1) {
-    ExprNode n;
-    n.op = op;
-    n.in[0] = a;
-    n.in[1] = b;
-    n.in[2] = c;
-    return n;
-}
-
 ExprNode tex_index_node(int texture) {
-    ExprNode n = make_node(ExprOp::TexIndex);
+    ExprNode n = make_expr_node(ExprOp::TexIndex);
     n.value[0] = static_cast<float>(texture);
     return n;
 }
@@ -62,7 +53,7 @@ int add_texture_pair(VitrelContext* ctx, int material, int texture, ExprNode sam
 
 ExprNode xform_sampler(ExprOp op, float scale_u, float scale_v, float offset_u, float offset_v,
                        float rotation) {
-    ExprNode n = make_node(op);
+    ExprNode n = make_expr_node(op);
     n.value[0] = scale_u;
     n.value[1] = scale_v;
     n.value[2] = offset_u;
@@ -77,13 +68,13 @@ ExprNode xform_sampler(ExprOp op, float scale_u, float scale_v, float offset_u, 
 extern "C" {
 
 int vitrel_expr_const_float(VitrelContext* ctx, int material, float v) {
-    ExprNode n = make_node(ExprOp::ConstFloat);
+    ExprNode n = make_expr_node(ExprOp::ConstFloat);
     n.value[0] = v;
     return add_node(ctx, material, n);
 }
 
 int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float x, float y, float z) {
-    ExprNode n = make_node(ExprOp::ConstVec3);
+    ExprNode n = make_expr_node(ExprOp::ConstVec3);
     n.value[0] = x;
     n.value[1] = y;
     n.value[2] = z;
@@ -91,11 +82,11 @@ int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float x, float y, f
 }
 
 int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture) {
-    return add_texture_pair(ctx, material, texture, make_node(ExprOp::TexRgb));
+    return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexRgb));
 }
 
 int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture) {
-    return add_texture_pair(ctx, material, texture, make_node(ExprOp::TexScalar));
+    return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexScalar));
 }
 
 int vitrel_expr_tex_rgb_xform(VitrelContext* ctx, int material, int texture, float scale_u,
@@ -113,79 +104,79 @@ int vitrel_expr_tex_scalar_xform(VitrelContext* ctx, int material, int texture, 
 }
 
 int vitrel_expr_tex_rgb_1d(VitrelContext* ctx, int material, int texture, int coordinate) {
-    return add_texture_pair(ctx, material, texture, make_node(ExprOp::TexRgb1D, -1, coordinate));
+    return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexRgb1D, -1, coordinate));
 }
 
 int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture, int coordinate) {
-    return add_texture_pair(ctx, material, texture, make_node(ExprOp::TexScalar1D, -1, coordinate));
+    return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexScalar1D, -1, coordinate));
 }
 
 int vitrel_expr_time(VitrelContext* ctx, int material) {
-    return add_node(ctx, material, make_node(ExprOp::Time));
+    return add_node(ctx, material, make_expr_node(ExprOp::Time));
 }
 
 int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::LerpTime, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::LerpTime, a, b));
 }
 
 int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::Mul, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::Mul, a, b));
 }
 
 int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::Add, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::Add, a, b));
 }
 
 int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::Sub, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::Sub, a, b));
 }
 
 int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t) {
-    return add_node(ctx, material, make_node(ExprOp::Mix, a, b, t));
+    return add_node(ctx, material, make_expr_node(ExprOp::Mix, a, b, t));
 }
 
 int vitrel_expr_invert(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::Invert, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::Invert, a));
 }
 
 int vitrel_expr_abs(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::Abs, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::Abs, a));
 }
 
 int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::Sqrt, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::Sqrt, a));
 }
 
 int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::Dot, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::Dot, a, b));
 }
 
 int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b) {
-    return add_node(ctx, material, make_node(ExprOp::Pow, a, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::Pow, a, b));
 }
 
 int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi) {
-    return add_node(ctx, material, make_node(ExprOp::Clamp, x, lo, hi));
+    return add_node(ctx, material, make_expr_node(ExprOp::Clamp, x, lo, hi));
 }
 
 int vitrel_expr_if_uv(VitrelContext* ctx, int material, int with_uv, int without_uv) {
-    return add_node(ctx, material, make_node(ExprOp::IfUv, with_uv, without_uv));
+    return add_node(ctx, material, make_expr_node(ExprOp::IfUv, with_uv, without_uv));
 }
 
 int vitrel_expr_split_r(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::SplitR, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::SplitR, a));
 }
 
 int vitrel_expr_split_g(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::SplitG, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::SplitG, a));
 }
 
 int vitrel_expr_split_b(VitrelContext* ctx, int material, int a) {
-    return add_node(ctx, material, make_node(ExprOp::SplitB, a));
+    return add_node(ctx, material, make_expr_node(ExprOp::SplitB, a));
 }
 
 int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int r, int g, int b) {
-    return add_node(ctx, material, make_node(ExprOp::CombineRgb, r, g, b));
+    return add_node(ctx, material, make_expr_node(ExprOp::CombineRgb, r, g, b));
 }
 
 void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root) {

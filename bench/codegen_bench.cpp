@@ -11,17 +11,8 @@ constexpr size_t kMaterials = 10000;
 constexpr int kShapes = 50;
 constexpr int kLargeGraphNodes = 10000;
 
-ExprNode make(ExprOp op, int a = -1, int b = -1, int c = -1) {
-    ExprNode n;
-    n.op = op;
-    n.in[0] = a;
-    n.in[1] = b;
-    n.in[2] = c;
-    return n;
-}
-
 ExprNode constant(ExprOp op, float x, float y = 0.0f, float z = 0.0f) {
-    ExprNode n = make(op);
+    ExprNode n = make_expr_node(op);
     n.value[0] = x;
     n.value[1] = y;
     n.value[2] = z;
@@ -33,22 +24,22 @@ ExprNode constant(ExprOp op, float x, float y = 0.0f, float z = 0.0f) {
 ExprGraph albedo_shape(int s) {
     ExprGraph g;
     g.nodes = {constant(ExprOp::TexIndex, static_cast<float>(s)),
-               make(ExprOp::TexRgb, 0),
+               make_expr_node(ExprOp::TexRgb, 0),
                constant(ExprOp::ConstVec3, 0.5f, 0.25f, static_cast<float>(s) / kShapes),
-               make(ExprOp::Time),
-               make(ExprOp::Mul, 1, 2),
-               make(ExprOp::Sqrt, 3),
-               make(ExprOp::Mix, 1, 4, 5),
-               make(ExprOp::IfUv, 6, 2)};
+               make_expr_node(ExprOp::Time),
+               make_expr_node(ExprOp::Mul, 1, 2),
+               make_expr_node(ExprOp::Sqrt, 3),
+               make_expr_node(ExprOp::Mix, 1, 4, 5),
+               make_expr_node(ExprOp::IfUv, 6, 2)};
     g.root = 7;
     return g;
 }
 
 ExprGraph roughness_shape(int s) {
     ExprGraph g;
-    g.nodes = {constant(ExprOp::TexIndex, static_cast<float>(s)), make(ExprOp::TexScalar, 0),
+    g.nodes = {constant(ExprOp::TexIndex, static_cast<float>(s)), make_expr_node(ExprOp::TexScalar, 0),
                constant(ExprOp::ConstFloat, 0.1f * static_cast<float>(s % 7)),
-               constant(ExprOp::ConstFloat, 1.0f), make(ExprOp::Clamp, 1, 2, 3)};
+               constant(ExprOp::ConstFloat, 1.0f), make_expr_node(ExprOp::Clamp, 1, 2, 3)};
     g.root = 4;
     return g;
 }
@@ -79,8 +70,8 @@ BENCHMARK(BM_GenerateUnit)->Unit(benchmark::kMillisecond);
 // exponentially many; memoisation keeps the work linear.
 void BM_HashLargeGraph(benchmark::State& state) {
     ExprGraph g;
-    g.nodes.push_back(make(ExprOp::Time));
-    for (int k = 1; k < kLargeGraphNodes; ++k) g.nodes.push_back(make(ExprOp::Add, k - 1, k / 2));
+    g.nodes.push_back(make_expr_node(ExprOp::Time));
+    for (int k = 1; k < kLargeGraphNodes; ++k) g.nodes.push_back(make_expr_node(ExprOp::Add, k - 1, k / 2));
     g.root = kLargeGraphNodes - 1;
     for (auto _ : state) benchmark::DoNotOptimize(expr_shape_hash(g));
     state.counters["nodes/s"] = benchmark::Counter(static_cast<double>(kLargeGraphNodes),

@@ -14,21 +14,6 @@ constexpr int32_t kFieldMetallicTex = 8;
 constexpr int32_t kFieldNormalTex = 9;
 constexpr int32_t kFieldEmissionTex = 10;
 
-ExprNode param_node(ExprOp op, int32_t param) {
-    ExprNode n;
-    n.op = op;
-    n.param = param;
-    return n;
-}
-
-ExprNode op_node(ExprOp op, int32_t a = -1, int32_t b = -1) {
-    ExprNode n;
-    n.op = op;
-    n.in[0] = a;
-    n.in[1] = b;
-    return n;
-}
-
 ExprGraph single(ExprNode n) {
     ExprGraph g;
     g.nodes.push_back(n);
@@ -40,8 +25,8 @@ ExprGraph single(ExprNode n) {
 // has UVs: the shape shared by albedo, roughness and metallic.
 ExprGraph textured(ExprOp param_op, int32_t param, int32_t tex_param, ExprOp sample_op) {
     ExprGraph g;
-    g.nodes = {param_node(param_op, param), param_node(ExprOp::ParamInt, tex_param),
-               op_node(sample_op, 1), op_node(ExprOp::IfUv, 2, 0)};
+    g.nodes = {make_param_node(param_op, param), make_param_node(ExprOp::ParamInt, tex_param),
+               make_expr_node(sample_op, 1), make_expr_node(ExprOp::IfUv, 2, 0)};
     g.root = 3;
     return g;
 }
@@ -49,35 +34,35 @@ ExprGraph textured(ExprOp param_op, int32_t param, int32_t tex_param, ExprOp sam
 }  // namespace
 
 ExprGraph build_albedo_expr(const Material& m) {
-    if (m.albedo_tex < 0) return single(param_node(ExprOp::ParamVec3, kFieldBaseColor));
+    if (m.albedo_tex < 0) return single(make_param_node(ExprOp::ParamVec3, kFieldBaseColor));
     return textured(ExprOp::ParamVec3, kFieldBaseColor, kFieldAlbedoTex, ExprOp::TexRgb);
 }
 
 ExprGraph build_roughness_expr(const Material& m) {
-    if (m.roughness_tex < 0) return single(param_node(ExprOp::ParamFloat, kFieldRoughness));
+    if (m.roughness_tex < 0) return single(make_param_node(ExprOp::ParamFloat, kFieldRoughness));
     return textured(ExprOp::ParamFloat, kFieldRoughness, kFieldRoughnessTex, ExprOp::TexScalar);
 }
 
 ExprGraph build_metallic_expr(const Material& m) {
-    if (m.metallic_tex < 0) return single(param_node(ExprOp::ParamFloat, kFieldMetallic));
+    if (m.metallic_tex < 0) return single(make_param_node(ExprOp::ParamFloat, kFieldMetallic));
     return textured(ExprOp::ParamFloat, kFieldMetallic, kFieldMetallicTex, ExprOp::TexScalar);
 }
 
 ExprGraph build_normal_expr(const Material& m) {
-    if (m.normal_tex < 0) return single(op_node(ExprOp::NormalNone));
+    if (m.normal_tex < 0) return single(make_expr_node(ExprOp::NormalNone));
     ExprGraph g;
-    g.nodes = {param_node(ExprOp::ParamInt, kFieldNormalTex), op_node(ExprOp::NormalMap, 0)};
+    g.nodes = {make_param_node(ExprOp::ParamInt, kFieldNormalTex), make_expr_node(ExprOp::NormalMap, 0)};
     g.root = 1;
     return g;
 }
 
 ExprGraph build_emission_expr(const Material& m) {
-    if (m.emission_tex < 0) return single(param_node(ExprOp::ParamVec3, kFieldEmission));
+    if (m.emission_tex < 0) return single(make_param_node(ExprOp::ParamVec3, kFieldEmission));
     // Unlike albedo, the texture scales the emission colour.
     ExprGraph g;
-    g.nodes = {param_node(ExprOp::ParamVec3, kFieldEmission),
-               param_node(ExprOp::ParamInt, kFieldEmissionTex), op_node(ExprOp::TexRgb, 1),
-               op_node(ExprOp::Mul, 0, 2), op_node(ExprOp::IfUv, 3, 0)};
+    g.nodes = {make_param_node(ExprOp::ParamVec3, kFieldEmission),
+               make_param_node(ExprOp::ParamInt, kFieldEmissionTex), make_expr_node(ExprOp::TexRgb, 1),
+               make_expr_node(ExprOp::Mul, 0, 2), make_expr_node(ExprOp::IfUv, 3, 0)};
     g.root = 4;
     return g;
 }

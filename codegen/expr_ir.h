@@ -52,6 +52,24 @@ struct ExprNode {
     float value[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 };
 
+// A node of `op` with inputs a, b, c and every other field at its fill value.
+inline ExprNode make_expr_node(ExprOp op, int32_t a = -1, int32_t b = -1, int32_t c = -1) {
+    ExprNode n;
+    n.op = op;
+    n.in[0] = a;
+    n.in[1] = b;
+    n.in[2] = c;
+    return n;
+}
+
+// A parameter node (ParamFloat, ParamVec3, ParamInt) reading field_table row
+// `slot`.
+inline ExprNode make_param_node(ExprOp op, int32_t slot) {
+    ExprNode n = make_expr_node(op);
+    n.param = slot;
+    return n;
+}
+
 struct ExprGraph {
     std::vector<ExprNode> nodes;
     int32_t root = -1;

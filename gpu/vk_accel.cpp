@@ -58,6 +58,16 @@ void build_output_barrier(VkCommandBuffer cmd) {
 
 }  // namespace
 
+void VkRenderer::submitAccelerationBuilds(
+    uint32_t count, const VkAccelerationStructureBuildGeometryInfoKHR* builds,
+    const VkAccelerationStructureBuildRangeInfoKHR* const* ranges) {
+    VkCommandBuffer cmd = beginSingleTimeCommands();
+    build_input_barrier(cmd);
+    vkCmdBuildAccelerationStructuresKHR(cmd, count, builds, ranges);
+    build_output_barrier(cmd);
+    endSingleTimeCommands(cmd);
+}
+
 void VkRenderer::destroyAccelerationStructures() {
     if (tlas != VK_NULL_HANDLE) vkDestroyAccelerationStructureKHR(device, tlas, nullptr);
     tlas = VK_NULL_HANDLE;
@@ -215,12 +225,8 @@ void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
                 batch.push_back(builds[m]);
                 batchRanges.push_back(&ranges[m]);
             }
-            VkCommandBuffer cmd = beginSingleTimeCommands();
-            build_input_barrier(cmd);
-            vkCmdBuildAccelerationStructuresKHR(cmd, static_cast<uint32_t>(batch.size()),
-                                                batch.data(), batchRanges.data());
-            build_output_barrier(cmd);
-            endSingleTimeCommands(cmd);
+            submitAccelerationBuilds(static_cast<uint32_t>(batch.size()), batch.data(),
+                                     batchRanges.data());
         } catch (...) {
             destroyBuffer(scratch);
             throw;
@@ -326,11 +332,7 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
             align_up(getBufferAddress(scratch.buffer), scratchAlignment);
         const VkAccelerationStructureBuildRangeInfoKHR range{count, 0, 0, 0};
         const VkAccelerationStructureBuildRangeInfoKHR* rangePtr = &range;
-        VkCommandBuffer cmd = beginSingleTimeCommands();
-        build_input_barrier(cmd);
-        vkCmdBuildAccelerationStructuresKHR(cmd, 1, &build, &rangePtr);
-        build_output_barrier(cmd);
-        endSingleTimeCommands(cmd);
+        submitAccelerationBuilds(1, &build, &rangePtr);
     } catch (...) {
         destroyBuffer(scratch);
         throw;

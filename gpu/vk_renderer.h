@@ -296,6 +296,12 @@ private:
     // One BLAS per mesh with triangles, recorded into as few submissions as
     // the scratch budget allows.
     void buildBottomLevel(const GeometryPack& pack);
+    // Records `count` acceleration-structure builds between the barriers that
+    // order them after earlier uploads and before later ray queries, in one
+    // waited submission.
+    void submitAccelerationBuilds(uint32_t count,
+                                  const VkAccelerationStructureBuildGeometryInfoKHR* builds,
+                                  const VkAccelerationStructureBuildRangeInfoKHR* const* ranges);
     void destroyAccelerationStructures();
     void destroyGeometry();
     void uploadInstanceTables(const Scene& scene);

@@ -25,19 +25,10 @@ inline Material material_with(int albedo_tex, int roughness_tex = -1, int metall
 }
 
 inline ExprNode node(ExprOp op, int a = -1, int b = -1, int c = -1) {
-    ExprNode n;
-    n.op = op;
-    n.in[0] = a;
-    n.in[1] = b;
-    n.in[2] = c;
-    return n;
+    return make_expr_node(op, a, b, c);
 }
 
-inline ExprNode param(ExprOp op, int slot) {
-    ExprNode n = node(op);
-    n.param = slot;
-    return n;
-}
+inline ExprNode param(ExprOp op, int slot) { return make_param_node(op, slot); }
 
 inline ExprNode constant(ExprOp op, std::initializer_list<float> values) {
     ExprNode n = node(op);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/ess_lut.h"
+#include "bsdf_sample.h"
 #include "gpu_test_support.h"
 #include "statistics.h"
 
@@ -45,19 +46,9 @@ constexpr uint32_t kSubsteps = 24;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kReciprocityFloor = 1e-3;
 
-struct Sample {
-    float wi[3];
-    float pdf;
-    float weight[3];
-    float flags;
-};
-
 // Viewing direction at polar angle with cosine `c`, azimuth 0.3 rad.
 void set_wo(BsdfPush& p, double c) {
-    const double s = std::sqrt(std::max(0.0, 1.0 - c * c));
-    p.wo[0] = static_cast<float>(s * std::cos(0.3));
-    p.wo[1] = static_cast<float>(s * std::sin(0.3));
-    p.wo[2] = static_cast<float>(c);
+    direction_at(c, 0.3, p.wo);
 }
 
 std::string describe(const BsdfPush& p) {

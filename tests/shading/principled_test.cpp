@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/ess_lut.h"
+#include "bsdf_sample.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
 #include "scene/scene_prep.h"
@@ -43,18 +44,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kGridTheta = 16;
 constexpr uint32_t kGridPhi = 32;
 
-struct Sample {
-    float wi[3];
-    float pdf;
-    float weight[3];
-    float flags;
-};
-
 void set_wo(PrincipledPush& p, double c) {
-    const double s = std::sqrt(std::max(0.0, 1.0 - c * c));
-    p.wo[0] = static_cast<float>(s * std::cos(0.7));
-    p.wo[1] = static_cast<float>(s * std::sin(0.7));
-    p.wo[2] = static_cast<float>(c);
+    direction_at(c, 0.7, p.wo);
 }
 
 class PrincipledTest : public GpuTest {
