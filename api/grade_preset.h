@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 
 using GradeRow = std::array<float, 6>;
 

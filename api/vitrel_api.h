@@ -27,7 +27,14 @@
 #ifndef VITREL_API_H
 #define VITREL_API_H
 
-#include "api/vitrel_export.h"
+/* Self-contained so that the installed header needs no neighbour. */
+#ifndef VITREL_EXPORT
+#if defined(__GNUC__) || defined(__clang__)
+#define VITREL_EXPORT __attribute__((visibility("default")))
+#else
+#define VITREL_EXPORT
+#endif
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -411,6 +418,66 @@ VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int 
  * leaves the shading normal unperturbed (it turns a material's normal
  * texture off). */
 VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root);
+
+/* ---------------------------------------------------------------------
+ * GPU selection, preparation, batches and read-out
+ * --------------------------------------------------------------------- */
+
+/* Copies the names of the ray-tracing GPUs into `names`, name k at byte
+ * offset k * stride (at most stride - 1 characters, always NUL-terminated),
+ * for at most `max_count` GPUs. Returns the number written; 0 when names is
+ * NULL or stride or max_count is below 1. A name's position is the GPU index
+ * used by vitrel_set_gpu_mask. Needs no context. */
+VITREL_EXPORT int vitrel_enumerate_gpus(char* names, int stride, int max_count);
+
+/* Selects the GPUs to render on, by index, in the given order. Ignored when
+ * indices is NULL or count is below 1. Takes effect when renderers are next
+ * created from scratch (after vitrel_scene_clear or a failed preparation). */
+VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices, int count);
+
+/* Packs the scene and prepares every selected GPU. Returns 0; -1 for an
+ * empty scene; -2 when a GPU failed (see vitrel_get_last_error). */
+VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx);
+
+/* Adds samples_per_batch samples per pixel. Returns the new total; -1 when
+ * not prepared; -3 on failure (see vitrel_get_last_error). */
+VITREL_EXPORT int vitrel_render_batch(VitrelContext* ctx);
+
+/* Restarts accumulation: the next batch starts from sample 0. */
+VITREL_EXPORT void vitrel_reset_accumulation(VitrelContext* ctx);
+
+/* Moves the camera and resizes the output of a prepared context; restarts
+ * accumulation. Returns 0, or -1 when not prepared. */
+VITREL_EXPORT int vitrel_update_camera(VitrelContext* ctx, const float* position,
+                                       const float* look_at, const float* up, int width,
+                                       int height, float fov, float aperture,
+                                       float focus_distance);
+
+/* Pushes changed instance transforms and lights to the prepared GPUs;
+ * restarts accumulation. Returns 0, or -1 when not prepared. */
+VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx);
+
+/* Display-transformed image, 4 floats per pixel, or NULL before the first
+ * batch. `width` and `height` may be NULL. */
+VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width, int* height);
+
+/* Linear image (mean radiance times exposure), 4 floats per pixel. */
+VITREL_EXPORT const float* vitrel_get_pixels_linear(VitrelContext* ctx, int* width,
+                                                     int* height);
+
+/* 8-bit RGBA display image. Never waits for a running batch: while another
+ * call holds the context it returns the last published image (or NULL). */
+VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
+                                                           int* height);
+
+/* Renders the depth, normal and object-id passes on the first GPU. Returns
+ * 0, or -1 when not prepared. */
+VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx);
+
+/* The passes of the last vitrel_compute_aovs, or NULL before the first. */
+VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width, int* height);
+VITREL_EXPORT const float* vitrel_get_aov_normal(VitrelContext* ctx, int* width, int* height);
+VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width, int* height);
 
 /* ---------------------------------------------------------------------
  * Output, quality and grading settings

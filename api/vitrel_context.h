@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/render_output.h"
+#include "scene/render_output.h"
 #include "codegen/expr_ir.h"
 #include "scene/scene.h"
 

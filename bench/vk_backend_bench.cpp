@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "api/render_output.h"
+#include "scene/render_output.h"
 #include "gpu/vk_renderer.h"
 #include "scene/scene.h"
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "cache/atomic_file.h"
 #include "scene/scene.h"
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "codegen/expr_ir.h"
 #include "scene/scene.h"
 

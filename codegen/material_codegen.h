@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "codegen/expr_ir.h"
 #include "scene/scene.h"
 

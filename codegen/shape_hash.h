@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "codegen/expr_ir.h"
 
 constexpr uint64_t kShapeHashK = 0x9E3779B97F4A7C15ull;

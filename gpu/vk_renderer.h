@@ -19,11 +19,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 
 struct Scene;
 struct RenderOutput;
 struct GeometryPack;
+struct MaterialExprData;
 
 // A buffer and its memory. Empty means {null, null, 0}.
 struct AllocatedBuffer {
@@ -156,6 +157,50 @@ public:
                                       const std::vector<std::string>& macros);
     VkShaderModule loadShaderModule(const std::string& path);
     VkShaderModule loadShaderModule(const uint32_t* code, size_t size);
+
+    // --- Pipelines and shader binding tables (vk_pipelines.cpp) ---
+
+    // Set and pipeline layouts, the material unit, the ray-tracing pipeline
+    // (and its motion variant where the device has one) with its SBT, and the
+    // compute pipelines. Compile mode when `shaderSrcDir` holds
+    // "eye_path.rgen", else the precompiled programs of `shaderDir`.
+    // `materialExprs` may be null. Throws std::runtime_error.
+    void createPipelines(const Scene& scene, const std::string& shaderDir,
+                         const std::string& shaderSrcDir,
+                         const std::vector<MaterialExprData>* materialExprs);
+
+    // --- Descriptors (vk_descriptors.cpp) ---
+
+    // Descriptor pool and the one set; released by destroySceneResources.
+    void createDescriptors();
+    // Writes all 28 bindings from the current members. Call again whenever a
+    // bound buffer or the TLAS is replaced.
+    void updateDescriptors();
+
+    // --- Dispatch and read-back (vk_dispatch.cpp) ---
+
+    // Adds samples firstSample .. firstSample + sampleCount - 1 to every
+    // render pixel, one waited submission per tile row and sample pass;
+    // `clear` zeroes both accumulations first.
+    void renderBatch(const Scene& scene, const RenderOutput& output, int sampleCount,
+                     int traceParam, int extraParam, int firstSample, bool clear);
+    // The same for one rectangle of render pixels; never clears.
+    void renderSingleTile(const Scene& scene, const RenderOutput& output, int x, int y, int w,
+                          int h, int sampleCount, int traceParam, int extraParam,
+                          int firstSample);
+    // Post-processing chain; returns outputMapped (4 floats per output pixel),
+    // valid until the next read-back or framebuffer change.
+    float* readback(const RenderOutput& output, int totalSamples, bool linear);
+    // The display chain plus quantisation; `dst` receives 4 bytes per output
+    // pixel.
+    void readbackUint8(const RenderOutput& output, int totalSamples, std::vector<uint8_t>& dst);
+    // Depth, normal and object-id passes, one centre ray per output pixel.
+    void computeAOVs(const RenderOutput& output);
+    void readbackAOVs(const RenderOutput& output, std::vector<float>& depthPass,
+                      std::vector<float>& normalPass, std::vector<int32_t>& objectIdPass);
+    // renderBatch from sample 0 with a clear, then a linear read-back.
+    float* render(const Scene& scene, const RenderOutput& output, int sampleCount, int traceParam,
+                  int extraParam);
 
     // --- Device ---
     VkInstance instance = VK_NULL_HANDLE;

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "api/render_output.h"
+#include "scene/render_output.h"
 #include "gpu/gpu_records.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "shaders/gpu_layout.h"
 
 struct Material {

@@ -1,7 +1,7 @@
 // Loading a scene description from a JSON file.
 #pragma once
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "scene/scene.h"
 
 // Reads the JSON scene file at `path` and returns a prepared Scene. Only the

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/vitrel_export.h"
+#include "scene/vitrel_export.h"
 #include "scene/scene.h"
 
 // Rebuilds every derived table of `scene` except three caches: the

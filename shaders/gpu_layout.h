@@ -161,6 +161,20 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 #define BINDING_OUTPUT 27
 #define BINDING_COUNT 28
 
+// Framebuffers. Trace dispatches write one vec4 per sample into the sample
+// scratch (binding 5): rgb = the sample's radiance, a = 1 for a kept sample
+// and 0 for one dropped because its radiance was not finite (rgb then 0).
+// Sub-pixel positions come from filter importance sampling, so every kept
+// sample has weight 1 and the filter pass only adds. The scratch slot of
+// tile pixel (x, y) in dispatch layer z of a tile_w x tile_h tile:
+#define SAMPLE_SLOT(x, y, z, tile_w, tile_h) ((((z) * (tile_h)) + (y)) * (tile_w) + (x))
+// Eye accumulation (binding 6), one vec4 per render pixel: rgb = sum of kept
+// samples' radiance, a = number of kept samples. Light accumulation
+// (binding 7), one ivec4 per render pixel: rgb = light-tracing splats in
+// fixed point, a = samples dropped as non-finite at that pixel (a debug
+// counter; tests read it back).
+#define ACCUM_TEXEL_WORDS 4
+
 // Push constants: one 96-byte range for compute, ray generation, closest hit
 // and miss stages; every push writes words 0-22. Trace passes fill words 0-10,
 // the post-processing chain words 0-3 and 10-22 (word 10 is then the

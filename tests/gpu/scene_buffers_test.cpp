@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "api/render_output.h"
+#include "scene/render_output.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
 

@@ -1,6 +1,6 @@
 // The scene parameter block: header, extra-object blocks, camera animation
 // block and the camera image plane.
-#include "api/render_output.h"
+#include "scene/render_output.h"
 #include "scene_test_util.h"
 
 namespace {
