@@ -237,6 +237,8 @@ def configure(scene, args, bounces):
     scene.view_settings.exposure = 0.0
     scene.view_settings.gamma = 1.0
     s = scene.render.image_settings
+    s.file_format = "OPEN_EXR"
+    s.color_mode = "RGB"
     s.color_depth = "32"
     s.exr_codec = "ZIP"
     if args["index_pass"]:
@@ -250,11 +252,6 @@ def configure(scene, args, bounces):
         layers = tree.nodes.new("CompositorNodeRLayers")
         composite = tree.nodes.new("CompositorNodeComposite")
         tree.links.new(layers.outputs["IndexOB"], composite.inputs["Image"])
-        s.file_format = "OPEN_EXR"
-        s.color_mode = "RGB"
-    else:
-        s.file_format = "OPEN_EXR"
-        s.color_mode = "RGB"
     scene.render.use_compositing = bool(args["index_pass"])
     scene.render.use_sequencer = False
 
@@ -265,8 +262,10 @@ def main():
         desc = json.load(f)
     scene_dir = os.path.dirname(os.path.abspath(args["scene"]))
     scene = bpy.context.scene
-    for obj in list(scene.collection.objects):
-        bpy.data.objects.remove(obj)
+    # The factory start-up scene's cube, lamp and camera live in a child
+    # collection: remove every object, not only the scene collection's.
+    for obj in list(bpy.data.objects):
+        bpy.data.objects.remove(obj, do_unlink=True)
     build_meshes(desc, scene_dir)
     build_camera(desc["camera"], scene)
     build_world(desc, scene_dir, scene)

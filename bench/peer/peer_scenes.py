@@ -225,7 +225,7 @@ def caustic_scene():
     materials = {
         "floor": {"type": "lambertian", "albedo": [0.8, 0.8, 0.8]},
         "glass": {"type": "dielectric", "ior": 1.5, "roughness": 0.0},
-        "light": {"type": "emitter", "radiance": [300.0, 300.0, 300.0], "albedo": [0.0, 0.0, 0.0],
+        "light": {"type": "emitter", "radiance": [100.0, 100.0, 100.0], "albedo": [0.0, 0.0, 0.0],
                   "one_sided": True},
     }
     return m.scene("caustic", materials, camera([0.0, 3.5, -7.0], [0.0, 0.8, 0.0], 40.0),

@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""Vitrel against Blender's Cycles (CPU): image agreement and speed.
+
+    /usr/bin/python3 bench/peer/run_peer.py agree [--scenes cornell,...] [--size 128]
+        [--spp 256] [--runs 8] [--vitrel build/release/cli/vitrel]
+    /usr/bin/python3 bench/peer/run_peer.py race [--size 512] [--spp-list 4,16,64,256]
+        [--ref-runs 4] [--ref-spp 256] [--vitrel ...]
+
+`agree` renders every scene `runs` times with each renderer (different
+seeds), then runs the per-pixel Z-test of peer_stats on the run means where
+both renderers implement the same material model, and compares region means
+where they differ by design. `race` renders the Cornell box at increasing
+sample counts with each renderer, measures the error against a converged
+reference (both renderers' own and Cycles'), and reports samples per second
+and the time each needs to reach 10 %, 3 % and 1 % relative RMSE, with an
+error-versus-time plot. Results go to build/peer/ (images, JSON, plot); the
+tables printed at the end are what BENCHMARKS.md records.
+
+Both renderers get the same cores: Cycles with `threads` = the core count,
+Vitrel through lavapipe, which uses every core. Timings are the renderers'
+own render time (Cycles: the render call inside Blender, scene sync and BVH
+included; Vitrel: the batches, as the CLI records in the EXR metadata),
+plus the whole process's wall time as the end-to-end figure.
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import peer_io  # noqa: E402
+import peer_scenes  # noqa: E402
+import peer_stats  # noqa: E402
+
+REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
+ERROR_TARGETS = (0.10, 0.03, 0.01)
+# Seeds of the agreement runs and of the race's curve images are disjoint
+# from the reference runs' seeds, so that no image is compared with itself.
+REFERENCE_SEED_BASE = 1000
+CURVE_SEED_BASE = 2000
+
+# Material types whose models are the same in both renderers (Lambert, GGX
+# metal, smooth and rough dielectric). Everything listed in MODEL_NOTES is
+# compared by region means only.
+MODEL_NOTES = {
+    "caustic": "Cycles finds the caustic under the glass sphere only by BSDF sampling from the "
+               "floor (the light is tiny), so its caustic pixels converge far more slowly; "
+               "both renderers are unbiased there, compared by region means.",
+}
+
+
+def log(msg):
+    print(msg, flush=True)
+
+
+# ---- Renderers ----------------------------------------------------------------
+
+def run_cycles(scene_json, out, size, spp, seed, threads, index_pass=False):
+    cmd = ["nice", "-n", os.environ.get("PEER_NICE", "19"), "blender", "-b", "--factory-startup",
+           "--python", os.path.join(HERE, "blender_cycles.py"), "--",
+           "--scene", scene_json, "--out", out, "--size", str(size), "--samples", str(spp),
+           "--seed", str(seed), "--threads", str(threads)]
+    if index_pass:
+        cmd.append("--index-pass")
+    start = time.perf_counter()
+    res = subprocess.run(cmd, capture_output=True, text=True)
+    wall = time.perf_counter() - start
+    m = re.search(r"cycles_render_seconds ([0-9.]+)", res.stdout)
+    if res.returncode != 0 or not m or not os.path.exists(out):
+        raise RuntimeError("Cycles failed on %s:\n%s\n%s" % (scene_json, res.stdout[-2000:], res.stderr[-2000:]))
+    return {"render_s": float(m.group(1)), "wall_s": wall}
+
+
+class Vitrel:
+    """The `vitrel` command-line renderer: JSON scenes directly, the textured
+    scene through its glTF file, the environment through --env."""
+
+    def __init__(self, exe):
+        self.exe = exe
+        help_text = subprocess.run([exe, "render", "--help"], capture_output=True, text=True).stdout
+        self.has_seed = "--seed" in help_text
+
+    def args_for(self, desc, scene_json):
+        scene_dir = os.path.dirname(scene_json)
+        args = [os.path.join(scene_dir, desc["gltf"]) if "gltf" in desc else scene_json]
+        if "gltf" in desc:
+            args += ["--camera-index", "0"]
+        if "environment" in desc:
+            env = desc["environment"]
+            args += ["--env", os.path.join(scene_dir, env["file"]),
+                     "--env-intensity", str(env.get("strength", 1.0))]
+        return args
+
+    def run(self, desc, scene_json, out, size, spp, seed):
+        cmd = ["nice", "-n", os.environ.get("PEER_NICE", "19"), self.exe, "render"]
+        cmd += self.args_for(desc, scene_json)
+        cmd += ["-o", out, "--spp", str(spp), "--size", "%dx%d" % (size, size), "--quality", "1",
+                "--bounces", str(desc.get("max_bounces", peer_scenes.MAX_BOUNCES)), "--quiet"]
+        if self.has_seed:
+            cmd += ["--seed", str(seed)]
+        start = time.perf_counter()
+        res = subprocess.run(cmd, capture_output=True, text=True)
+        wall = time.perf_counter() - start
+        if res.returncode != 0 or not os.path.exists(out):
+            raise RuntimeError("vitrel failed: %s\n%s\n%s" % (" ".join(cmd), res.stdout[-2000:], res.stderr[-2000:]))
+        render_s = exr_time_seconds(out)
+        return {"render_s": render_s if render_s is not None else wall, "wall_s": wall,
+                "stderr": res.stderr[-4000:]}
+
+
+def exr_time_seconds(path):
+    import OpenImageIO as oiio
+    inp = oiio.ImageInput.open(path)
+    if inp is None:
+        return None
+    value = inp.spec().getattribute("vitrel:time_seconds")
+    inp.close()
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        return None
+
+
+# ---- Agreement ------------------------------------------------------------------
+
+def scene_desc(path):
+    with open(path) as f:
+        return json.load(f)
+
+
+def render_runs(renderer, name, desc, scene_json, out_dir, size, spp, seeds, vitrel, threads):
+    images, timings = [], []
+    for seed in seeds:
+        out = os.path.join(out_dir, "%s_%s_%dpx_%dspp_s%d.exr" % (name, renderer, size, spp, seed))
+        if not os.path.exists(out):
+            if renderer == "cycles":
+                t = run_cycles(scene_json, out, size, spp, seed, threads)
+            else:
+                t = vitrel.run(desc, scene_json, out, size, spp, seed)
+            timings.append(t)
+            log("  %s %s seed %d: %.2f s" % (renderer, name, seed, t["render_s"]))
+        images.append(peer_io.read_rgb(out))
+    return images, timings
+
+
+def region_masks(name, desc, scene_json, out_dir, size, threads):
+    """Per material: the pixels whose first hit is that material (Cycles'
+    object index pass), shrunk by one pixel so that filtered edges, where
+    neighbouring materials mix, stay out."""
+    out = os.path.join(out_dir, "%s_index_%dpx.exr" % (name, size))
+    if not os.path.exists(out):
+        run_cycles(scene_json, out, size, 1, 0, threads, index_pass=True)
+    index = np.rint(peer_io.read_rgb(out)[..., 0]).astype(int)
+    masks = {}
+    for i, mat in enumerate(desc["materials"], start=1):
+        m = index == i
+        inner = m.copy()
+        inner[1:, :] &= m[:-1, :]
+        inner[:-1, :] &= m[1:, :]
+        inner[:, 1:] &= m[:, :-1]
+        inner[:, :-1] &= m[:, 1:]
+        if inner.sum() >= 16:
+            masks[mat] = inner
+    return masks
+
+
+def agree(args):
+    scenes = peer_scenes.write_scenes(os.path.join(args.out, "scenes"), REPO)
+    runs_dir = os.path.join(args.out, "agree")
+    os.makedirs(runs_dir, exist_ok=True)
+    vitrel = Vitrel(args.vitrel) if args.vitrel else None
+    if vitrel and not vitrel.has_seed:
+        log("vitrel has no --seed: its runs would be identical, so the Z-test cannot estimate its noise")
+    results = {}
+    for name in args.scenes.split(","):
+        path = scenes[name]
+        desc = scene_desc(path)
+        seeds = list(range(1, args.runs + 1))
+        log("%s: Cycles, %d runs of %d spp at %d px" % (name, args.runs, args.spp, args.size))
+        cyc, _ = render_runs("cycles", name, desc, path, runs_dir, args.size, args.spp, seeds, None, args.threads)
+        masks = region_masks(name, desc, path, runs_dir, args.size, args.threads)
+        peer_io.write_preview(os.path.join(runs_dir, "%s_cycles_mean.png" % name), np.mean(cyc, 0))
+        entry = {"size": args.size, "spp": args.spp, "runs": args.runs,
+                 "cycles_self": self_consistency(cyc)}
+        if vitrel and vitrel.has_seed:
+            log("%s: Vitrel, %d runs" % (name, args.runs))
+            vit, _ = render_runs("vitrel", name, desc, path, runs_dir, args.size, args.spp, seeds, vitrel,
+                                 args.threads)
+            peer_io.write_preview(os.path.join(runs_dir, "%s_vitrel_mean.png" % name), np.mean(vit, 0))
+            if name in MODEL_NOTES:
+                entry["note"] = MODEL_NOTES[name]
+            else:
+                z = peer_stats.ztest(cyc, vit)
+                entry["ztest"] = {k: z[k] for k in ("passed", "fraction", "tested", "worst", "mean_z")}
+                peer_io.write_preview(os.path.join(runs_dir, "%s_absz.png" % name),
+                                      np.abs(z["z"]) / peer_stats.DEFAULT_Z_LIMIT)
+                # The negative control on real images: Vitrel 2 % brighter must fail.
+                brighter = peer_stats.ztest(cyc, [1.02 * v for v in vit])
+                entry["ztest_2pct_brighter"] = {"passed": brighter["passed"], "fraction": brighter["fraction"]}
+            entry["regions"] = peer_stats.compare_region_means(cyc, vit, masks)
+        results[name] = entry
+        log(json.dumps({name: entry}, indent=1, default=float))
+    with open(os.path.join(args.out, "agree.json"), "w") as f:
+        json.dump(results, f, indent=1, default=float)
+
+
+def self_consistency(runs):
+    """Z-test of one renderer's first half of runs against its second half:
+    how the test behaves when nothing differs but the seed."""
+    half = len(runs) // 2
+    if half < 2:
+        return None
+    z = peer_stats.ztest(runs[:half], runs[half:])
+    return {"passed": z["passed"], "fraction": z["fraction"]}
+
+
+def check_environment(args):
+    """Cycles must look the environment up the way Vitrel does: a map whose
+    texels hold their own column and row, seen through a very narrow camera
+    in known directions, must show the texel Vitrel's mapping names."""
+    import math
+    d = os.path.join(args.out, "envcheck")
+    os.makedirs(d, exist_ok=True)
+    w, h = 64, 32
+    peer_scenes.write_hdr(os.path.join(d, "probe.hdr"), w, h, lambda x, y: ((x + 1) / 64.0, (y + 1) / 64.0, 0.5))
+    failures = 0
+    for theta_deg, phi_deg in ((62, 50), (120, 200), (80, 300)):
+        t, p = math.radians(theta_deg), math.radians(phi_deg)
+        direction = [math.sin(t) * math.cos(p), math.cos(t), math.sin(t) * math.sin(p)]
+        desc = {"materials": {"m": {"type": "lambertian", "albedo": [0.5, 0.5, 0.5]}},
+                # One triangle far below: Cycles wants some geometry.
+                "vertices": [[0, -100, 0], [1, -100, 0], [0, -100, 1]], "triangles": [[0, 1, 2]],
+                "triangle_material": ["m"], "max_bounces": 1,
+                "camera": {"position": [0, 0, 0], "look_at": direction, "up": [0, 1, 0], "vfov_deg": 0.5},
+                "environment": {"file": "probe.hdr"}}
+        scene_json = os.path.join(d, "probe_%d_%d.json" % (theta_deg, phi_deg))
+        with open(scene_json, "w") as f:
+            json.dump(desc, f)
+        out = scene_json[:-5] + ".exr"
+        run_cycles(scene_json, out, 4, 4, 1, args.threads)
+        px = peer_io.read_rgb(out)[2, 2]
+        got = (int(round(px[0] * 64 - 1)), int(round(px[1] * 64 - 1)))
+        want = (int(p / (2 * math.pi) * w), int(t / math.pi * h))
+        failures += got != want
+        log("direction theta %d phi %d: texel %s, Vitrel's mapping %s" % (theta_deg, phi_deg, got, want))
+    log("environment orientation: %d passed, %d failed" % (3 - failures, failures))
+    return failures == 0
+
+
+# ---- Race -----------------------------------------------------------------------
+
+def race(args):
+    scenes = peer_scenes.write_scenes(os.path.join(args.out, "scenes"), REPO)
+    name = args.scene
+    path = scenes[name]
+    desc = scene_desc(path)
+    race_dir = os.path.join(args.out, "race")
+    os.makedirs(race_dir, exist_ok=True)
+    vitrel = Vitrel(args.vitrel) if args.vitrel else None
+    spp_list = [int(s) for s in args.spp_list.split(",")]
+    load_before = os.getloadavg()
+    renderers = ["cycles"] + (["vitrel"] if vitrel else [])
+
+    refs = {}
+    for r in renderers:
+        seeds = [REFERENCE_SEED_BASE + k for k in range(args.ref_runs)]
+        log("%s reference: %d runs of %d spp" % (r, args.ref_runs, args.ref_spp))
+        imgs, _ = render_runs(r, name, desc, path, race_dir, args.size, args.ref_spp, seeds, vitrel, args.threads)
+        mean, var, n = peer_stats.mean_and_variance(imgs)
+        refs[r] = (mean, var / n)
+
+    curves = {}
+    for r in renderers:
+        points = []
+        for i, spp in enumerate(spp_list):
+            seed = CURVE_SEED_BASE + i
+            out = os.path.join(race_dir, "%s_%s_curve_%dspp.exr" % (name, r, spp))
+            t = run_cycles(path, out, args.size, spp, seed, args.threads) if r == "cycles" else \
+                vitrel.run(desc, path, out, args.size, spp, seed)
+            img = peer_io.read_rgb(out)
+            point = {"spp": spp, "render_s": t["render_s"], "wall_s": t["wall_s"],
+                     "samples_per_s": args.size * args.size * spp / t["render_s"]}
+            for ref_name, (ref, ref_var) in refs.items():
+                point["rmse_vs_" + ref_name] = peer_stats.relative_rmse(img, ref, ref_var)
+            points.append(point)
+            log("  %s %4d spp: %.2f s render, %.2f s wall, rmse %s" % (
+                r, spp, t["render_s"], t["wall_s"],
+                ", ".join("%s %.4f" % (k[8:], v) for k, v in point.items() if k.startswith("rmse_vs_"))))
+        curves[r] = points
+
+    summary = {"scene": name, "size": args.size, "threads": args.threads,
+               "loadavg_before": load_before, "loadavg_after": os.getloadavg(), "curves": curves,
+               "ref_runs": args.ref_runs, "ref_spp": args.ref_spp, "time_to_error": {}}
+    for r in renderers:
+        own = "rmse_vs_" + r
+        pts = curves[r]
+        tte = {}
+        for target in ERROR_TARGETS:
+            for clock in ("render_s", "wall_s"):
+                t, extrapolated = peer_stats.time_to_error([p[clock] for p in pts], [p[own] for p in pts], target)
+                tte["%g%%_%s" % (100 * target, clock)] = {"seconds": t, "extrapolated": extrapolated}
+        summary["time_to_error"][r] = tte
+        best = max(pts, key=lambda p: p["spp"])
+        summary.setdefault("samples_per_s", {})[r] = best["samples_per_s"]
+    if "vitrel" in renderers:
+        summary["ratios_vitrel_over_cycles"] = {
+            "samples_per_s": summary["samples_per_s"]["vitrel"] / summary["samples_per_s"]["cycles"],
+            **{k: summary["time_to_error"]["vitrel"][k]["seconds"] / summary["time_to_error"]["cycles"][k]["seconds"]
+               for k in summary["time_to_error"]["cycles"]}}
+    with open(os.path.join(args.out, "race.json"), "w") as f:
+        json.dump(summary, f, indent=1, default=float)
+    plot(summary, os.path.join(args.out, "race_error_vs_time.png"))
+    log(json.dumps({k: v for k, v in summary.items() if k != "curves"}, indent=1, default=float))
+
+
+def plot(summary, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    fig, ax = plt.subplots(figsize=(6.4, 4.4), dpi=110)
+    colours = {"cycles": "tab:orange", "vitrel": "tab:blue"}
+    for r, pts in summary["curves"].items():
+        t = [p["render_s"] for p in pts]
+        e = [p["rmse_vs_" + r] for p in pts]
+        ax.loglog(t, e, "o-", color=colours[r], label="%s (render time)" % r.capitalize())
+        tw = [p["wall_s"] for p in pts]
+        ax.loglog(tw, e, "x:", color=colours[r], alpha=0.6, label="%s (process wall time)" % r.capitalize())
+    for target in ERROR_TARGETS:
+        ax.axhline(target, color="grey", lw=0.6, ls="--")
+    ax.set_xlabel("seconds")
+    ax.set_ylabel("relative RMSE vs own converged reference")
+    la, lb = summary["loadavg_before"][0], summary["loadavg_after"][0]
+    ax.set_title("%s %d px, %d threads, load %.1f -> %.1f" % (summary["scene"], summary["size"],
+                                                               summary["threads"], la, lb), fontsize=9)
+    ax.grid(True, which="both", lw=0.3)
+    ax.legend(fontsize=8)
+    fig.tight_layout()
+    fig.savefig(path)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("command", choices=["scenes", "envcheck", "agree", "race"])
+    p.add_argument("--out", default=os.path.join(REPO, "build", "peer"))
+    p.add_argument("--vitrel", default=None, help="path of the vitrel program (omit: Cycles only)")
+    p.add_argument("--threads", type=int, default=os.cpu_count())
+    p.add_argument("--scenes", default=",".join(peer_scenes.SCENE_NAMES))
+    p.add_argument("--scene", default="cornell")
+    p.add_argument("--size", type=int, default=None)
+    p.add_argument("--spp", type=int, default=256)
+    p.add_argument("--runs", type=int, default=8)
+    p.add_argument("--spp-list", default="4,16,64,256")
+    p.add_argument("--ref-runs", type=int, default=4)
+    p.add_argument("--ref-spp", type=int, default=256)
+    args = p.parse_args()
+    if args.command == "scenes":
+        for n, path in peer_scenes.write_scenes(os.path.join(args.out, "scenes"), REPO).items():
+            print(n, path)
+    elif args.command == "envcheck":
+        sys.exit(0 if check_environment(args) else 1)
+    elif args.command == "agree":
+        args.size = args.size or 128
+        agree(args)
+    else:
+        args.size = args.size or 512
+        race(args)
+
+
+if __name__ == "__main__":
+    main()
