@@ -219,7 +219,9 @@ def self_consistency(runs):
     if half < 2:
         return None
     z = peer_stats.ztest(runs[:half], runs[half:])
-    return {"passed": z["passed"], "fraction": z["fraction"]}
+    brighter = peer_stats.ztest(runs[:half], [1.02 * r for r in runs[half:]])
+    return {"passed": z["passed"], "fraction": z["fraction"],
+            "2pct_brighter_passed": brighter["passed"], "2pct_brighter_fraction": brighter["fraction"]}
 
 
 def check_environment(args):
