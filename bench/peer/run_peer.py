@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Vitrel against Blender's Cycles (CPU): image agreement and speed.
 
-    /usr/bin/python3 bench/peer/run_peer.py agree [--scenes cornell,...] [--size 128]
-        [--spp 256] [--runs 8] [--vitrel build/release/cli/vitrel]
+    /usr/bin/python3 bench/peer/run_peer.py agree [--scenes cornell,...] [--size 64]
+        [--spp 512] [--runs 16] [--vitrel build/release/cli/vitrel]
     /usr/bin/python3 bench/peer/run_peer.py race [--size 512] [--spp-list 4,16,64,256]
         [--ref-runs 4] [--ref-spp 256] [--vitrel ...]
 
@@ -357,8 +357,8 @@ def main():
     p.add_argument("--scenes", default=",".join(peer_scenes.SCENE_NAMES))
     p.add_argument("--scene", default="cornell")
     p.add_argument("--size", type=int, default=None)
-    p.add_argument("--spp", type=int, default=256)
-    p.add_argument("--runs", type=int, default=8)
+    p.add_argument("--spp", type=int, default=512)
+    p.add_argument("--runs", type=int, default=16)
     p.add_argument("--spp-list", default="4,16,64,256")
     p.add_argument("--ref-runs", type=int, default=4)
     p.add_argument("--ref-spp", type=int, default=256)
@@ -369,7 +369,7 @@ def main():
     elif args.command == "envcheck":
         sys.exit(0 if check_environment(args) else 1)
     elif args.command == "agree":
-        args.size = args.size or 128
+        args.size = args.size or 64
         agree(args)
     else:
         args.size = args.size or 512
