@@ -29,3 +29,13 @@ def write_preview(path, rgb, exposure=1.0):
     if not out.write_image(np.ascontiguousarray(srgb * 255 + 0.5, dtype=np.uint8)):
         raise IOError("cannot write %s: %s" % (path, out.geterror()))
     out.close()
+
+
+def write_exr(path, rgb):
+    """32-bit float RGB EXR."""
+    x = np.ascontiguousarray(rgb, dtype=np.float32)
+    out = oiio.ImageOutput.create(path)
+    out.open(path, oiio.ImageSpec(x.shape[1], x.shape[0], 3, oiio.FLOAT))
+    if not out.write_image(x):
+        raise IOError("cannot write %s: %s" % (path, out.geterror()))
+    out.close()

@@ -81,7 +81,14 @@ def run_cycles(scene_json, out, size, spp, seed, threads, index_pass=False):
 
 class Vitrel:
     """The `vitrel` command-line renderer: JSON scenes directly, the textured
-    scene through its glTF file, the environment through --env."""
+    scene through its glTF file, the environment through --env.
+
+    Independent runs: Vitrel's sampler is deterministic, seeded by the render
+    pixel's coordinates (plus, where the program offers one, --seed). Without
+    a seed option, run k renders an image k pixels wider on each side, with
+    the same vertical field of view, and keeps the centre: every output pixel
+    sees exactly the same directions, but through a render pixel with other
+    coordinates, hence other random numbers."""
 
     def __init__(self, exe):
         self.exe = exe
@@ -99,19 +106,26 @@ class Vitrel:
                      "--env-intensity", str(env.get("strength", 1.0))]
         return args
 
-    def run(self, desc, scene_json, out, size, spp, seed):
+    def run(self, desc, scene_json, out, size, spp, run_index):
+        """Renders `out` (size x size, linear EXR). `run_index` picks the
+        independent run (0, 1, 2, ...)."""
+        shift = 0 if self.has_seed else run_index
+        raw = out if shift == 0 else out[:-4] + "_wide.exr"
         cmd = ["nice", "-n", os.environ.get("PEER_NICE", "19"), self.exe, "render"]
         cmd += self.args_for(desc, scene_json)
-        cmd += ["-o", out, "--spp", str(spp), "--size", "%dx%d" % (size, size), "--quality", "1",
+        cmd += ["-o", raw, "--spp", str(spp), "--size", "%dx%d" % (size + 2 * shift, size), "--quality", "1",
                 "--bounces", str(desc.get("max_bounces", peer_scenes.MAX_BOUNCES)), "--quiet"]
         if self.has_seed:
-            cmd += ["--seed", str(seed)]
+            cmd += ["--seed", str(run_index)]
         start = time.perf_counter()
         res = subprocess.run(cmd, capture_output=True, text=True)
         wall = time.perf_counter() - start
-        if res.returncode != 0 or not os.path.exists(out):
+        if res.returncode != 0 or not os.path.exists(raw):
             raise RuntimeError("vitrel failed: %s\n%s\n%s" % (" ".join(cmd), res.stdout[-2000:], res.stderr[-2000:]))
-        render_s = exr_time_seconds(out)
+        render_s = exr_time_seconds(raw)
+        if shift:
+            peer_io.write_exr(out, peer_io.read_rgb(raw)[:, shift:shift + size])
+            os.remove(raw)
         return {"render_s": render_s if render_s is not None else wall, "wall_s": wall,
                 "stderr": res.stderr[-4000:]}
 
@@ -136,15 +150,15 @@ def scene_desc(path):
         return json.load(f)
 
 
-def render_runs(renderer, name, desc, scene_json, out_dir, size, spp, seeds, vitrel, threads):
+def render_runs(renderer, name, desc, scene_json, out_dir, size, spp, seeds, vitrel, threads, first_index=0):
     images, timings = [], []
-    for seed in seeds:
+    for run_index, seed in enumerate(seeds, start=first_index):
         out = os.path.join(out_dir, "%s_%s_%dpx_%dspp_s%d.exr" % (name, renderer, size, spp, seed))
         if not os.path.exists(out):
             if renderer == "cycles":
                 t = run_cycles(scene_json, out, size, spp, seed, threads)
             else:
-                t = vitrel.run(desc, scene_json, out, size, spp, seed)
+                t = vitrel.run(desc, scene_json, out, size, spp, run_index)
             timings.append(t)
             log("  %s %s seed %d: %.2f s" % (renderer, name, seed, t["render_s"]))
         images.append(peer_io.read_rgb(out))
@@ -275,7 +289,9 @@ def race(args):
     for r in renderers:
         seeds = [REFERENCE_SEED_BASE + k for k in range(args.ref_runs)]
         log("%s reference: %d runs of %d spp" % (r, args.ref_runs, args.ref_spp))
-        imgs, _ = render_runs(r, name, desc, path, race_dir, args.size, args.ref_spp, seeds, vitrel, args.threads)
+        # Vitrel's run 0 is the plain image the curve uses; references are runs 1 and up.
+        imgs, _ = render_runs(r, name, desc, path, race_dir, args.size, args.ref_spp, seeds, vitrel, args.threads,
+                              first_index=1)
         mean, var, n = peer_stats.mean_and_variance(imgs)
         refs[r] = (mean, var / n)
 
@@ -286,7 +302,7 @@ def race(args):
             seed = CURVE_SEED_BASE + i
             out = os.path.join(race_dir, "%s_%s_curve_%dspp.exr" % (name, r, spp))
             t = run_cycles(path, out, args.size, spp, seed, args.threads) if r == "cycles" else \
-                vitrel.run(desc, path, out, args.size, spp, seed)
+                vitrel.run(desc, path, out, args.size, spp, 0)
             img = peer_io.read_rgb(out)
             point = {"spp": spp, "render_s": t["render_s"], "wall_s": t["wall_s"],
                      "samples_per_s": args.size * args.size * spp / t["render_s"]}
