@@ -202,12 +202,12 @@ def agree(args):
         cyc, _ = render_runs("cycles", name, desc, path, runs_dir, args.size, args.spp, seeds, None, args.threads)
         masks = region_masks(name, desc, path, runs_dir, args.size, args.threads)
         peer_io.write_preview(os.path.join(runs_dir, "%s_cycles_mean.png" % name), np.mean(cyc, 0))
-        entry = {"size": args.size, "spp": args.spp, "runs": args.runs,
+        entry = {"size": args.size, "spp": args.spp, "vitrel_spp": args.vitrel_spp or args.spp, "runs": args.runs,
                  "cycles_self": self_consistency(cyc)}
         if vitrel and vitrel.has_seed:
-            log("%s: Vitrel, %d runs" % (name, args.runs))
-            vit, _ = render_runs("vitrel", name, desc, path, runs_dir, args.size, args.spp, seeds, vitrel,
-                                 args.threads)
+            log("%s: Vitrel, %d runs of %d spp" % (name, args.runs, args.vitrel_spp or args.spp))
+            vit, _ = render_runs("vitrel", name, desc, path, runs_dir, args.size, args.vitrel_spp or args.spp, seeds,
+                                 vitrel, args.threads)
             peer_io.write_preview(os.path.join(runs_dir, "%s_vitrel_mean.png" % name), np.mean(vit, 0))
             if name in MODEL_NOTES:
                 entry["note"] = MODEL_NOTES[name]
@@ -375,6 +375,8 @@ def main():
     p.add_argument("--size", type=int, default=None)
     p.add_argument("--spp", type=int, default=512)
     p.add_argument("--runs", type=int, default=16)
+    p.add_argument("--vitrel-spp", type=int, default=None,
+                   help="Vitrel's samples per run in `agree` when they differ from Cycles' (the test allows it)")
     p.add_argument("--spp-list", default="4,16,64,256")
     p.add_argument("--ref-runs", type=int, default=4)
     p.add_argument("--ref-spp", type=int, default=256)
