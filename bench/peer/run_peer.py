@@ -192,7 +192,7 @@ def agree(args):
     os.makedirs(runs_dir, exist_ok=True)
     vitrel = Vitrel(args.vitrel) if args.vitrel else None
     if vitrel and not vitrel.has_seed:
-        log("vitrel has no --seed: its runs would be identical, so the Z-test cannot estimate its noise")
+        log("vitrel has no --seed: independent runs come from shifted render grids")
     results = {}
     for name in args.scenes.split(","):
         path = scenes[name]
@@ -204,7 +204,7 @@ def agree(args):
         peer_io.write_preview(os.path.join(runs_dir, "%s_cycles_mean.png" % name), np.mean(cyc, 0))
         entry = {"size": args.size, "spp": args.spp, "vitrel_spp": args.vitrel_spp or args.spp, "runs": args.runs,
                  "cycles_self": self_consistency(cyc)}
-        if vitrel and vitrel.has_seed:
+        if vitrel:
             log("%s: Vitrel, %d runs of %d spp" % (name, args.runs, args.vitrel_spp or args.spp))
             vit, _ = render_runs("vitrel", name, desc, path, runs_dir, args.size, args.vitrel_spp or args.spp, seeds,
                                  vitrel, args.threads)
