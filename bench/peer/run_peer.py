@@ -222,7 +222,12 @@ def agree(args):
             entry["regions"] = peer_stats.compare_region_means(cyc, vit, masks)
         results[name] = entry
         log(json.dumps({name: entry}, indent=1, default=float))
-    with open(os.path.join(args.out, "agree.json"), "w") as f:
+    # Scenes run separately accumulate in one file.
+    path = os.path.join(args.out, "agree.json")
+    if os.path.exists(path):
+        with open(path) as f:
+            results = {**json.load(f), **results}
+    with open(path, "w") as f:
         json.dump(results, f, indent=1, default=float)
 
 
