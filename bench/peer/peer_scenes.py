@@ -245,8 +245,10 @@ def textured_scene():
     m.add_quad([(-2, 4, -2), (2, 4, -2), (2, 4, 2), (-2, 4, 2)], "light", "light")
     materials = {
         "textured": {"type": "lambertian", "albedo": [1.0, 1.0, 1.0], "albedo_texture": "pattern"},
+        # Reaches Vitrel through glTF, where every material has a dielectric
+        # specular layer: "surface": "gltf" gives Cycles the same.
         "light": {"type": "emitter", "radiance": [1.0, 1.0, 1.0], "albedo": [0.0, 0.0, 0.0],
-                  "one_sided": True},
+                  "one_sided": True, "surface": "gltf"},
     }
     return m.scene("textured", materials, camera([3.5, 3.5, -6.0], [0.0, 0.6, 0.0], 40.0),
                    textures={"pattern": {"file": "pattern.png", "srgb": True}},

@@ -51,9 +51,10 @@ CURVE_SEED_BASE = 2000
 # metal, smooth and rough dielectric). Everything listed in MODEL_NOTES is
 # compared by region means only.
 MODEL_NOTES = {
-    "caustic": "Cycles finds the caustic under the glass sphere only by BSDF sampling from the "
-               "floor (the light is tiny), so its caustic pixels converge far more slowly; "
-               "both renderers are unbiased there, compared by region means.",
+    "caustic": "The caustic under the glass sphere is found only by BSDF sampling from the floor "
+               "towards a tiny light (Cycles has no light tracing, and Vitrel's light-path pass is "
+               "still empty), so those pixels are heavy-tailed and far from normal at these sample "
+               "counts; compared by region means.",
 }
 
 
