@@ -108,15 +108,6 @@ def make_material(name, spec, scene_dir):
         tree.links.new(front.outputs["Emission"], mix.inputs[1])
         tree.links.new(back.outputs["Emission"], mix.inputs[2])
         surface = mix.outputs["Shader"]
-        if spec.get("surface") == "gltf":
-            # A glTF material is a dielectric even when black: its specular
-            # layer (F0 0.04, here roughness 1) reflects on both sides.
-            coat = node(tree, "ShaderNodeBsdfPrincipled", Roughness=1.0, Specular=0.5)
-            coat.inputs["Base Color"].default_value = (0.0, 0.0, 0.0, 1.0)
-            add = tree.nodes.new("ShaderNodeAddShader")
-            tree.links.new(mix.outputs["Shader"], add.inputs[0])
-            tree.links.new(coat.outputs["BSDF"], add.inputs[1])
-            surface = add.outputs["Shader"]
     else:
         raise ValueError("unknown material type %r" % kind)
     tree.links.new(surface, out.inputs["Surface"])

@@ -245,10 +245,8 @@ def textured_scene():
     m.add_quad([(-2, 4, -2), (2, 4, -2), (2, 4, 2), (-2, 4, 2)], "light", "light")
     materials = {
         "textured": {"type": "lambertian", "albedo": [1.0, 1.0, 1.0], "albedo_texture": "pattern"},
-        # Reaches Vitrel through glTF, where every material has a dielectric
-        # specular layer: "surface": "gltf" gives Cycles the same.
         "light": {"type": "emitter", "radiance": [1.0, 1.0, 1.0], "albedo": [0.0, 0.0, 0.0],
-                  "one_sided": True, "surface": "gltf"},
+                  "one_sided": True},
     }
     return m.scene("textured", materials, camera([3.5, 3.5, -6.0], [0.0, 0.6, 0.0], 40.0),
                    textures={"pattern": {"file": "pattern.png", "srgb": True}},
@@ -303,10 +301,14 @@ def write_gltf(scene, path):
             if "albedo_texture" in mat:
                 pbr["baseColorTexture"] = {"index": textures.index(mat["albedo_texture"])}
         g["pbrMetallicRoughness"] = pbr
+        # A glTF material is a dielectric with a specular layer (F0 0.04);
+        # a specular factor of 0 leaves the pure Lambert (or black) surface.
+        g["extensions"] = {"KHR_materials_specular": {"specularFactor": 0.0}}
         materials.append(g)
 
     doc = {
         "asset": {"version": "2.0", "generator": "vitrel bench/peer"},
+        "extensionsUsed": ["KHR_materials_specular"],
         "scene": 0,
         "scenes": [{"nodes": [0, 1]}],
         "nodes": [{"mesh": 0}, {"camera": 0, "matrix": camera_matrix(scene["camera"])}],
