@@ -87,6 +87,29 @@ TEST(InstanceRecords, StillInstanceMotionRecordWrapsTheStaticRecord) {
     for (size_t b = 8 + sizeof(s); b < 152; ++b) EXPECT_EQ(at<uint8_t>(r, b), 0u) << b;
 }
 
+TEST(InstanceRecords, MotionRecordsArePackedAtTheBuildStride) {
+    Scene scene;
+    scene.instances.assign(3, sample_instance());
+    scene.instances[0].moving = true;
+    scene.instances[1].mesh = 1;
+    scene.instances[2].mesh = 7;  // no BLAS known: inactive
+    const std::vector<VkDeviceAddress> blas = {kBlas, kBlas + 0x100};
+    const std::vector<uint8_t> bytes = pack_motion_instance_records(scene, blas);
+    ASSERT_EQ(kMotionInstanceStride, 160u);
+    ASSERT_EQ(bytes.size(), 3 * kMotionInstanceStride);
+    const VkDeviceAddress expectedBlas[] = {kBlas, kBlas + 0x100, 0};
+    for (uint32_t i = 0; i < 3; ++i) {
+        const VkAccelerationStructureMotionInstanceNV expected =
+            make_motion_instance_record(scene.instances[i], i, expectedBlas[i]);
+        const uint8_t* record = bytes.data() + i * kMotionInstanceStride;
+        EXPECT_EQ(std::memcmp(record, &expected, sizeof(expected)), 0) << "record " << i;
+        for (size_t b = sizeof(expected); b < kMotionInstanceStride; ++b)
+            EXPECT_EQ(record[b], 0u) << "record " << i << " byte " << b;
+    }
+    EXPECT_EQ(at<uint32_t>(bytes[kMotionInstanceStride], 0), 0u);  // still: static type
+    EXPECT_EQ(at<uint64_t>(bytes[kMotionInstanceStride], 8 + 56), kBlas + 0x100);
+}
+
 TEST(GeometryPack, ShortAttributesAreAbsentAndLongOnesCut) {
     Scene scene;
     MeshData m;
