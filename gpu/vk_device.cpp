@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gpu/vk_check.h"
+#include "gpu/vk_features.h"
 #include "gpu/vk_renderer.h"
 
 namespace {
@@ -159,26 +160,11 @@ void VkRenderer::init(bool enableValidation, int deviceIndex) {
     std::printf("Vulkan device: %s\n", props.deviceName);
     maxStorageBufferRange = props.limits.maxStorageBufferRange;
 
-    // 5. Optional capabilities.
-    const std::vector<VkExtensionProperties> extensions = device_extensions(physicalDevice);
-    if (has_extension(extensions, kAtomicFloatExtension)) {
-        VkPhysicalDeviceShaderAtomicFloatFeaturesEXT atomics{};
-        atomics.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SHADER_ATOMIC_FLOAT_FEATURES_EXT;
-        VkPhysicalDeviceFeatures2 features{};
-        features.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2;
-        features.pNext = &atomics;
-        vkGetPhysicalDeviceFeatures2(physicalDevice, &features);
-        hasFloatAtomics = atomics.shaderBufferFloat32AtomicAdd == VK_TRUE;
-    }
-    if (has_extension(extensions, kMotionBlurExtension)) {
-        VkPhysicalDeviceRayTracingMotionBlurFeaturesNV motion{};
-        motion.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_MOTION_BLUR_FEATURES_NV;
-        VkPhysicalDeviceFeatures2 features{};
-        features.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2;
-        features.pNext = &motion;
-        vkGetPhysicalDeviceFeatures2(physicalDevice, &features);
-        hasMotionBlur = motion.rayTracingMotionBlur == VK_TRUE;
-    }
+    // 5. Required features, then the optional ones.
+    const DeviceFeatureReport reported = query_device_features(physicalDevice);
+    require_device_features(reported, props.deviceName);
+    hasFloatAtomics = reports_float_atomics(reported);
+    hasMotionBlur = reports_motion_blur(reported);
     std::printf("  Float atomics: %s\n", yes_no(hasFloatAtomics));
     std::printf("  Motion blur: %s\n", yes_no(hasMotionBlur));
 

@@ -68,7 +68,9 @@ public:
 
     // Opens ray-tracing GPU number `deviceIndex` of that list. With
     // `enableValidation` the Khronos validation layer reports warnings and
-    // errors through debugCallback. Throws std::runtime_error; nothing is
+    // errors through debugCallback. Enables only the features the device
+    // reports; a device without a required one fails with a message naming
+    // it (see vk_features.h). Throws std::runtime_error; nothing is
     // released on failure (call destroy).
     void init(bool enableValidation, int deviceIndex);
     void loadExtensionFunctions();
