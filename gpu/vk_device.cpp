@@ -54,6 +54,15 @@ bool has_extension(const std::vector<VkExtensionProperties>& list, const char* n
     return false;
 }
 
+bool layer_has_extension(const char* layer, const char* name) {
+    uint32_t count = 0;
+    if (vkEnumerateInstanceExtensionProperties(layer, &count, nullptr) != VK_SUCCESS) return false;
+    std::vector<VkExtensionProperties> extensions(count);
+    if (count > 0) vkEnumerateInstanceExtensionProperties(layer, &count, extensions.data());
+    extensions.resize(count);
+    return has_extension(extensions, name);
+}
+
 // Shared by the device list and init so that indices always agree.
 bool is_ray_tracing_capable(VkPhysicalDevice device) {
     const std::vector<VkExtensionProperties> list = device_extensions(device);
@@ -111,15 +120,29 @@ void VkRenderer::init(bool enableValidation, int deviceIndex) {
     // 1. Instance, with the validation layer and debug utils on request.
     const VkApplicationInfo app = application_info();
     const char* layers[] = {kValidationLayer};
-    const char* instanceExtensions[] = {VK_EXT_DEBUG_UTILS_EXTENSION_NAME};
+    std::vector<const char*> instanceExtensions = {VK_EXT_DEBUG_UTILS_EXTENSION_NAME};
     VkInstanceCreateInfo instanceInfo{};
     instanceInfo.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
     instanceInfo.pApplicationInfo = &app;
+    const VkValidationFeatureEnableEXT syncValidation =
+        VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT;
+    VkValidationFeaturesEXT validationFeatures{};
+    validationFeatures.sType = VK_STRUCTURE_TYPE_VALIDATION_FEATURES_EXT;
+    validationFeatures.enabledValidationFeatureCount = 1;
+    validationFeatures.pEnabledValidationFeatures = &syncValidation;
     if (enableValidation) {
         instanceInfo.enabledLayerCount = 1;
         instanceInfo.ppEnabledLayerNames = layers;
-        instanceInfo.enabledExtensionCount = 1;
-        instanceInfo.ppEnabledExtensionNames = instanceExtensions;
+        if (synchronizationValidation) {
+            if (!layer_has_extension(kValidationLayer, VK_EXT_VALIDATION_FEATURES_EXTENSION_NAME))
+                throw std::runtime_error(
+                    "Synchronisation validation needs VK_EXT_validation_features from the "
+                    "validation layer");
+            instanceExtensions.push_back(VK_EXT_VALIDATION_FEATURES_EXTENSION_NAME);
+            instanceInfo.pNext = &validationFeatures;
+        }
+        instanceInfo.enabledExtensionCount = static_cast<uint32_t>(instanceExtensions.size());
+        instanceInfo.ppEnabledExtensionNames = instanceExtensions.data();
     }
     VK_CHECK(vkCreateInstance(&instanceInfo, nullptr, &instance));
 

@@ -51,6 +51,13 @@ struct BlasEntry {
     AllocatedBuffer buffer;
 };
 
+// How the host uses a mapped buffer: staging for uploads is written once in
+// order; read-back memory is read, possibly out of order, and should be cached.
+enum class HostAccess { SequentialWrite, RandomRead };
+// The allocation request for mapped host memory with `required` properties.
+VITREL_EXPORT VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
+                                                                  VkMemoryPropertyFlags required);
+
 class VITREL_EXPORT VkRenderer {
 public:
     VkRenderer();
@@ -94,8 +101,20 @@ public:
     // device-local memory.
     AllocatedBuffer createBuffer(VkDeviceSize size, VkBufferUsageFlags usage,
                                  VkMemoryPropertyFlags properties);
+    // Mapped, coherent, host-cached where possible: a copy destination the
+    // host reads back from (HostAccess::RandomRead).
+    AllocatedBuffer createReadbackBuffer(VkDeviceSize size);
     // Device-local, addressable, and a valid copy destination.
     AllocatedBuffer createDeviceBuffer(VkDeviceSize size, VkBufferUsageFlags usage);
+    // Record a copy of the first `size` bytes between barriers: earlier
+    // shader and build work on the buffers completes first, and the result
+    // is visible to later shaders and builds (upload) or to the host after
+    // the submission's fence (download). Lets uploads, tracing, filtering
+    // and read-back share one command buffer.
+    static void recordUpload(VkCommandBuffer cmd, VkBuffer staging, VkBuffer dst,
+                             VkDeviceSize size);
+    static void recordDownload(VkCommandBuffer cmd, VkBuffer src, VkBuffer staging,
+                               VkDeviceSize size);
     // Staged synchronous copy of `size` bytes (size <= dst.size).
     void uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSize size);
     void destroyBuffer(AllocatedBuffer& buffer);
@@ -242,6 +261,11 @@ public:
     // Warnings and errors reported by the validation layer so far.
     std::atomic<uint32_t> validationMessageCount{0};
 
+    // Set by the owner before init: with validation on, also check the
+    // ordering of every access (synchronisation validation); hazards count
+    // as validation messages. Slow; meant for tests and debugging.
+    bool synchronizationValidation = false;
+
     // Set by the owner before init; kept across scenes.
     uint32_t samplesPerDispatch = 8;  // most samples one dispatch may take
     uint32_t tileSize = 256;          // edge of a render tile in framebuffer pixels
@@ -324,6 +348,8 @@ public:
 
 private:
     void destroyDeviceObjects();
+    AllocatedBuffer allocateBuffer(const VkBufferCreateInfo& bufferInfo,
+                                   const VmaAllocationCreateInfo& allocInfo);
     // Creates the twelve framebuffers for the stored render sizes.
     void createFramebuffers();
     void destroyFramebuffers();
