@@ -107,9 +107,18 @@ protected:
     // Chi-square of the lobe's sampled directions against its pdf, and the
     // pdf's integral against the fraction of valid samples.
     void expect_sampling_matches_pdf(const BsdfPush& p, double alpha) {
+        double integral = 0.0, validFraction = 0.0;
+        const ChiSquareResult r = sampling_against_pdf(p, p, integral, validFraction);
+        EXPECT_GT(r.p_value, alpha) << describe(p) << ": " << r.describe();
+        EXPECT_NEAR(integral, validFraction, 0.01) << describe(p) << ": pdf integral";
+    }
+
+    // Samples of `sampled` binned against the pdf of `densityOf`.
+    ChiSquareResult sampling_against_pdf(const BsdfPush& sampled, const BsdfPush& densityOf,
+                                         double& integral, double& validFraction) {
         constexpr uint32_t kSamples = 1u << 17;
-        const std::vector<Sample> s = samples(p, kSamples);
-        const std::vector<float> q = quadrature(p);
+        const std::vector<Sample> s = samples(sampled, kSamples);
+        const std::vector<float> q = quadrature(densityOf);
         std::vector<double> observed(kGridTheta * kGridPhi, 0.0), expected(observed.size());
         double valid = 0.0;
         for (const Sample& x : s) {
@@ -117,14 +126,13 @@ protected:
             valid += 1.0;
             observed[bin_of(x.wi)] += 1.0;
         }
-        double integral = 0.0;
+        integral = 0.0;
         for (size_t b = 0; b < expected.size(); ++b) {
             expected[b] = q[4 * b] * kSamples;
             integral += q[4 * b];
         }
-        const ChiSquareResult r = chi_square_test(observed, expected);
-        EXPECT_GT(r.p_value, alpha) << describe(p) << ": " << r.describe();
-        EXPECT_NEAR(integral, valid / kSamples, 0.01) << describe(p) << ": pdf integral";
+        validFraction = valid / kSamples;
+        return chi_square_test(observed, expected);
     }
 
     // Directional albedo by sampling: mean weight (green channel).
@@ -183,6 +191,24 @@ TEST_F(BsdfTest, DielectricSamplingMatchesPdf) {
     for (const BsdfPush& p : cases) expect_sampling_matches_pdf(p, alpha);
 }
 
+// Negative control of the whole harness (sampling, binning, quadrature,
+// statistic): a pdf off by a small change of roughness or anisotropy must
+// be rejected, or the tests above could not catch such a fault.
+TEST_F(BsdfTest, SamplingAgainstASlightlyWrongPdfFails) {
+    BsdfPush right;
+    right.lobe = kConductor;
+    right.roughness = 0.3f;
+    set_wo(right, 0.7);
+    BsdfPush rougher = right, anisotropic = right;
+    rougher.roughness = 0.33f;
+    anisotropic.anisotropy = 0.1f;
+    for (const BsdfPush& wrong : {rougher, anisotropic}) {
+        double integral = 0.0, valid = 0.0;
+        const ChiSquareResult r = sampling_against_pdf(right, wrong, integral, valid);
+        EXPECT_LT(r.p_value, 1e-6) << describe(wrong) << ": " << r.describe();
+    }
+}
+
 TEST_F(BsdfTest, DiffuseSamplingMatchesPdf) {
     BsdfPush p;
     p.lobe = kLambert;
@@ -191,6 +217,112 @@ TEST_F(BsdfTest, DiffuseSamplingMatchesPdf) {
     p.lobe = kRoughDiffuse;
     p.roughness = 0.8f;
     expect_sampling_matches_pdf(p, 0.005);
+}
+
+bool finite_sample(const Sample& x) {
+    for (float v : {x.wi[0], x.wi[1], x.wi[2], x.pdf, x.weight[0], x.weight[1], x.weight[2]})
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+// Near-mirror roughness, grazing and index-matched configurations: no sample
+// may carry a NaN or an infinity, whatever it means physically.
+TEST_F(BsdfTest, ExtremeConfigurationsGiveFiniteSamplesAndDensities) {
+    std::vector<BsdfPush> cases;
+    for (uint32_t lobe : {uint32_t{kConductor}, uint32_t{kDielectric}})
+        for (float rough : {0.001f, 1.0f})
+            for (double c : {1.0, 0.01, -0.01})
+                for (float eta : {1.0f, 1.5f})
+                    for (uint32_t flags : {uint32_t{kCompensate | kRadiance}, uint32_t{kThin}}) {
+                        if (lobe == kConductor && (c < 0.0 || eta != 1.5f || flags == kThin))
+                            continue;
+                        BsdfPush p;
+                        p.lobe = lobe;
+                        p.roughness = rough;
+                        p.eta = eta;
+                        p.flags = flags;
+                        set_wo(p, c);
+                        cases.push_back(p);
+                    }
+    for (const BsdfPush& p : cases) {
+        int valid = 0;
+        for (const Sample& x : samples(p, 4096)) {
+            ASSERT_TRUE(finite_sample(x)) << describe(p);
+            if (static_cast<uint32_t>(x.flags) & 1u) {
+                ++valid;
+                ASSERT_GT(x.pdf, 0.0f) << describe(p);
+            }
+        }
+        EXPECT_GT(valid, 2048) << describe(p);
+        for (float v : quadrature(p)) ASSERT_TRUE(std::isfinite(v)) << describe(p);
+    }
+}
+
+// IOR exactly 1: the interface is invisible, so every sample passes straight
+// through with the transmission tint, for any roughness, side or viewing
+// angle, and no direction can be evaluated (the lobe is a delta).
+TEST_F(BsdfTest, IndexMatchedInterfacePassesLightStraightThrough) {
+    for (float rough : {0.001f, 0.5f, 1.0f})
+        for (double c : {0.9, 0.01, -0.6})
+            for (uint32_t flags : {uint32_t{kCompensate | kRadiance}, uint32_t{kThin}}) {
+                BsdfPush p;
+                p.lobe = kDielectric;
+                p.eta = 1.0f;
+                p.roughness = rough;
+                p.flags = flags;
+                p.tint[0] = 0.9f, p.tint[1] = 0.5f, p.tint[2] = 0.25f;
+                set_wo(p, c);
+                const float wo[3] = {p.wo[0], p.wo[1], p.wo[2]};
+                for (const Sample& x : samples(p, 1024)) {
+                    ASSERT_EQ(static_cast<uint32_t>(x.flags), 3u) << describe(p);  // valid, transmitted
+                    for (int k = 0; k < 3; ++k) {
+                        ASSERT_NEAR(x.wi[k], -wo[k], 1e-6f) << describe(p);
+                        ASSERT_EQ(x.weight[k], p.tint[k]) << describe(p);
+                    }
+                }
+                for (float v : quadrature(p)) ASSERT_EQ(v, 0.0f) << describe(p);
+            }
+}
+
+// Roughness 0.001 is a mirror to within the smallest GGX alpha: most
+// reflected samples leave within milliradians of the mirror direction (GGX
+// keeps long tails: tan theta_m exceeds 3 alpha one time in ten), and a
+// white conductor keeps all the energy.
+TEST_F(BsdfTest, NearMirrorReflectsAboutTheNormal) {
+    for (uint32_t lobe : {uint32_t{kConductor}, uint32_t{kDielectric}})
+        for (double c : {0.9, 0.3, 0.01}) {
+            BsdfPush p;
+            p.lobe = lobe;
+            p.roughness = 0.001f;
+            p.flags = kCompensate;
+            set_wo(p, c);
+            int reflected = 0, close = 0;
+            for (const Sample& x : samples(p, 4096)) {
+                if (!(static_cast<uint32_t>(x.flags) & 1u) || x.wi[2] <= 0.0f) continue;
+                ++reflected;
+                const double cosine = -x.wi[0] * p.wo[0] - x.wi[1] * p.wo[1] + x.wi[2] * p.wo[2];
+                if (cosine > std::cos(0.02)) ++close;
+            }
+            EXPECT_GT(reflected, 0) << describe(p);
+            EXPECT_GT(close, 0.85 * reflected) << describe(p);
+            if (lobe == kConductor) {
+                EXPECT_NEAR(albedo(p), 1.0, 0.02) << describe(p);
+            }
+        }
+}
+
+TEST_F(BsdfTest, GrazingSamplingMatchesPdf) {
+    std::vector<BsdfPush> cases;
+    for (uint32_t lobe : {uint32_t{kConductor}, uint32_t{kDielectric}}) {
+        BsdfPush p;
+        p.lobe = lobe;
+        p.roughness = 0.5f;
+        p.flags = kCompensate;
+        set_wo(p, 0.01);
+        cases.push_back(p);
+    }
+    const double alpha = sidak_alpha(0.01, static_cast<int>(cases.size()));
+    for (const BsdfPush& p : cases) expect_sampling_matches_pdf(p, alpha);
 }
 
 TEST_F(BsdfTest, WhiteMetalFurnaceKeepsEnergyOnlyWithCompensation) {

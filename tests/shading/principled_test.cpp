@@ -297,6 +297,44 @@ TEST_F(PrincipledTest, LayeredSamplingMatchesPdf) {
     }
 }
 
+// Glass of IOR exactly 1 is index-matched to its surroundings: every sample
+// passes straight through, tinted by the transmission colour and nothing
+// else, from either side and thin-walled or not; half transmission keeps
+// every sample finite.
+TEST_F(PrincipledTest, IndexMatchedGlassPassesLightStraightThrough) {
+    Material glass = white_dielectric();
+    glass.ior = 1.0f;
+    glass.spec_trans = 1.0f;
+    glass.transmission_color[0] = 0.8f, glass.transmission_color[1] = 0.5f;
+    Material thin = glass;
+    thin.thin_walled = 1;
+    for (const Material& m : {glass, thin})
+        for (double c : {0.8, 0.01, -0.5})
+            for (float rough : {0.001f, 0.6f}) {
+                PrincipledPush p;
+                p.albedo[3] = rough;
+                set_wo(p, c);
+                for (const Sample& x : samples(m, p, 512)) {
+                    ASSERT_EQ(static_cast<uint32_t>(x.flags) & 1u, 1u) << "cos " << c;
+                    for (int k = 0; k < 3; ++k) {
+                        ASSERT_NEAR(x.wi[k], -p.wo[k], 1e-6f) << "cos " << c;
+                        ASSERT_NEAR(x.weight[k], m.transmission_color[k], 1e-6f) << "cos " << c;
+                    }
+                }
+            }
+    Material half = glass;
+    half.spec_trans = 0.5f;
+    PrincipledPush p;
+    set_wo(p, 0.6);
+    int through = 0;
+    for (const Sample& x : samples(half, p, 4096)) {
+        for (float v : {x.wi[0], x.wi[1], x.wi[2], x.pdf, x.weight[0], x.weight[1], x.weight[2]})
+            ASSERT_TRUE(std::isfinite(v));
+        if (x.wi[2] < 0.0f) ++through;
+    }
+    EXPECT_GT(through, 0);
+}
+
 TEST_F(PrincipledTest, WhiteMaterialsConserveEnergy) {
     struct Case {
         std::string name;
