@@ -149,68 +149,56 @@ TEST(DeviceFeatures, TheTestDeviceReportsEveryRequiredFeature) {
     r.destroy();
 }
 
-TEST(DeviceInit, BadIndexFailsWithTheIndex) {
+TEST(DeviceInit, MissingDeviceIndexFailsWithTheIndex) {
     const int count = static_cast<int>(VkRenderer::enumerateRayTracingDevices().size());
-    VkRenderer r;
-    try {
-        r.init(true, count);
-        FAIL() << "init succeeded on a missing device";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "No RT-capable Vulkan device at index " +
-                                             std::to_string(count));
+    for (int index : {count, -1}) {
+        VkRenderer r;
+        try {
+            r.init(true, index);
+            ADD_FAILURE() << "init succeeded on missing device " << index;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "No RT-capable Vulkan device at index " + std::to_string(index));
+        }
+        // The instance of the failed init is released by destroy.
+        EXPECT_NE(r.instance, VK_NULL_HANDLE);
+        r.destroy();
+        EXPECT_EQ(r.instance, VK_NULL_HANDLE);
+        EXPECT_EQ(r.debugMessenger, VK_NULL_HANDLE);
+        EXPECT_EQ(r.validationMessageCount.load(), 0u);
     }
-    // The instance of the failed init is released by destroy.
-    EXPECT_NE(r.instance, VK_NULL_HANDLE);
-    r.destroy();
-    EXPECT_EQ(r.instance, VK_NULL_HANDLE);
-    EXPECT_EQ(r.debugMessenger, VK_NULL_HANDLE);
-    EXPECT_EQ(r.validationMessageCount.load(), 0u);
 }
 
-TEST(DeviceInit, NegativeIndexFails) {
-    VkRenderer r;
-    EXPECT_THROW(r.init(false, -1), std::runtime_error);
-}
-
-TEST(DeviceInit, WithoutValidationThereIsNoMessenger) {
-    VkRenderer r;
-    capture_stdout([&] { r.init(false, 0); });
-    EXPECT_EQ(r.debugMessenger, VK_NULL_HANDLE);
-    EXPECT_NE(r.device, VK_NULL_HANDLE);
-    r.destroy();
-    EXPECT_EQ(r.device, VK_NULL_HANDLE);
-    EXPECT_EQ(r.instance, VK_NULL_HANDLE);
-}
-
-TEST(DeviceInit, DestroyTwiceAndOnAFreshObject) {
+// With and without validation: the messenger exists only with it, a second
+// init is refused until destroy, destroy releases everything and repeats
+// harmlessly, and the object can be initialised again.
+TEST(DeviceInit, LifeCycleWithAndWithoutValidation) {
     VkRenderer fresh;
     fresh.destroy();
     fresh.destroy();
     EXPECT_EQ(fresh.device, VK_NULL_HANDLE);
 
-    VkRenderer r;
-    capture_stdout([&] { r.init(true, 0); });
-    r.destroy();
-    EXPECT_EQ(r.device, VK_NULL_HANDLE);
-    EXPECT_EQ(r.allocator, nullptr);
-    EXPECT_EQ(r.fence, VK_NULL_HANDLE);
-    EXPECT_EQ(r.commandPool, VK_NULL_HANDLE);
-    EXPECT_EQ(r.instance, VK_NULL_HANDLE);
-    r.destroy();
-    EXPECT_EQ(r.validationMessageCount.load(), 0u);
-}
-
-TEST(DeviceInit, SecondInitIsRefusedUntilDestroy) {
-    VkRenderer r;
-    capture_stdout([&] { r.init(true, 0); });
-    const VkDevice first = r.device;
-    EXPECT_THROW(r.init(true, 0), std::runtime_error);
-    EXPECT_EQ(r.device, first);
-    r.destroy();
-    capture_stdout([&] { r.init(true, 0); });
-    EXPECT_NE(r.device, VK_NULL_HANDLE);
-    r.destroy();
-    EXPECT_EQ(r.validationMessageCount.load(), 0u);
+    for (bool validation : {true, false}) {
+        VkRenderer r;
+        capture_stdout([&] { r.init(validation, 0); });
+        EXPECT_EQ(r.debugMessenger != VK_NULL_HANDLE, validation);
+        const VkDevice first = r.device;
+        ASSERT_NE(first, VK_NULL_HANDLE);
+        EXPECT_THROW(r.init(validation, 0), std::runtime_error);
+        EXPECT_EQ(r.device, first);
+        r.destroy();
+        EXPECT_EQ(r.device, VK_NULL_HANDLE);
+        EXPECT_EQ(r.allocator, nullptr);
+        EXPECT_EQ(r.fence, VK_NULL_HANDLE);
+        EXPECT_EQ(r.commandPool, VK_NULL_HANDLE);
+        EXPECT_EQ(r.debugMessenger, VK_NULL_HANDLE);
+        EXPECT_EQ(r.instance, VK_NULL_HANDLE);
+        r.destroy();
+        capture_stdout([&] { r.init(validation, 0); });
+        EXPECT_NE(r.device, VK_NULL_HANDLE);
+        r.destroy();
+        EXPECT_EQ(r.validationMessageCount.load(), 0u);
+    }
 }
 
 TEST(DebugCallback, CountsAndPrintsOnlyWarningsAndErrors) {

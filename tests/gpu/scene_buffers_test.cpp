@@ -295,37 +295,40 @@ TEST_F(SceneBufferTest, ResizeToTheSameRenderSizeKeepsEverything) {
     EXPECT_EQ(eyeBack.size(), 4u * 108 * 40);
 }
 
-TEST_F(SceneBufferTest, RenderTooLargeForTheDeviceNamesBufferSizeAndLimit) {
-    renderer->maxStorageBufferRange = kSmallStorageRange;
+// A framebuffer or table beyond the device's storage-buffer range fails
+// with the buffer's name, its size and the limit, and is not created.
+TEST_F(SceneBufferTest, BuffersTooLargeForTheDeviceNameBufferSizeAndLimit) {
     RenderOutput uhd;
     uhd.width = 3840;
     uhd.height = 2160;
     uhd.quality = 2;
-    const uint64_t bytes = 16ull * (3840 + 8) * 2 * (2160 + 8) * 2;
-    try {
-        renderer->createBuffers(Scene{}, uhd, {});
-        FAIL() << "a 4K render at quality 2 was accepted";
-    } catch (const std::runtime_error& e) {
-        EXPECT_THAT(e.what(), HasSubstr("eyeAccumBuffer"));
-        EXPECT_THAT(e.what(), HasSubstr(std::to_string(bytes)));
-        EXPECT_THAT(e.what(), HasSubstr(std::to_string(renderer->maxStorageBufferRange)));
-    }
-    EXPECT_EQ(renderer->eyeAccumBuffer.buffer, VK_NULL_HANDLE);
-}
-
-TEST_F(SceneBufferTest, AtlasTooLargeForTheDeviceNamesBufferSizeAndLimit) {
+    const Scene empty;
+    Scene bigAtlas;
+    bigAtlas.atlas_data.resize(kSmallStorageRange + 1);
+    const struct {
+        const char* name;
+        const Scene& scene;
+        RenderOutput output;
+        uint64_t bytes;
+        const AllocatedBuffer& buffer;
+    } cases[] = {
+        {"eyeAccumBuffer", empty, uhd, 16ull * (3840 + 8) * 2 * (2160 + 8) * 2,
+         renderer->eyeAccumBuffer},
+        {"atlasDataBuffer", bigAtlas, small_output(), kSmallStorageRange + 4,
+         renderer->atlasDataBuffer},
+    };
     renderer->maxStorageBufferRange = kSmallStorageRange;
-    Scene scene;
-    scene.atlas_data.resize(renderer->maxStorageBufferRange + 1);
-    try {
-        create(scene, small_output());
-        FAIL() << "an atlas beyond the storage-buffer range was accepted";
-    } catch (const std::runtime_error& e) {
-        EXPECT_THAT(e.what(), HasSubstr("atlasDataBuffer"));
-        EXPECT_THAT(e.what(), HasSubstr(std::to_string(renderer->maxStorageBufferRange + 4)));
-        EXPECT_THAT(e.what(), HasSubstr(std::to_string(renderer->maxStorageBufferRange)));
+    for (const auto& c : cases) {
+        try {
+            create(c.scene, c.output);
+            ADD_FAILURE() << c.name << " beyond the storage-buffer range was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_THAT(e.what(), HasSubstr(c.name));
+            EXPECT_THAT(e.what(), HasSubstr(std::to_string(c.bytes)));
+            EXPECT_THAT(e.what(), HasSubstr(std::to_string(kSmallStorageRange)));
+        }
+        EXPECT_EQ(c.buffer.buffer, VK_NULL_HANDLE) << c.name;
     }
-    EXPECT_EQ(renderer->atlasDataBuffer.buffer, VK_NULL_HANDLE);
 }
 
 TEST_F(SceneBufferTest, EmptyOutputOrSampleBufferIsRefused) {

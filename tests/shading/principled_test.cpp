@@ -40,9 +40,6 @@ struct PrincipledPush {
 };
 static_assert(sizeof(PrincipledPush) == 96);
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr uint32_t kGridTheta = 16;
-constexpr uint32_t kGridPhi = 32;
 
 void set_wo(PrincipledPush& p, double c) {
     direction_at(c, 0.7, p.wo);
@@ -91,30 +88,12 @@ protected:
 
     void expect_sampling_matches_pdf(const Material& m, PrincipledPush p, double alpha,
                                      const std::string& what) {
-        constexpr uint32_t kSamples = 1u << 17;
-        const std::vector<Sample> s = samples(m, p, kSamples);
+        const std::vector<Sample> s = samples(m, p, 1u << 17);
         p.mode = kQuadrature;
         p.count = kGridTheta * kGridPhi;
-        const std::vector<float> q = run({m}, p, p.count);
-        std::vector<double> observed(p.count, 0.0), expected(p.count);
-        double valid = 0.0, integral = 0.0;
-        for (const Sample& x : s) {
-            if (!(static_cast<uint32_t>(x.flags) & 1u)) continue;
-            valid += 1.0;
-            const double c = std::clamp(static_cast<double>(x.wi[2]), -1.0, 1.0);
-            const uint32_t it = std::min(static_cast<uint32_t>((1.0 - c) / 2.0 * kGridTheta), kGridTheta - 1);
-            double phi = std::atan2(static_cast<double>(x.wi[1]), static_cast<double>(x.wi[0]));
-            if (phi < 0.0) phi += 2.0 * kPi;
-            const uint32_t ip = std::min(static_cast<uint32_t>(phi / (2.0 * kPi) * kGridPhi), kGridPhi - 1);
-            observed[it * kGridPhi + ip] += 1.0;
-        }
-        for (size_t b = 0; b < q.size(); ++b) {
-            expected[b] = q[b] * kSamples;
-            integral += q[b];
-        }
-        const ChiSquareResult r = chi_square_test(observed, expected);
-        EXPECT_GT(r.p_value, alpha) << what << ": " << r.describe();
-        EXPECT_NEAR(integral, valid / kSamples, 0.01) << what << ": pdf integral";
+        const SamplingFit f = fit_samples_to_pdf(s, run({m}, p, p.count), 1);
+        EXPECT_GT(f.chi.p_value, alpha) << what << ": " << f.chi.describe();
+        EXPECT_NEAR(f.integral, f.validFraction, 0.01) << what << ": pdf integral";
     }
 
     std::unique_ptr<GpuBuffer> lut_;
