@@ -13,8 +13,6 @@
 namespace {
 
 constexpr const char* kValidationLayer = "VK_LAYER_KHRONOS_validation";
-constexpr const char* kAtomicFloatExtension = "VK_EXT_shader_atomic_float";
-constexpr const char* kMotionBlurExtension = "VK_NV_ray_tracing_motion_blur";
 constexpr const char* kRequiredRayTracingExtensions[] = {
     "VK_KHR_acceleration_structure", "VK_KHR_ray_tracing_pipeline", "VK_KHR_ray_query",
     "VK_KHR_deferred_host_operations"};

@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr const char* kAtomicFloatExtension = "VK_EXT_shader_atomic_float";
-constexpr const char* kMotionBlurExtension = "VK_NV_ray_tracing_motion_blur";
-
 bool device_has_extension(VkPhysicalDevice device, const char* name) {
     uint32_t count = 0;
     vkEnumerateDeviceExtensionProperties(device, nullptr, &count, nullptr);

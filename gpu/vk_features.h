@@ -21,6 +21,10 @@ struct DeviceFeatureReport {
     VkPhysicalDeviceRayTracingMotionBlurFeaturesNV motionBlur{};
 };
 
+// Extensions of the optional features.
+inline constexpr const char* kAtomicFloatExtension = "VK_EXT_shader_atomic_float";
+inline constexpr const char* kMotionBlurExtension = "VK_NV_ray_tracing_motion_blur";
+
 // Lowest Vulkan version a device must offer.
 inline constexpr uint32_t kRequiredVulkanVersion = VK_MAKE_API_VERSION(0, 1, 2, 0);
 

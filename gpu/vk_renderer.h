@@ -55,8 +55,8 @@ struct BlasEntry {
 // order; read-back memory is read, possibly out of order, and should be cached.
 enum class HostAccess { SequentialWrite, RandomRead };
 // The allocation request for mapped host memory with `required` properties.
-VITREL_EXPORT VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
-                                                                  VkMemoryPropertyFlags required);
+VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
+                                                    VkMemoryPropertyFlags required);
 
 class VITREL_EXPORT VkRenderer {
 public:
