@@ -81,5 +81,5 @@ VkAccelerationStructureMotionInstanceNV make_motion_instance_record(const Instan
 inline constexpr size_t kMotionInstanceStride = 160;
 // The motion records of every instance, packed at kMotionInstanceStride.
 // `blasAddresses[m]` is mesh m's BLAS address (0 or missing: no triangles).
-std::vector<uint8_t> pack_motion_instance_records(const Scene& scene,
-                                                  const std::vector<VkDeviceAddress>& blasAddresses);
+std::vector<uint8_t> pack_motion_instance_records(
+    const Scene& scene, const std::vector<VkDeviceAddress>& blasAddresses);

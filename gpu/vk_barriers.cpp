@@ -2,9 +2,9 @@
 
 namespace {
 
-constexpr VkPipelineStageFlags kShaderStages = VK_PIPELINE_STAGE_RAY_TRACING_SHADER_BIT_KHR |
-                                               VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT |
-                                               VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR;
+constexpr VkPipelineStageFlags kShaderStages =
+    VK_PIPELINE_STAGE_RAY_TRACING_SHADER_BIT_KHR | VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT |
+    VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR;
 
 void memory_barrier(VkCommandBuffer cmd, VkPipelineStageFlags srcStages, VkAccessFlags srcAccess,
                     VkPipelineStageFlags dstStages, VkAccessFlags dstAccess) {

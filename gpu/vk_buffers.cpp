@@ -22,11 +22,12 @@ VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
     if (access == HostAccess::RandomRead) {
         // Uncached memory turns every host read into a bus transaction;
         // read-back wants cached memory where the device has it.
-        info.flags = VMA_ALLOCATION_CREATE_MAPPED_BIT | VMA_ALLOCATION_CREATE_HOST_ACCESS_RANDOM_BIT;
+        info.flags =
+            VMA_ALLOCATION_CREATE_MAPPED_BIT | VMA_ALLOCATION_CREATE_HOST_ACCESS_RANDOM_BIT;
         info.preferredFlags = VK_MEMORY_PROPERTY_HOST_CACHED_BIT;
     } else {
-        info.flags =
-            VMA_ALLOCATION_CREATE_MAPPED_BIT | VMA_ALLOCATION_CREATE_HOST_ACCESS_SEQUENTIAL_WRITE_BIT;
+        info.flags = VMA_ALLOCATION_CREATE_MAPPED_BIT |
+                     VMA_ALLOCATION_CREATE_HOST_ACCESS_SEQUENTIAL_WRITE_BIT;
     }
     return info;
 }
@@ -59,14 +60,15 @@ AllocatedBuffer VkRenderer::createReadbackBuffer(VkDeviceSize size) {
     bufferInfo.usage = VK_BUFFER_USAGE_TRANSFER_DST_BIT;
     bufferInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
     // Coherent as well, so that readers need no invalidation of their own.
-    return allocateBuffer(bufferInfo, host_allocation_create_info(HostAccess::RandomRead, kHostCoherent));
+    return allocateBuffer(bufferInfo,
+                          host_allocation_create_info(HostAccess::RandomRead, kHostCoherent));
 }
 
 AllocatedBuffer VkRenderer::allocateBuffer(const VkBufferCreateInfo& bufferInfo,
                                            const VmaAllocationCreateInfo& allocInfo) {
     AllocatedBuffer result;
-    VK_CHECK(vmaCreateBuffer(allocator, &bufferInfo, &allocInfo, &result.buffer,
-                             &result.allocation, nullptr));
+    VK_CHECK(vmaCreateBuffer(allocator, &bufferInfo, &allocInfo, &result.buffer, &result.allocation,
+                             nullptr));
     result.size = bufferInfo.size;
     return result;
 }

@@ -104,13 +104,14 @@ TEST_F(BufferTest, ZeroAndImpossibleSizesAreRefused) {
         renderer->createDeviceBuffer(VkDeviceSize{1} << 62, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
         FAIL() << "allocation of 4 EiB succeeded";
     } catch (const std::runtime_error& e) {
-        EXPECT_THAT(std::string(e.what()), ::testing::MatchesRegex("Vulkan error -[0-9]+ at vk_renderer:[0-9]+"));
+        EXPECT_THAT(std::string(e.what()),
+                    ::testing::MatchesRegex("Vulkan error -[0-9]+ at vk_renderer:[0-9]+"));
     }
 }
 
 TEST_F(BufferTest, ReadbackMemoryIsForRandomHostReadsAndUploadsForSequentialWrites) {
-    const VmaAllocationCreateInfo read = host_allocation_create_info(
-        HostAccess::RandomRead, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT);
+    const VmaAllocationCreateInfo read =
+        host_allocation_create_info(HostAccess::RandomRead, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT);
     const VmaAllocationCreateInfo write = host_allocation_create_info(
         HostAccess::SequentialWrite, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT);
     EXPECT_NE(read.flags & VMA_ALLOCATION_CREATE_HOST_ACCESS_RANDOM_BIT, 0u);
@@ -127,16 +128,17 @@ TEST_F(BufferTest, ReadbackMemoryIsForRandomHostReadsAndUploadsForSequentialWrit
                                                  VK_MEMORY_PROPERTY_HOST_CACHED_BIT;
     bool deviceHasCached = false;
     for (uint32_t i = 0; i < memory->memoryTypeCount; ++i)
-        deviceHasCached |= (memory->memoryTypes[i].propertyFlags & cachedCoherent) == cachedCoherent;
+        deviceHasCached |=
+            (memory->memoryTypes[i].propertyFlags & cachedCoherent) == cachedCoherent;
     AllocatedBuffer b = renderer->createReadbackBuffer(64);
     VmaAllocationInfo info{};
     vmaGetAllocationInfo(renderer->allocator, b.allocation, &info);
     EXPECT_NE(info.pMappedData, nullptr);
     VkMemoryPropertyFlags flags = 0;
     vmaGetAllocationMemoryProperties(renderer->allocator, b.allocation, &flags);
-    const VkMemoryPropertyFlags wanted =
-        deviceHasCached ? cachedCoherent
-                        : VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
+    const VkMemoryPropertyFlags wanted = deviceHasCached ? cachedCoherent
+                                                         : VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
+                                                               VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
     EXPECT_EQ(flags & wanted, wanted);
     renderer->destroyBuffer(b);
 }
@@ -156,9 +158,9 @@ protected:
         input = renderer->createDeviceBuffer(kBytes, usage);
         output = renderer->createDeviceBuffer(kBytes, usage);
         for (AllocatedBuffer& s : staging)
-            s = renderer->createBuffer(kBytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
-                                       VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
-                                           VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+            s = renderer->createBuffer(
+                kBytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
+                VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
         for (AllocatedBuffer& r : readback) r = renderer->createReadbackBuffer(kBytes);
         createDoublingPipeline();
     }
@@ -168,8 +170,8 @@ protected:
         vkDestroyPipelineLayout(device, layout, nullptr);
         vkDestroyDescriptorPool(device, pool, nullptr);
         vkDestroyDescriptorSetLayout(device, setLayout, nullptr);
-        for (AllocatedBuffer* b : {&input, &output, &staging[0], &staging[1], &readback[0],
-                                   &readback[1]})
+        for (AllocatedBuffer* b :
+             {&input, &output, &staging[0], &staging[1], &readback[0], &readback[1]})
             renderer->destroyBuffer(*b);
         GpuTest::TearDown();
     }
@@ -196,8 +198,8 @@ layout(set = 0, binding = 0) readonly buffer In { uint a[]; };
 layout(set = 0, binding = 1) writeonly buffer Out { uint b[]; };
 void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u; }
 )";
-        VkShaderModule module = renderer->compileGlslToSpirv(source, "doubling.comp",
-                                                             shaderc_compute_shader, "", {});
+        VkShaderModule module =
+            renderer->compileGlslToSpirv(source, "doubling.comp", shaderc_compute_shader, "", {});
         VkComputePipelineCreateInfo pipelineInfo{};
         pipelineInfo.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
         pipelineInfo.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
