@@ -7,6 +7,7 @@
 #include "api/call_guard.h"
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
+#include "scene/scene_prep.h"
 
 namespace {
 
@@ -29,17 +30,33 @@ void with_material(VitrelContext* ctx, int material, Fn&& fn) noexcept {
 
 void copy3(float* dst, const float* src) { std::memcpy(dst, src, 3 * sizeof(float)); }
 
+constexpr int kMaxTextureChannels = 4;
+
+// Bytes of width x height texels of `channels` components, or 0 when the
+// product does not fit 64 bits or the texture could never be addressed in
+// the atlas.
+uint64_t texture_bytes(int width, int height, int channels, bool is_float) {
+    uint64_t n = 0;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(width), static_cast<uint64_t>(height), &n) ||
+        __builtin_mul_overflow(n, static_cast<uint64_t>(channels), &n) ||
+        __builtin_mul_overflow(n, is_float ? sizeof(float) : 1u, &n) || n > kAtlasAddressLimit)
+        return 0;
+    return n;
+}
+
 }  // namespace
 
 extern "C" {
 
 int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height, int channels,
                        int is_float, int flag1) noexcept {
-    if (!ctx || !data || width < 1 || height < 1 || channels < 1) return -1;
+    if (!ctx || !data || width < 1 || height < 1 || channels < 1 || channels > kMaxTextureChannels)
+        return -1;
+    const uint64_t bytes = texture_bytes(width, height, channels, is_float != 0);
+    if (bytes == 0) return -1;
     return guarded_call(-1, [&] {
         TextureData tex;
-        const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height) *
-                             static_cast<size_t>(channels);
+        const size_t count = bytes / (is_float ? sizeof(float) : 1u);
         if (is_float)
             tex.pixelsf = copy_array(static_cast<const float*>(data), count);
         else

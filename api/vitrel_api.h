@@ -105,7 +105,9 @@ VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx) VITREL_NOEXC
  * read as a colour. Scalar reads (roughness, metallic) take the first
  * channel as linear data either way. Texture coordinates repeat; v = 0 is
  * the first row, and lookups filter bilinearly. The texels are copied.
- * Returns the texture id, or -1 when data is NULL or a size is below 1. */
+ * Returns the texture id, or -1 when data is NULL, width or height is below
+ * 1, channels is outside 1 to 4, or the texels take more than 4 GiB (the
+ * most the texture atlas can address). */
 VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
                                      int channels, int is_float, int flag1) VITREL_NOEXCEPT;
 
@@ -494,11 +496,14 @@ VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width
  * Output, quality and grading settings
  * --------------------------------------------------------------------- */
 
-/* Size of the delivered image in pixels (stored without a range test; both
- * must be at least 1 before preparing). Renderers keep their framebuffers
- * until the next vitrel_prepare or vitrel_update_camera, and read-outs
- * report the new size at once, so on a prepared context prepare or update
- * the camera before reading pixels again. */
+/* Size of the delivered image in pixels, stored as given (negative values
+ * included). Both must be at least 1 before preparing: a preparation whose
+ * size or quality is below 1, or whose render size (the size plus the
+ * overscan border, times the quality) exceeds 2^31 - 1 pixels on an axis,
+ * fails with the reason in vitrel_get_last_error. Renderers keep their
+ * framebuffers until the next vitrel_prepare or vitrel_update_camera, and
+ * read-outs report the new size at once, so on a prepared context prepare or
+ * update the camera before reading pixels again. */
 VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height) VITREL_NOEXCEPT;
 
 /* Samples per pixel added by each vitrel_render_batch and the trace
@@ -513,9 +518,9 @@ VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_
  * lists use it from the next batch on. */
 VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile) VITREL_NOEXCEPT;
 
-/* Supersampling factor per axis (stored without a range test; must be at
- * least 1 before preparing). Applies when framebuffers are next created or
- * resized. */
+/* Supersampling factor per axis, stored as given; must be at least 1 before
+ * preparing (see vitrel_set_output_size). Applies when framebuffers are next
+ * created or resized. */
 VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality) VITREL_NOEXCEPT;
 
 /* Directory of compiled shader programs (SPIR-V) and directory of GLSL

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 
 #include "scene/color_constants.h"
 #include "scene/scene_prep.h"
@@ -210,6 +212,10 @@ void build_srgb_lut(Scene& scene) {
 }  // namespace
 
 void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale) {
+    if (width < 1 || height < 1 || !(overscan_scale > 0.0f) || !std::isfinite(overscan_scale))
+        throw std::invalid_argument("Scene buffer: render size " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " with overscan scale " +
+                                    std::to_string(overscan_scale) + " is not renderable");
     build_emissive_instances(scene);
     build_envmap_cdf(scene);
     build_light_selection(scene);

@@ -25,6 +25,16 @@ TEST_F(SceneCalls, TextureIdsStayDenseAcrossRejectedCalls) {
     EXPECT_EQ(vitrel_add_texture(ctx, px, 0, 1, 1, 0, 0), -1);
     EXPECT_EQ(vitrel_add_texture(ctx, px, 1, -1, 1, 0, 0), -1);
     EXPECT_EQ(vitrel_add_texture(ctx, px, 1, 1, 0, 0, 0), -1);
+    // Channels outside 1..4, and sizes whose byte count wraps 64 bits or
+    // passes what the atlas can address (the call must refuse them before
+    // it reads the six bytes given).
+    const struct { int w, h, c, is_float; } refused[] = {
+        {1, 1, 5, 0}, {1, 1, -1, 0},
+        {48448661, 494770, 769546, 0},  // 2^64 + 4 bytes
+        {2147483647, 2147483647, 4, 1}, {65537, 65536, 1, 0}, {32768, 32769, 1, 1}};
+    for (const auto& r : refused)
+        EXPECT_EQ(vitrel_add_texture(ctx, px, r.w, r.h, r.c, r.is_float, 0), -1)
+            << r.w << " x " << r.h << " x " << r.c;
     EXPECT_EQ(vitrel_add_texture(ctx, px, 2, 1, 3, 0, 5), 1);
     const float fpx[2] = {0.25f, -3.0f};
     EXPECT_EQ(vitrel_add_texture(ctx, fpx, 2, 1, 1, 7, 0), 2);

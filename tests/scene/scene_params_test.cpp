@@ -17,6 +17,17 @@ void axis_camera(Scene& scene, float fov) {
     scene.camera_fov = fov;
 }
 
+TEST(SceneParams, UnrenderableSizesAreRefusedBeforeAnyChange) {
+    const struct { int w, h; float scale; } cases[] = {
+        {-1, 64, 1.0f}, {64, 0, 1.0f}, {64, 64, 0.0f}, {64, 64, -1.0f}, {64, 64, NAN}, {64, 64, INFINITY}};
+    for (const auto& c : cases) {
+        Scene scene;
+        scene.scene_params = {7.0f};
+        EXPECT_THROW(build_scene_buffer(scene, c.w, c.h, c.scale), std::invalid_argument);
+        EXPECT_EQ(scene.scene_params, std::vector<float>{7.0f});
+    }
+}
+
 TEST(SceneParams, EmptySceneHasBareHeader) {
     Scene scene;
     const std::string out = scene_test::prepare(scene);
