@@ -2,6 +2,7 @@
 // the renderer's shader programs, so every piece below is spelled exactly.
 #include "codegen/material_codegen.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -13,6 +14,7 @@ namespace {
 
 // "%.9g" never needs more; the buffer is bounded regardless.
 constexpr size_t kLiteralBuffer = 32;
+constexpr int kLiteralDigits = 9;  // round-trips every float
 // Texture indices are written as GLSL int literals; the most negative int
 // has no literal form, so indices saturate one short of it.
 constexpr double kTexIndexLimit = 2147483647.0;
@@ -172,9 +174,11 @@ void append_stubs(std::string& out) {
 std::string flit(float f) {
     if (std::isnan(f)) return "0.0";
     if (std::isinf(f)) return f > 0.0f ? "3.402823466e+38" : "-3.402823466e+38";
+    // "%.9g" in the C locale: GLSL needs a point, whatever LC_NUMERIC says.
     char buf[kLiteralBuffer];
-    std::snprintf(buf, sizeof(buf), "%.9g", static_cast<double>(f));
-    std::string s(buf);
+    const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f),
+                                   std::chars_format::general, kLiteralDigits).ptr;
+    std::string s(buf, end);
     if (s.find_first_of(".eE") == std::string::npos) s += ".0";
     return s;
 }

@@ -34,7 +34,8 @@
 VITREL_EXPORT std::string generate_material_eval_glsl(const Scene& scene,
                                                       const std::vector<MaterialExprData>* exprs);
 
-// The GLSL float literal of f: "%.9g" with ".0" appended when neither a
+// The GLSL float literal of f: "%.9g" in the C locale (never the host's
+// decimal comma) with ".0" appended when neither a
 // point nor an exponent shows; NaN gives "0.0" and infinities the largest
 // finite float with their sign.
 std::string flit(float f);

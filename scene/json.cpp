@@ -1,7 +1,10 @@
 #include "scene/json.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -10,19 +13,67 @@ namespace {
 // sharing it between threads is safe.
 const JsonValue kNullValue{};
 
-// Characters strtod may consume after its leading whitespace: digits, signs,
-// the decimal point, exponent and hex letters, "inf"/"infinity"/"nan" and the
-// "nan(chars)" payload. A number never extends past a run of these, so
-// copying the run bounds strtod's read to the input.
-bool is_number_char(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           c == '+' || c == '-' || c == '.' || c == '(' || c == ')' || c == '_';
-}
-
-// strtod's own notion of leading whitespace (the C locale's isspace), which
-// is wider than the JSON whitespace skipped before every value.
+// strtod's notion of leading whitespace (the C locale's isspace), which is
+// wider than the JSON whitespace skipped before every value.
 bool is_c_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(char c, bool hex) {
+    return (c >= '0' && c <= '9') ||
+           (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
+
+// For a number that from_chars found out of range: whether its magnitude is
+// above 1 (overflow to infinity) rather than below (underflow to zero),
+// from the position of the first non-zero digit and the exponent.
+bool overflows(const char* p, const char* end, bool hex) {
+    int64_t magnitude = 0;
+    bool seen_nonzero = false, after_point = false;
+    for (; p < end && (is_digit(*p, hex) || *p == '.'); ++p) {
+        if (*p == '.') {
+            after_point = true;
+        } else if (!seen_nonzero && *p == '0') {
+            if (after_point) --magnitude;
+        } else {
+            seen_nonzero = true;
+            if (!after_point) ++magnitude;
+        }
+    }
+    int64_t exponent = 0;
+    if (p < end && (*p == (hex ? 'p' : 'e') || *p == (hex ? 'P' : 'E'))) {
+        ++p;
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        for (; p < end && *p >= '0' && *p <= '9'; ++p)
+            exponent = std::min<int64_t>(exponent * 10 + (*p - '0'), int64_t{1} << 40);
+        if (negative) exponent = -exponent;
+    }
+    return (hex ? 4 * magnitude : magnitude) + exponent > 0;
+}
+
+// What strtod reads in the C locale, whatever the host's LC_NUMERIC:
+// optional C-locale whitespace and sign, then a decimal or "0x" hexadecimal
+// number, "inf", "infinity", "nan" or "nan(chars)", case-insensitively. Out
+// of range values become infinity or zero as strtod makes them. Returns the
+// number of characters consumed, 0 when there is no number.
+size_t parse_c_number(const char* begin, const char* end, double& value) {
+    const char* p = begin;
+    while (p < end && is_c_space(*p)) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p < end && (*p == '+' || *p == '-')) return 0;  // from_chars would take a second '-'
+    const bool hex = end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+                     (is_digit(p[2], true) || (p[2] == '.' && end - p > 3 && is_digit(p[3], true)));
+    const char* digits = hex ? p + 2 : p;
+    double v = 0.0;
+    const auto [stop, ec] = std::from_chars(
+        digits, end, v, hex ? std::chars_format::hex : std::chars_format::general);
+    if (ec == std::errc::invalid_argument) return 0;
+    if (ec == std::errc::result_out_of_range)
+        v = overflows(digits, stop, hex) ? HUGE_VAL : 0.0;
+    value = negative ? -v : v;
+    return static_cast<size_t>(stop - begin);
 }
 
 [[noreturn]] void throw_expected(char expected, char got) {
@@ -90,26 +141,8 @@ std::string JsonParser::parse_string_val() {
 }
 
 double JsonParser::parse_number() {
-    // The input is not NUL-terminated, so strtod runs on a bounded copy of
-    // everything it could possibly consume.
-    const char* p = pos_;
-    while (p < end_ && is_c_space(*p)) ++p;
-    while (p < end_ && is_number_char(*p)) ++p;
-    char small[64];
-    std::string large;
-    const size_t len = static_cast<size_t>(p - pos_);
-    char* text = small;
-    if (len >= sizeof small) {
-        large.assign(pos_, len);
-        text = large.data();
-    } else {
-        for (size_t i = 0; i < len; ++i) small[i] = pos_[i];
-        small[len] = '\0';
-    }
-    char* stop = text;
-    const double value = std::strtod(text, &stop);
-    if (stop == text) return 0.0;
-    pos_ += stop - text;
+    double value = 0.0;
+    pos_ += parse_c_number(pos_, end_, value);
     return value;
 }
 

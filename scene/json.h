@@ -3,7 +3,8 @@
 // Besides standard JSON it accepts `//` line comments, and it forgives a lot:
 // literals are recognised by their first letter (`tru` reads as true), escapes
 // other than \" \\ \/ \n \r \t are kept literally (\u00e9 reads as the five
-// characters u00e9), numbers are whatever strtod accepts, and a value that is
+// characters u00e9), numbers are whatever strtod accepts in the C locale (the host's LC_NUMERIC
+// plays no part), and a value that is
 // not a number where one is expected reads as 0 without consuming anything
 // (so [1,2,] holds 1, 2 and 0). Files depend on this leniency; keep it.
 //

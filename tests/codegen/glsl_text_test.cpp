@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "codegen/material_codegen.h"
+#include "comma_locale.h"
 #include "codegen_test_util.h"
 
 using namespace codegen_test;
@@ -207,22 +208,27 @@ TEST(GlslText, NormalMapsSwitchWithTheNormalFallback) {
     EXPECT_NE(unit.find(expected), std::string::npos) << unit;
 }
 
-TEST(GlslText, FloatLiterals) {
-    EXPECT_EQ(flit(1.0f), "1.0");
-    EXPECT_EQ(flit(0.5f), "0.5");
-    EXPECT_EQ(flit(-2.0f), "-2.0");
-    EXPECT_EQ(flit(2.0f), "2.0");
-    EXPECT_EQ(flit(0.1f), "0.100000001");
-    EXPECT_EQ(flit(1e10f), "1e+10");
-    EXPECT_EQ(flit(0.0f), "0.0");
-    EXPECT_EQ(flit(-0.0f), "-0.0");
-    EXPECT_EQ(flit(123456792.0f), "123456792.0");
-    EXPECT_EQ(flit(std::numeric_limits<float>::quiet_NaN()), "0.0");
-    EXPECT_EQ(flit(-std::numeric_limits<float>::quiet_NaN()), "0.0");
-    EXPECT_EQ(flit(std::numeric_limits<float>::infinity()), "3.402823466e+38");
-    EXPECT_EQ(flit(-std::numeric_limits<float>::infinity()), "-3.402823466e+38");
-    EXPECT_EQ(flit(std::numeric_limits<float>::max()), "3.40282347e+38");
-    EXPECT_EQ(flit(std::numeric_limits<float>::denorm_min()), "1.40129846e-45");
+TEST(GlslText, FloatLiteralsInAnyHostLocale) {
+    using L = std::numeric_limits<float>;
+    const struct { float f; const char* text; } cases[] = {
+        {1.0f, "1.0"}, {0.5f, "0.5"}, {-2.0f, "-2.0"}, {0.1f, "0.100000001"}, {1e10f, "1e+10"},
+        {0.0f, "0.0"}, {-0.0f, "-0.0"}, {123456792.0f, "123456792.0"},
+        {L::quiet_NaN(), "0.0"}, {-L::quiet_NaN(), "0.0"},
+        {L::infinity(), "3.402823466e+38"}, {-L::infinity(), "-3.402823466e+38"},
+        {L::max(), "3.40282347e+38"}, {L::denorm_min(), "1.40129846e-45"}};
+    for (const auto& c : cases) EXPECT_EQ(flit(c.f), c.text);
+    // A host that set a decimal-comma locale gets the same unit.
+    ExprNode xform = node(ExprOp::TexRgbXform, 0);
+    for (int i = 0; i < 6; ++i) xform.value[i] = 0.25f * static_cast<float>(i + 1);
+    const ExprGraph g = graph({constant(ExprOp::TexIndex, {1}), xform,
+                               constant(ExprOp::ConstVec3, {0.25f, 0.5f, 1.5f}),
+                               node(ExprOp::Add, 1, 2)},
+                              3);
+    const std::string unit = unit_with_albedo(g);
+    CommaLocale comma;
+    SKIP_WITHOUT_COMMA_LOCALE(comma);
+    for (const auto& c : cases) EXPECT_EQ(flit(c.f), c.text);
+    EXPECT_EQ(unit_with_albedo(g), unit);
 }
 
 TEST(GlslText, ConstantsUseFloatLiterals) {

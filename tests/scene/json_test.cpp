@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "comma_locale.h"
 #include "scene/json.h"
 
 namespace {
@@ -134,6 +137,35 @@ TEST(JsonParse, NumbersFollowStrtod) {
     JsonParser p(digits.data(), digits.data() + 3);
     EXPECT_EQ(p.parse_value().number, 123.0);
     EXPECT_EQ(p.remaining(), 0u);
+}
+
+// Numbers read as strtod reads them in the C locale, under any host
+// locale: the same value (bit for bit) and the same characters consumed.
+TEST(JsonParse, NumbersIgnoreTheHostLocale) {
+    const char* const texts[] = {
+        "2.5", "-0.125e-3", "1e400", "-1e400", "1e-400", "4.9e-324", "0.[zeros]1e400",
+        "0x1.8p1", "-0X.8", "0x", "0xg", "0x1p", "1e", "1.", ".5", ".", "-", "+-1", "--1",
+        "INF", "-Infinity", "NaN(12_ab)", "NAN(", "-nan", " \f 3", "1,5", "12abc"};
+    const std::string zeros(400, '0');
+    CommaLocale comma;
+    SKIP_WITHOUT_COMMA_LOCALE(comma);
+    for (std::string text : texts) {
+        const size_t z = text.find("[zeros]");
+        if (z != std::string::npos) text.replace(z, 7, zeros);
+        const std::string doc = text + "]";
+        JsonParser p(doc.data(), doc.data() + doc.size());
+        const double got = p.parse_value().number;
+        std::setlocale(LC_NUMERIC, "C");
+        char* stop = nullptr;
+        const double want = std::strtod(text.c_str(), &stop);
+        const size_t used = stop == text.c_str() ? 0 : static_cast<size_t>(stop - text.c_str());
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got) == 0 || (std::isnan(got) && std::isnan(want)),
+                  true)
+            << text << ": " << got << " vs " << want;
+        EXPECT_EQ(p.remaining(), doc.size() - used) << text;
+    }
+    EXPECT_EQ(parse(R"({"a": 2.5})")["a"].number, 2.5);
 }
 
 TEST(JsonParse, LongNumberText) {
