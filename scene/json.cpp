@@ -146,87 +146,109 @@ double JsonParser::parse_number() {
     return value;
 }
 
-void JsonParser::parse_array(JsonValue& out) {
-    skip_whitespace();
-    if (peek() == ']') {
-        ++pos_;
-        return;
-    }
-    for (;;) {
-        out.array.push_back(parse_value());
-        skip_whitespace();
-        if (peek() == ',') {
-            ++pos_;
-            continue;
-        }
-        expect(']');
-        return;
-    }
-}
-
-void JsonParser::parse_object(JsonValue& out) {
-    skip_whitespace();
-    if (peek() == '}') {
-        ++pos_;
-        return;
-    }
-    for (;;) {
-        std::string key = parse_string_val();
-        expect(':');
-        out.object.insert_or_assign(std::move(key), parse_value());
-        skip_whitespace();
-        if (peek() == ',') {
-            ++pos_;
-            continue;
-        }
-        expect('}');
-        return;
-    }
-}
-
-JsonValue JsonParser::parse_value() {
-    skip_whitespace();
-    JsonValue v;
+void JsonParser::parse_scalar(JsonValue& v) {
     switch (peek()) {
         case '"':
             v.kind = JsonKind::String;
             v.string = parse_string_val();
-            return v;
-        case '[':
-        case '{': {
-            if (depth_ >= kJsonMaxDepth)
-                throw std::runtime_error("JSON nested deeper than " + std::to_string(kJsonMaxDepth) +
-                                         " levels");
-            const bool is_array = *pos_ == '[';
-            ++pos_;
-            // Counts this level while it is parsed, also when parsing throws.
-            struct DepthGuard {
-                int& depth;
-                explicit DepthGuard(int& d) : depth(d) { ++depth; }
-                ~DepthGuard() { --depth; }
-            } guard(depth_);
-            v.kind = is_array ? JsonKind::Array : JsonKind::Object;
-            if (is_array)
-                parse_array(v);
-            else
-                parse_object(v);
-            return v;
-        }
+            return;
         case 't':
             v.kind = JsonKind::Boolean;
             v.boolean = true;
             advance(4);
-            return v;
+            return;
         case 'f':
             v.kind = JsonKind::Boolean;
             advance(5);
-            return v;
+            return;
         case 'n':
             advance(4);
-            return v;
+            return;
         default:
             v.kind = JsonKind::Number;
             v.number = parse_number();
-            return v;
+            return;
+    }
+}
+
+JsonValue* JsonParser::next_member(JsonValue& container) {
+    if (container.kind == JsonKind::Array) {
+        container.array.emplace_back();
+        return &container.array.back();
+    }
+    std::string key = parse_string_val();
+    expect(':');
+    // A repeated key starts over: the last value wins.
+    return &container.object.insert_or_assign(std::move(key), JsonValue{}).first->second;
+}
+
+// Iterative, so that the stack use is the same at any nesting depth: `open`
+// holds the containers being filled, innermost last. Each is the last
+// member of the one before it, which grows no further until it closes, so
+// the pointers stay valid.
+JsonValue JsonParser::parse_value() {
+    JsonValue root;
+    std::vector<JsonValue*> open;
+    JsonValue* slot = &root;
+    for (;;) {
+        skip_whitespace();
+        const char c = peek();
+        bool complete = true;
+        if (c == '[' || c == '{') {
+            if (open.size() >= static_cast<size_t>(kJsonMaxDepth))
+                throw std::runtime_error("JSON nested deeper than " + std::to_string(kJsonMaxDepth) +
+                                         " levels");
+            ++pos_;
+            slot->kind = c == '[' ? JsonKind::Array : JsonKind::Object;
+            skip_whitespace();
+            if (peek() == (c == '[' ? ']' : '}')) {
+                ++pos_;
+            } else {
+                open.push_back(slot);
+                slot = next_member(*slot);
+                complete = false;
+            }
+        } else {
+            parse_scalar(*slot);
+        }
+        // Close every container that this value completes.
+        while (complete) {
+            if (open.empty()) return root;
+            JsonValue& top = *open.back();
+            skip_whitespace();
+            if (peek() == ',') {
+                ++pos_;
+                slot = next_member(top);
+                complete = false;
+            } else {
+                expect(top.kind == JsonKind::Array ? ']' : '}');
+                open.pop_back();
+            }
+        }
+    }
+}
+
+// Children are moved out into a work list and destroyed one level at a time,
+// so destroying a deeply nested value needs no deep recursion. Should the
+// list itself fail to grow, the rest is destroyed recursively as usual.
+JsonValue::~JsonValue() {
+    if (array.empty() && object.empty()) return;
+    std::vector<JsonValue> pending;
+    const auto take_children = [&pending](JsonValue& v) {
+        try {
+            for (JsonValue& child : v.array)
+                if (!child.array.empty() || !child.object.empty())
+                    pending.push_back(std::move(child));
+            for (auto& member : v.object)
+                if (!member.second.array.empty() || !member.second.object.empty())
+                    pending.push_back(std::move(member.second));
+        } catch (...) {
+        }
+    };
+    take_children(*this);
+    while (!pending.empty()) {
+        JsonValue v = std::move(pending.back());
+        pending.pop_back();
+        take_children(v);
     }
 }
