@@ -172,7 +172,10 @@ VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material
  * (3 floats each; a NULL pointer makes the call do nothing), the vertical
  * field of view in degrees, the lens aperture (0 = pinhole) and the distance
  * of the plane in focus. Reaches a prepared renderer through vitrel_prepare
- * or vitrel_update_camera. */
+ * or vitrel_update_camera. A degenerate camera still renders: an eye equal
+ * to its target looks down -z, and an up vector that is zero or parallel to
+ * the view direction is replaced by +y, or by -z when the view runs along
+ * the y axis (looking straight down, the top of the image faces -z). */
 VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
                                      const float* look_at, const float* up, float fov,
                                      float aperture, float focus_distance) VITREL_NOEXCEPT;

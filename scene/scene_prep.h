@@ -78,7 +78,8 @@ struct TriangleAreas {
 // area = 0.5 * |cross(p1 - p0, p2 - p0)|, all in single precision. Returns
 // the sum of the areas, added in triangle order in double precision. A
 // triangle that references a vertex beyond the vertex count has area 0, as
-// in compute_face_normals.
+// in compute_face_normals, and so has one whose area comes out NaN or
+// infinite: such triangles are never sampled as lights.
 double compute_triangle_areas(const MeshData& mesh, const float* transform, TriangleAreas& out);
 
 // build_envmap_cdf with the rows split over `workers` threads (at least 1).
