@@ -190,13 +190,13 @@ std::string emit_node_inline(const ExprGraph& graph, int32_t i) {
 }
 
 void gen_param(const char* prefix, const char* entry, const char* type, const char* fallback,
-               const std::vector<ExprGraph>& graphs, std::string& out) {
+               const std::vector<ExprGraph>& graphs, std::string& out, ShapeHashFn hash) {
     const int slot = slot_for_type(type);
-    ShapeNumbering numbering;
+    ShapeNumbering numbering(hash);
     std::vector<uint32_t> numbers(graphs.size());
     for (size_t i = 0; i < graphs.size(); ++i) {
         bool is_new = false;
-        numbers[i] = numbering.number(expr_shape_hash(graphs[i]), is_new);
+        numbers[i] = numbering.number(graphs[i], is_new);
         if (is_new) append_function(prefix, type, fallback, numbers[i], graphs[i], slot, out);
     }
     out += '\n';
@@ -228,12 +228,12 @@ void gen_param(const char* prefix, const char* entry, const char* type, const ch
     out += ";\n}\n\n";
 }
 
-void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out) {
-    ShapeNumbering numbering;
+void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out, ShapeHashFn hash) {
+    ShapeNumbering numbering(hash);
     std::vector<uint32_t> numbers(graphs.size());
     for (size_t i = 0; i < graphs.size(); ++i) {
         bool is_new = false;
-        numbers[i] = numbering.number(expr_shape_hash(graphs[i]), is_new);
+        numbers[i] = numbering.number(graphs[i], is_new);
         if (!is_new) continue;
         out += "vec3 _normal_fn_";
         out += std::to_string(numbers[i]);

@@ -17,6 +17,7 @@
 
 #include "scene/vitrel_export.h"
 #include "codegen/expr_ir.h"
+#include "codegen/shape_hash.h"
 #include "scene/scene.h"
 
 // Builds the unit for every material of `scene` (only its material list is
@@ -47,12 +48,16 @@ std::string emit_node_inline(const ExprGraph& graph, int32_t i);
 // Writes the shared functions and the entry point of one non-normal
 // parameter kind; `graphs` holds one graph per material, already accepted
 // for the kind. A graph that is not acceptable gets a function returning
-// `fallback`, so the text stays valid GLSL.
+// `fallback`, so the text stays valid GLSL. Graphs share a function when
+// `hash` (replaceable for tests) gives them equal values and their shapes
+// are confirmed equal.
 void gen_param(const char* prefix, const char* entry, const char* type, const char* fallback,
-               const std::vector<ExprGraph>& graphs, std::string& out);
+               const std::vector<ExprGraph>& graphs, std::string& out,
+               ShapeHashFn hash = expr_shape_hash);
 
 // The normal-map functions and eval_normal_map, one graph per material.
-void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out);
+void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out,
+                ShapeHashFn hash = expr_shape_hash);
 
 // The graph of slot `slot` (0..4) for material `index` of `scene`, host or
 // default, with an unusable host graph replaced as described above (and
