@@ -304,10 +304,11 @@ VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int inst
  * node of its graph uses the default graph built from the material's
  * parameters. So does a graph that cannot be compiled: a used input that is
  * absent, not an earlier node (dangling, forward or self references), an
- * operand type the operator does not take (for example a texture index that
- * is not an int, or a vec3 added to a float), a root of the wrong type
- * (vec3 for albedo, normal and emission; float for roughness and metallic),
- * or a NormalMap root whose texture index is not a texture-index node or an
+ * operand type the operator does not take as GLSL would compile it (for
+ * example a texture index that is not an int, a float added to a vec3, or
+ * the second component of a float; ints mix with floats as GLSL allows), a
+ * root of the wrong type (vec3 for albedo, normal and emission; float or int
+ * for roughness and metallic), or a NormalMap root whose texture index is not a texture-index node or an
  * integer parameter. Each such slot prints one line naming the material,
  * the slot and the reason to standard error; the rest of the scene renders
  * unchanged.

@@ -99,35 +99,19 @@ std::string node_text(const ExprNode& n, ExprType first_input_type) {
 
 void append_function(const char* prefix, const char* type, const char* fallback, uint32_t number,
                      const ExprGraph& graph, int slot, std::string& out) {
-    out += type;
-    out += ' ';
-    out += prefix;
-    out += std::to_string(number);
-    out += kUniformParams;
-    out += ") {\n";
+    const std::string name = prefix + std::to_string(number);
     EmitPlan plan;
     std::string why;
-    if (!check_emittable(graph, slot, plan, why)) {
-        out += "    return ";
-        out += fallback;
-        out += ";\n}\n";
+    if (check_emittable(graph, slot, plan, why)) {
+        out += graph_function_text(graph, type, name);
         return;
     }
-    for (size_t k = 0; k < graph.nodes.size(); ++k) {
-        if (!plan.reachable[k]) continue;
-        const ExprNode& n = graph.nodes[k];
-        const ExprType first =
-            expr_op_used_inputs(n.op) > 0 ? plan.types[static_cast<size_t>(n.in[0])] : ExprType::Float;
-        out += "    ";
-        out += expr_type_name(plan.types[k]);
-        out += " _v";
-        out += std::to_string(k);
-        out += " = ";
-        out += node_text(n, first);
-        out += ";\n";
-    }
-    out += "    return _v";
-    out += std::to_string(graph.root);
+    out += type;
+    out += ' ';
+    out += name;
+    out += kUniformParams;
+    out += ") {\n    return ";
+    out += fallback;
     out += ";\n}\n";
 }
 
@@ -181,6 +165,30 @@ std::string flit(float f) {
     std::string s(buf, end);
     if (s.find_first_of(".eE") == std::string::npos) s += ".0";
     return s;
+}
+
+std::string graph_function_text(const ExprGraph& graph, const char* type, const std::string& name) {
+    std::string out = std::string(type) + ' ' + name + kUniformParams + ") {\n";
+    const EmitPlan plan = plan_emission(graph);
+    for (size_t k = 0; k < graph.nodes.size(); ++k) {
+        if (!plan.reachable[k]) continue;
+        const ExprNode& n = graph.nodes[k];
+        const int32_t in = n.in[0];
+        const ExprType first = expr_op_used_inputs(n.op) > 0 && in >= 0 && static_cast<size_t>(in) < k
+                                   ? plan.types[static_cast<size_t>(in)]
+                                   : ExprType::Float;
+        out += "    ";
+        out += expr_type_name(plan.types[k]);
+        out += " _v";
+        out += std::to_string(k);
+        out += " = ";
+        out += node_text(n, first);
+        out += ";\n";
+    }
+    out += "    return _v";
+    out += std::to_string(graph.root);
+    out += ";\n}\n";
+    return out;
 }
 
 std::string emit_node_inline(const ExprGraph& graph, int32_t i) {

@@ -41,6 +41,13 @@ VITREL_EXPORT std::string generate_material_eval_glsl(const Scene& scene,
 // finite float with their sign.
 std::string flit(float f);
 
+// The function `type name(int mid, vec2 uv, bool have_uv, float time)` that
+// evaluates `graph`, written without any check: for a graph that
+// check_emittable accepts exactly the text of the unit, for any other the
+// text it would have had (which does not compile; tests compile it to show
+// that only such graphs are replaced).
+std::string graph_function_text(const ExprGraph& graph, const char* type, const std::string& name);
+
 // The GLSL expression of node i (an index outside the list gives "0").
 // Inputs are named "_v" plus their index, unchecked.
 std::string emit_node_inline(const ExprGraph& graph, int32_t i);
