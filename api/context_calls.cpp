@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "api/call_guard.h"
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "api/grade_preset.h"
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
