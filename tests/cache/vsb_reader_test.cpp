@@ -165,40 +165,36 @@ TEST(VsbReaderMessages, NoSectionsLoadsDefaults) {
     EXPECT_TRUE(is_default(r.scene));
 }
 
-TEST(VsbReaderMeshes, OutOfBoundsRecordAmongGoodMeshes) {
-    ScratchDir dir;
-    const Scene s = make_full_scene();
-    std::vector<uint8_t> f = saved(dir, s);
-    const uint64_t table = read_at<uint64_t>(f, entry(0) + 8);
-    write_at<uint32_t>(f, table + 48 * 1 + 4 * 3, 1000000);  // mesh 1's first index
-    const LoadResult r = load_bytes(dir, f);
-    EXPECT_EQ(r.err, "VSB: mesh 1 has out-of-bounds offsets\n");
-    ASSERT_EQ(r.scene.meshes.size(), 3u);
-    EXPECT_TRUE(r.scene.meshes[1].positions.empty());
-    EXPECT_TRUE(r.scene.meshes[1].indices.empty());
-    EXPECT_EQ(r.scene.meshes[0].positions, s.meshes[0].positions);
-    EXPECT_EQ(r.scene.meshes[0].tangents, s.meshes[0].tangents);
-    EXPECT_EQ(r.scene.meshes[2].indices, s.meshes[2].indices);
-    EXPECT_EQ(r.scene.meshes[2].uvs, s.meshes[2].uvs);
-    EXPECT_EQ(r.scene.instances.size(), 4u);
-}
-
+// A record whose required range leaves its section gives that one mesh
+// empty; the meshes around it load unshifted.
 TEST(VsbReaderMeshes, EachRequiredRangeIsChecked) {
     ScratchDir dir;
-    const std::vector<uint8_t> good = saved(dir, make_full_scene());
+    const Scene s = make_full_scene();
+    const std::vector<uint8_t> good = saved(dir, s);
     const uint64_t table = read_at<uint64_t>(good, entry(0) + 8);
     // Mesh 2 is the last: its ranges end exactly at the ends of the sections.
-    const struct { int word; uint32_t value; } cases[] = {
-        {0, 5}, {2, 9}, {1, 3}, {3, 16}, {4, 6}, {2, 0xFFFFFFFFu}, {0, 0xFFFFFFFFu}, {1, 0x80000000u},
+    const struct { uint32_t mesh; int word; uint32_t value; } cases[] = {
+        {1, 3, 1000000}, {2, 0, 5}, {2, 2, 9}, {2, 1, 3}, {2, 3, 16}, {2, 4, 6},
+        {2, 2, 0xFFFFFFFFu}, {2, 0, 0xFFFFFFFFu}, {2, 1, 0x80000000u},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> f = good;
-        write_at<uint32_t>(f, table + 48 * 2 + 4 * c.word, c.value);
+        write_at<uint32_t>(f, table + 48 * c.mesh + 4 * c.word, c.value);
         const LoadResult r = load_bytes(dir, f);
-        EXPECT_EQ(r.err, "VSB: mesh 2 has out-of-bounds offsets\n") << c.word << "=" << c.value;
+        EXPECT_EQ(r.err, "VSB: mesh " + std::to_string(c.mesh) + " has out-of-bounds offsets\n")
+            << c.word << "=" << c.value;
         ASSERT_EQ(r.scene.meshes.size(), 3u);
-        EXPECT_TRUE(r.scene.meshes[2].positions.empty());
-        EXPECT_FALSE(r.scene.meshes[0].positions.empty());
+        for (uint32_t m = 0; m < 3; ++m) {
+            const MeshData& got = r.scene.meshes[m];
+            if (m == c.mesh) {
+                EXPECT_TRUE(got.positions.empty() && got.indices.empty());
+            } else {
+                EXPECT_EQ(got.positions, s.meshes[m].positions) << m;
+                EXPECT_EQ(got.uvs, s.meshes[m].uvs) << m;
+                EXPECT_EQ(got.tangents, s.meshes[m].tangents) << m;
+            }
+        }
+        EXPECT_EQ(r.scene.instances.size(), 4u);
     }
 }
 
