@@ -4,15 +4,12 @@
 #include <utility>
 
 #include "api/call_guard.h"
-#include "scene/ess_lut.h"
 #include "api/grade_preset.h"
+#include "api/shader_location.h"
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
 #include "gpu/vk_renderer.h"
-
-#ifndef VITREL_DEFAULT_SHADER_DIR
-#error "VITREL_DEFAULT_SHADER_DIR must name the compiled-in shader directory"
-#endif
+#include "scene/ess_lut.h"
 
 void release_renderers(std::vector<VkRenderer*>& renderers) {
     for (VkRenderer*& r : renderers) {
@@ -39,7 +36,7 @@ VitrelContext* vitrel_create(void) noexcept {
     return guarded_call(static_cast<VitrelContext*>(nullptr), [] {
         auto ctx = std::make_unique<VitrelContext>();
         ctx->ess_lut.assign(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize);
-        ctx->shader_dir = VITREL_DEFAULT_SHADER_DIR;
+        ctx->shader_dir = default_shader_dir();
         const GradeRow neutral = grade_preset("neutral");
         ctx->output.exposure = neutral[0];
         for (int i = 0; i < 5; ++i) ctx->output.grade[i] = neutral[1 + i];
