@@ -96,14 +96,16 @@ int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture) noexce
 }
 
 int vitrel_expr_tex_rgb_xform(VitrelContext* ctx, int material, int texture, float scale_u,
-                              float scale_v, float offset_u, float offset_v, float rotation) noexcept {
+                              float scale_v, float offset_u, float offset_v,
+                              float rotation) noexcept {
     return add_texture_pair(
         ctx, material, texture,
         xform_sampler(ExprOp::TexRgbXform, scale_u, scale_v, offset_u, offset_v, rotation));
 }
 
 int vitrel_expr_tex_scalar_xform(VitrelContext* ctx, int material, int texture, float scale_u,
-                                 float scale_v, float offset_u, float offset_v, float rotation) noexcept {
+                                 float scale_v, float offset_u, float offset_v,
+                                 float rotation) noexcept {
     return add_texture_pair(
         ctx, material, texture,
         xform_sampler(ExprOp::TexScalarXform, scale_u, scale_v, offset_u, offset_v, rotation));
@@ -113,7 +115,8 @@ int vitrel_expr_tex_rgb_1d(VitrelContext* ctx, int material, int texture, int co
     return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexRgb1D, -1, coordinate));
 }
 
-int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture, int coordinate) noexcept {
+int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture,
+                              int coordinate) noexcept {
     return add_texture_pair(ctx, material, texture, make_expr_node(ExprOp::TexScalar1D, -1, coordinate));
 }
 

@@ -93,7 +93,8 @@ int vitrel_add_material(VitrelContext* ctx, const float* base_color, const float
         m.ior = ior;
         m.specular = specular;
         m.extra_c = extra_c;
-        const float extra[7] = {extra_p0, extra_p1, extra_p2, extra_p3, extra_p4, extra_p5, extra_p6};
+        const float extra[7] = {extra_p0, extra_p1, extra_p2, extra_p3,
+                                extra_p4, extra_p5, extra_p6};
         std::memcpy(m.extra_params, extra, sizeof(extra));
         std::lock_guard<std::mutex> lock(ctx->mutex);
         // Room for both entries first, so that the two lists never differ in
@@ -131,7 +132,8 @@ int vitrel_add_mesh(VitrelContext* ctx, const float* positions, int vertex_count
             mesh.has_tangents = true;
         }
         if (face_materials) {
-            mesh.face_materials = copy_array(reinterpret_cast<const int32_t*>(face_materials), tris);
+            mesh.face_materials =
+                copy_array(reinterpret_cast<const int32_t*>(face_materials), tris);
             mesh.has_face_materials = true;
         }
         mesh.material = static_cast<uint32_t>(material);
@@ -207,7 +209,8 @@ void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weig
     });
 }
 
-void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a, float b) noexcept {
+void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
+                                        float b) noexcept {
     with_material(ctx, material, [&](Material& m) {
         m.subsurface_ext[0] = a;
         m.subsurface_ext[1] = b;

@@ -228,7 +228,8 @@ VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material
  * material's spec_trans weight with its ior and roughness. Ignored for an
  * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
-                                                    const float* color, float amount) VITREL_NOEXCEPT;
+                                                    const float* color, float amount)
+    VITREL_NOEXCEPT;
 
 /* Colour of the clear coat (3 floats): tints the light that passes through
  * the coat (the coat weight is extra_c of vitrel_add_material). Ignored for
@@ -240,7 +241,8 @@ VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int materi
  * KHR_materials_volume absent): light passes through without bending and
  * both faces look alike; the value is stored as given. Ignored for an
  * out-of-range id. */
-VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag) VITREL_NOEXCEPT;
+VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag)
+    VITREL_NOEXCEPT;
 
 /* Replaces the transform of instance `instance` (16 floats, column-major).
  * Reaches a prepared renderer through vitrel_rebuild_tlas or vitrel_prepare.
@@ -261,7 +263,8 @@ VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx) VITREL_NOEXCEPT;
 /* Sets looping, the duration in seconds and the frame rate of the camera
  * animation. Does not recompute the shutter in frames set by
  * vitrel_set_motion_blur. */
-VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps) VITREL_NOEXCEPT;
+VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps)
+    VITREL_NOEXCEPT;
 
 /* Appends a camera keyframe at `time` seconds with eye position and look-at
  * point (3 floats each). Keyframes stay in insertion order. Ignored when a
@@ -273,7 +276,8 @@ VITREL_EXPORT void vitrel_add_keyframe(VitrelContext* ctx, const float* position
  * shutter as a fraction of a frame. Every instance's steps start equal to
  * its current transform; instances added later have no steps until this is
  * called again. Ignored when steps is negative. */
-VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter) VITREL_NOEXCEPT;
+VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter)
+    VITREL_NOEXCEPT;
 
 /* Sets the transform (16 floats, column-major) of instance `instance` at
  * motion step `step`. Ignored when motion blur is off or either index is
@@ -308,15 +312,16 @@ VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int inst
  * example a texture index that is not an int, a float added to a vec3, or
  * the second component of a float; ints mix with floats as GLSL allows), a
  * root of the wrong type (vec3 for albedo, normal and emission; float or int
- * for roughness and metallic), or a NormalMap root whose texture index is not a texture-index node or an
- * integer parameter. Each such slot prints one line naming the material,
- * the slot and the reason to standard error; the rest of the scene renders
- * unchanged.
+ * for roughness and metallic), or a NormalMap root whose texture index is
+ * not a texture-index node or an integer parameter. Each such slot prints
+ * one line naming the material, the slot and the reason to standard error;
+ * the rest of the scene renders unchanged.
  * --------------------------------------------------------------------- */
 
 /* Appends a float constant v to material `material`'s pool. Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v)
+    VITREL_NOEXCEPT;
 
 /* Appends a vec3 constant (x, y, z), a colour or a direction. Returns the
  * node index or -1. */
@@ -327,10 +332,12 @@ VITREL_EXPORT int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float
  * the texture count) and an RGB sample of that texture at the hit's UV
  * (vec3). Returns the index of the sample (the index node is the one before
  * it) or -1, in which case neither node is added. */
-VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, but samples one channel (float). */
-VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, sampled at a transformed UV: the UV is scaled by
  * (scale_u, scale_v), rotated by `rotation` radians and offset by
@@ -361,7 +368,8 @@ VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material) VITREL_NOEX
 
 /* Appends a blend of nodes a and b (equal types, float or vec3) by the
  * animation time. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b)
+    VITREL_NOEXCEPT;
 
 /* Appends a * b: equal types, or a vec3 times a float. Returns the node
  * index or -1. */
@@ -377,7 +385,8 @@ VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b
 
 /* Appends the linear blend of a and b (equal types, float or vec3) by t (a
  * float, or a vec3 when a is). Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t)
+    VITREL_NOEXCEPT;
 
 /* Appends 1 - a, per component for a vec3 (a float or vec3). Returns the
  * node index or -1. */
@@ -401,7 +410,8 @@ VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b
 
 /* Appends x clamped to [lo, hi]; lo and hi have x's type or are floats.
  * Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi) VITREL_NOEXCEPT;
+VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi)
+    VITREL_NOEXCEPT;
 
 /* Appends a choice: with_uv when the hit's mesh has texture coordinates,
  * else without_uv (equal types). Returns the node index or -1. */
@@ -434,7 +444,8 @@ VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int 
  * 0 to 4. No builder makes a normal-map node, so a host graph in slot 3
  * leaves the shading normal unperturbed (it turns a material's normal
  * texture off). */
-VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root) VITREL_NOEXCEPT;
+VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root)
+    VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * GPU selection, preparation, batches and read-out
@@ -508,7 +519,8 @@ VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width
  * framebuffers until the next vitrel_prepare or vitrel_update_camera, and
  * read-outs report the new size at once, so on a prepared context prepare or
  * update the camera before reading pixels again. */
-VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height) VITREL_NOEXCEPT;
+VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height)
+    VITREL_NOEXCEPT;
 
 /* Samples per pixel added by each vitrel_render_batch and the trace
  * parameter handed to the GPU programs: both take effect only while the
