@@ -42,8 +42,9 @@ for target in json vsb; do
   mkdir -p "$run_corpus"
   cp fuzz/corpus/$target/* "$run_corpus"/
   # -close_fd_mask=3 silences the target's own messages; findings still print.
+  # The memory limits make any oversized allocation a finding at once.
   build/fuzz/fuzz/${target}_fuzzer -max_total_time=60 -timeout=10 -close_fd_mask=3 \
-    -print_final_stats=1 "$run_corpus"
+    -malloc_limit_mb=256 -rss_limit_mb=1024 -print_final_stats=1 "$run_corpus"
 done
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"

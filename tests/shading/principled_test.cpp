@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "bsdf_sample.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
