@@ -51,7 +51,7 @@ void push_moved_scene(VitrelContext& ctx, VkRenderer& r) {
 
 uint32_t render_software_motion(VitrelContext& ctx, VkRenderer& r, uint32_t s0, bool clear) {
     const uint32_t k = static_cast<uint32_t>(ctx.motion_steps);
-    const uint32_t n = motion_substep_samples(ctx.samples_per_batch, k);
+    const uint32_t n = motion_substep_samples(batch_samples(ctx), k);
     for (uint32_t s = 0; s < k; ++s) {
         apply_motion_step(ctx.scene, ctx.motion_xforms, k, s);
         push_moved_scene(ctx, r);
@@ -106,7 +106,7 @@ uint32_t render_tiles(VitrelContext& ctx, uint32_t n, uint32_t s0, bool clear) {
 uint32_t render_batch_locked(VitrelContext& ctx) {
     const uint32_t s0 = ctx.total_samples.load();
     const bool clear = s0 == 0;
-    const uint32_t n = std::max(ctx.samples_per_batch, 1u);
+    const uint32_t n = batch_samples(ctx);
     const bool motion = ctx.motion_steps > 1 && !ctx.motion_xforms.empty();
     if (ctx.renderers.size() > 1) return render_tiles(ctx, n, s0, clear);
     VkRenderer& r = *ctx.renderers.front();
@@ -120,7 +120,7 @@ uint32_t render_batch_locked(VitrelContext& ctx) {
 // The most samples a batch may add without the reported total leaving the
 // range of the int result.
 uint32_t batch_upper_bound(const VitrelContext& ctx) {
-    const uint32_t n = std::max(ctx.samples_per_batch, 1u);
+    const uint32_t n = batch_samples(ctx);
     const uint32_t k = ctx.motion_steps > 1 ? static_cast<uint32_t>(ctx.motion_steps) : 1u;
     const uint64_t most = std::max<uint64_t>(n, static_cast<uint64_t>(k) * motion_substep_samples(n, k));
     return static_cast<uint32_t>(std::min<uint64_t>(most, UINT32_MAX));

@@ -18,10 +18,9 @@
 
 namespace {
 
-// Copies the per-context settings each renderer keeps. A dispatch of 0
-// samples would never finish a batch, so the copy is at least 1.
+// Copies the per-context settings each renderer keeps.
 void copy_settings(const VitrelContext& ctx, VkRenderer& r) {
-    r.samplesPerDispatch = std::max(ctx.samples_per_batch, 1u);
+    r.samplesPerDispatch = batch_samples(ctx);
     r.tileSize = std::max(ctx.tile_size, 1u);
 }
 

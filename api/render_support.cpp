@@ -1,10 +1,15 @@
 #include "api/render_support.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "api/vitrel_context.h"
 #include "gpu/vk_renderer.h"
 #include "scene/scene_prep.h"
+
+uint32_t batch_samples(const VitrelContext& ctx) {
+    return std::clamp(ctx.samples_per_batch, 1u, kMaxBatchSamples);
+}
 
 std::string check_render_size(const RenderOutput& output) {
     const unsigned long long q = output.quality;

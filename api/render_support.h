@@ -3,6 +3,7 @@
 // reporting of a failure. All run under the context lock.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct RenderOutput;
@@ -13,6 +14,13 @@ class VkRenderer;
 // Largest framebuffer edge (render pixels, overscan and quality included)
 // the calls accept; larger requests are refused before any allocation.
 constexpr unsigned long long kMaxRenderEdge = 65536;
+
+// Samples a batch adds per pixel (and the most one dispatch takes): the
+// stored count, kept between 1 and kMaxBatchSamples. A count of 0 would
+// never advance, and a negative one set through the int interface reads as
+// billions.
+constexpr uint32_t kMaxBatchSamples = 65536;
+uint32_t batch_samples(const VitrelContext& ctx);
 
 // "" when `output` gives a non-empty framebuffer of at most kMaxRenderEdge
 // per axis, else why not.

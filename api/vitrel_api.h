@@ -477,6 +477,8 @@ VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices,
 VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Adds samples to every pixel and returns the new per-pixel total.
+ * samples_per_batch below 1 counts as 1, and above 65536 as 65536 (also as
+ * the most samples a renderer takes per dispatch), so a batch always ends.
  * One GPU renders the whole image with samples_per_batch samples. With
  * motion blur set (more than one step) and one GPU, a GPU that traces motion
  * itself gets each instance's first and last step and renders
