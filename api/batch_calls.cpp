@@ -82,10 +82,14 @@ uint32_t render_tiles(VitrelContext& ctx, uint32_t n, uint32_t s0, bool clear) {
     if (clear)
         rethrow_first(run_per_slot(gpus, [&](size_t i) { ctx.renderers[i]->clearFramebuffers(); }));
 
+    // A tile size changed since preparation applies at once, but no tile may
+    // exceed what the renderers' per-tile scratch was sized for.
+    uint32_t edge = ctx.tile_size;
+    for (const VkRenderer* r : ctx.renderers) edge = std::min(edge, r->tileSize);
     const VkRenderer& first = *ctx.renderers.front();
     ctx.last_tiles = build_tile_list(static_cast<uint32_t>(std::max(first.renderWidth, 0)),
                                      static_cast<uint32_t>(std::max(first.renderHeight, 0)),
-                                     ctx.tile_size);
+                                     edge);
     ctx.last_tile_slot.assign(ctx.last_tiles.size(), -1);
     ctx.last_tile_renders.assign(ctx.last_tiles.size(), 0);
     std::atomic<size_t> next{0};
