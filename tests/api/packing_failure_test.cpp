@@ -48,13 +48,12 @@ TEST(PackingFailure, PreparationReportsItAndKeepsNoRenderer) {
     RenderContext rc;
     add_emissive_square(rc.ctx, 0, 0, 1, 1);
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    std::string err;
+    ::testing::internal::CaptureStderr();
     {
         FailNextAllocation fail;
-        ::testing::internal::CaptureStderr();
         EXPECT_EQ(vitrel_prepare(rc.ctx), -2);
     }
-    err = ::testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::string(vitrel_get_last_error(rc.ctx)), "scene packing: std::bad_alloc");
     EXPECT_EQ(err, "vitrel_prepare: scene packing: std::bad_alloc\n");
     EXPECT_TRUE(rc.ctx->renderers.empty());
