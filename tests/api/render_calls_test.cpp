@@ -326,3 +326,50 @@ TEST(RenderCallsReadout, AovsAndTheBusyEightBitPath) {
         EXPECT_EQ(std::vector<unsigned char>(served, served + 4 * 256), copy);
     }
 }
+
+namespace {
+
+// Centre of the red light along x, in pixels.
+double centroid_x(const std::vector<float>& rgba, int width) {
+    double sum = 0, moment = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        const int x = static_cast<int>((i / 4) % width);
+        sum += rgba[i];
+        moment += rgba[i] * (x + 0.5);
+    }
+    return moment / sum;
+}
+
+}  // namespace
+
+// The camera pans from x = -0.5 to x = +0.5 over one second at 2 frames per
+// second. A host renders frame f by shifting the keyframes by -f / fps and
+// updating the camera; with an almost closed shutter each frame shows the
+// square where the camera stood at that moment.
+TEST(RenderCallsAnimation, FramesFollowTheCameraKeyframes) {
+    RenderContext rc(32);
+    add_emissive_square(rc.ctx, 0, 0, 0.4f, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    constexpr float kFps = 2.0f;
+    auto render_frame = [&](int f) {
+        vitrel_clear_animation(rc.ctx);
+        vitrel_set_animation(rc.ctx, 0, 1.0f, kFps);
+        vitrel_set_motion_blur(rc.ctx, 0, 1e-4f);
+        const float shift = -static_cast<float>(f) / kFps;
+        const float p0[3] = {-0.5f, 0, 3}, l0[3] = {-0.5f, 0, 0};
+        const float p1[3] = {0.5f, 0, 3}, l1[3] = {0.5f, 0, 0};
+        vitrel_add_keyframe(rc.ctx, p0, l0, 0.0f + shift);
+        vitrel_add_keyframe(rc.ctx, p1, l1, 1.0f + shift);
+        EXPECT_EQ(update_camera(rc.ctx, 32, 32), 0) << vitrel_get_last_error(rc.ctx);
+        EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
+        EXPECT_EQ(vitrel_render_batch(rc.ctx), 16);
+        return centroid_x(linear_image(rc.ctx), 32);
+    };
+    const double x0 = render_frame(0), x1 = render_frame(1), x2 = render_frame(2);
+    // The square sits 0.5 units off-axis at 3 units with a 45-degree view
+    // over 32 pixels: 0.5 / (3 tan 22.5 deg) * 16 = 6.4 pixels.
+    constexpr double kOffset = 0.5 / (3.0 * 0.41421356) * 16.0;
+    EXPECT_NEAR(x0, 16.0 + kOffset, 0.6);
+    EXPECT_NEAR(x1, 16.0, 0.6);
+    EXPECT_NEAR(x2, 16.0 - kOffset, 0.6);
+}
