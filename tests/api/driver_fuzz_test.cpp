@@ -26,6 +26,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr int kCallsPerThread = 1500;
 constexpr int kMaxSceneClears = 2;  // each costs a full device bring-up
+constexpr unsigned kGpuCallSkipPercent = 60;
 constexpr auto kHangLimit = std::chrono::seconds(120);
 
 uint32_t seed() {
@@ -87,10 +88,13 @@ public:
     }
     int small_id() { return static_cast<int>(rng_() % 6) - 1; }
     bool coin(unsigned percent) { return rng_() % 100 < percent; }
+    static bool is_gpu_call(int op) { return op >= 15 && op <= 21 && op != 18; }
 
     // One random call; returns its number for the watchdog.
     int step() {
-        const int op = static_cast<int>(rng_() % 24);
+        int op = static_cast<int>(rng_() % 24);
+        // GPU work is rarer than host calls so that a run stays short.
+        if (is_gpu_call(op) && coin(kGpuCallSkipPercent)) op = 23;
         float v[16];
         for (float& f : v) f = coin(10) ? pick_float() : static_cast<float>(rng_() % 5) * 0.25f;
         const float* vec = coin(5) ? nullptr : v;
@@ -126,7 +130,7 @@ public:
                 break;
             }
             case 10: {
-                const int size = coin(70) ? 8 + static_cast<int>(rng_() % 17) : pick_int();
+                const int size = coin(70) ? 4 + static_cast<int>(rng_() % 9) : pick_int();
                 vitrel_set_output_size(ctx_, size, coin(80) ? size : pick_int());
                 break;
             }
@@ -148,7 +152,7 @@ public:
             case 17: vitrel_render_batch(ctx_); break;
             case 18: vitrel_reset_accumulation(ctx_); break;
             case 19: {
-                const int size = coin(70) ? 8 + static_cast<int>(rng_() % 17) : pick_int();
+                const int size = coin(70) ? 4 + static_cast<int>(rng_() % 9) : pick_int();
                 vitrel_update_camera(ctx_, v, v + 3, vec, size, coin(80) ? size : pick_int(),
                                      pick_float(), v[9], v[10]);
                 break;
