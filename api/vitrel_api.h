@@ -495,8 +495,11 @@ VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx) VITREL_NOEXCEPT;
  * accumulation. Returns -1 for NULL or when not prepared (last error
  * untouched); -3 on failure with the last error "render_batch: <reason>"
  * (the lowest failing GPU's reason when several render) and the line
- * "vitrel_render_batch error: <reason>" on standard error; the total is then
- * unchanged. A failure while a motion path replaced scene resources also
+ * "vitrel_render_batch error: <reason>" on standard error. A batch refused
+ * before any GPU rendered leaves the total unchanged; one that failed while
+ * rendering may have left part of its samples in some pixels, so the
+ * accumulation restarts (total 0, published 8-bit image withdrawn) and the
+ * next batch clears it. A failure while a motion path replaced scene resources also
  * makes the context unprepared. A batch that would take the total beyond
  * INT_MAX is refused with -3. Holds the context lock throughout; other
  * threads may meanwhile call vitrel_get_total_samples and

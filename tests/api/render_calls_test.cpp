@@ -373,3 +373,20 @@ TEST(RenderCallsAnimation, FramesFollowTheCameraKeyframes) {
     EXPECT_NEAR(x1, 16.0, 0.6);
     EXPECT_NEAR(x2, 16.0 - kOffset, 0.6);
 }
+
+TEST(RenderCallsBatch, FailedBatchRestartsTheAccumulation) {
+    RenderContext rc;
+    add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
+    ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
+    rc.ctx->renderers[0]->destroySceneResources();  // the device lost its scene
+    const std::string err = capture_stderr([&] { EXPECT_EQ(vitrel_render_batch(rc.ctx), -3); });
+    const std::string text = vitrel_get_last_error(rc.ctx);
+    EXPECT_EQ(text.rfind("render_batch: ", 0), 0u) << text;
+    EXPECT_EQ(err, "vitrel_render_batch error: " + text.substr(14) + "\n");
+    EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
+    EXPECT_EQ(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
+}
