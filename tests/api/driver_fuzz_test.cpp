@@ -58,8 +58,12 @@ private:
         while (!stop_) {
             if (wake_.wait_for(lock, kHangLimit, [this] { return stop_; })) return;
             if (ticks_.load() == seen) {
-                std::fprintf(stderr, "driver test: no call finished for %lld s (last op %d)\n",
-                             static_cast<long long>(kHangLimit.count()), last_op_.load());
+                // Standard error may be captured by the test; say it on both.
+                for (FILE* out : {stdout, stderr}) {
+                    std::fprintf(out, "driver test: no call finished for %lld s (last op %d)\n",
+                                 static_cast<long long>(kHangLimit.count()), last_op_.load());
+                    std::fflush(out);
+                }
                 std::abort();
             }
             seen = ticks_.load();

@@ -123,6 +123,9 @@ TEST(RenderCallsBatch, BatchesAccumulateAndResetRestarts) {
 TEST(RenderCallsBatch, SampleCountBelowOneStillEnds) {
     RenderContext rc;
     add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    vitrel_set_render_params(rc.ctx, -5, 6, 1.0f);  // reads as billions unsigned
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    EXPECT_EQ(rc.ctx->renderers[0]->samplesPerDispatch, 1u);
     rc.ctx->samples_per_batch = 0;
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     EXPECT_EQ(rc.ctx->renderers[0]->samplesPerDispatch, 1u);
