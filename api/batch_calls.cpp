@@ -43,10 +43,7 @@ void push_moved_scene(VitrelContext& ctx, VkRenderer& r) {
     } catch (...) {
         throw SceneReplacementError("unknown error");
     }
-    const SceneShape lights = capture_shape(ctx.scene);
-    ctx.uploaded_shape.emissive_instances = lights.emissive_instances;
-    ctx.uploaded_shape.emissive_tri_cdf = lights.emissive_tri_cdf;
-    ctx.uploaded_shape.light_cdf = lights.light_cdf;
+    record_light_upload(ctx.uploaded_shape, ctx.scene);
 }
 
 // Set once a renderer may have added samples: a failure after that point

@@ -235,9 +235,13 @@ TEST(RenderCallsUpdate, TlasRebuildTakesNewInstancesButNotNewMeshes) {
     const auto other = translation_matrix(-0.5f, 0, 0);
     ASSERT_EQ(vitrel_add_instance(rc.ctx, 0, 0, other.data()), 1);  // a new light
     // A camera update does not upload lights, so it must not pack them.
-    EXPECT_EQ(update_camera(rc.ctx, 16, 16), -1);
+    const float elsewhere[3] = {1, 1, 1};
+    EXPECT_EQ(vitrel_update_camera(rc.ctx, elsewhere, kTarget, kUp, 20, 20, 30, 0, 3), -1);
     EXPECT_NE(std::string(vitrel_get_last_error(rc.ctx)).find("vitrel_rebuild_tlas"),
               std::string::npos);
+    EXPECT_EQ(rc.ctx->output.width, 16u);  // refused: camera and size untouched
+    EXPECT_EQ(rc.ctx->scene.camera_position[0], 0.0f);
+    EXPECT_EQ(rc.ctx->scene.camera_fov, 45.0f);
     EXPECT_EQ(vitrel_rebuild_tlas(rc.ctx), 0);
     EXPECT_EQ(update_camera(rc.ctx, 16, 16), 0);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);

@@ -3,10 +3,15 @@
 // ThreadSanitizer (label concurrency) with validation off: the validation
 // layer's own locks trip the race detector.
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "render_call_support.h"
+
+namespace {
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+}
 
 TEST(RenderConcurrency, BatchesViewerAndSettingsThreads) {
     ContextGuard g;
@@ -16,7 +21,7 @@ TEST(RenderConcurrency, BatchesViewerAndSettingsThreads) {
     add_emissive_square(ctx, 0, 0, 1, 1);
     ASSERT_EQ(vitrel_prepare(ctx), 0);
 
-    constexpr int kBatches = 12;
+    constexpr int kBatches = 6;
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
     std::atomic<int> served{0};
@@ -39,7 +44,7 @@ TEST(RenderConcurrency, BatchesViewerAndSettingsThreads) {
                 (void)sum;
                 ++served;
             }
-            std::this_thread::yield();
+            std::this_thread::sleep_for(kPollInterval);
         }
     });
     std::thread settings([&] {
@@ -51,7 +56,7 @@ TEST(RenderConcurrency, BatchesViewerAndSettingsThreads) {
             if (round % 7 == 3) vitrel_reset_accumulation(ctx);
             (void)vitrel_is_prepared(ctx);
             ++round;
-            std::this_thread::yield();
+            std::this_thread::sleep_for(kPollInterval);
         }
     });
     renderer.join();
