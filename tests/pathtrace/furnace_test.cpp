@@ -1,7 +1,7 @@
 // Furnace and analytic scenes: configurations whose exact image is known.
 #include <cmath>
 
-#include "render/render_test_support.h"
+#include "pathtrace/path_test_support.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ void expect_regions_near(const Accumulation& a, double expected, double toleranc
 
 }  // namespace
 
-class FurnaceTest : public RenderTest {};
+class FurnaceTest : public PathTest {};
 
 TEST_F(FurnaceTest, WhiteDiffuseSphereVanishesInUniformLight) {
     expect_regions_near(render(furnace_scene(diffuse_material(1.0f)), kSize, 64), 1.0, 0.005);
