@@ -232,6 +232,7 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     const uint64_t R = static_cast<uint64_t>(std::max(renderWidth, 0)) * std::max(renderHeight, 0);
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (R == 0 || P == 0) return outputMapped;
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, linear);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -256,6 +257,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
         dst.clear();
         return;
     }
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, false);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -282,6 +284,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
 void VkRenderer::computeAOVs(const RenderOutput& output) {
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (P == 0) return;
+    requireRenderState();
     PushBlock push{};
     push.width = static_cast<uint32_t>(outputWidth);
     push.height = static_cast<uint32_t>(outputHeight);
