@@ -36,8 +36,9 @@
 #endif
 #endif
 
-/* The calls that drive the GPUs never let an exception out; C++ callers see
- * that in their type. */
+/* No C++ exception leaves a call: a failure is reported by the call's result
+ * (or, for a call without one, the call has no effect). Under C++ the
+ * declarations say so, and the compiler holds the definitions to it. */
 #ifndef VITREL_NOEXCEPT
 #ifdef __cplusplus
 #define VITREL_NOEXCEPT noexcept
