@@ -553,7 +553,10 @@ VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx) VITREL_NOEXCEPT;
  * the same image. Returns NULL before the first batch after a preparation,
  * reset or camera update, for NULL or when not prepared, and on a GPU
  * failure (last error "get_pixels: <reason>"). `width` and `height` may be
- * NULL; they receive the output size whenever a pointer is returned. The
+ * NULL; they receive the size of the returned image whenever a pointer is
+ * returned: the output size, or the size of the last preparation or camera
+ * update when vitrel_set_output_size was called since (read no more than
+ * the reported size). The
  * data stay valid until the next float read-out, camera update, preparation
  * or scene clear. Holds the context lock. */
 VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width,
@@ -574,7 +577,8 @@ VITREL_EXPORT const float* vitrel_get_pixels_linear(VitrelContext* ctx, int* wid
  * first batch, when not prepared, or on a GPU failure (last error
  * "get_pixels_uint8: <reason>"). The pointer stays valid until the second
  * following successful 8-bit read-out, a preparation or a scene clear.
- * Safe to call from any thread at any time. */
+ * The size reported is that of the returned image, as for
+ * vitrel_get_pixels. Safe to call from any thread at any time. */
 VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
                                                            int* height) VITREL_NOEXCEPT;
 
@@ -585,7 +589,8 @@ VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, i
 VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* The passes of the last vitrel_compute_aovs: depth (1 float per pixel),
- * normal (3 floats) and object id (1 int), output size, or NULL (out
+ * normal (3 floats) and object id (1 int) at the size they were rendered
+ * (reported through width and height), or NULL (out
  * parameters untouched) before the first. They keep their content until the
  * next vitrel_compute_aovs, scene clears included. Hold the context lock. */
 VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width,

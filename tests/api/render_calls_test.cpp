@@ -397,3 +397,23 @@ TEST(RenderCallsBatch, FailedBatchRestartsTheAccumulation) {
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
 }
+
+// An output size set without a preparation or camera update has not reached
+// the renderer: read-outs report the size of the data they return.
+TEST(RenderCallsReadout, ReportedSizeIsTheDeliveredSize) {
+    RenderContext rc;
+    add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
+    ASSERT_EQ(vitrel_compute_aovs(rc.ctx), 0);
+    vitrel_set_output_size(rc.ctx, 64, 48);
+    int w = 0, h = 0;
+    ASSERT_NE(vitrel_get_pixels(rc.ctx, &w, &h), nullptr);
+    EXPECT_EQ(w * h, 256);
+    w = h = 0;
+    ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, &w, &h), nullptr);
+    EXPECT_EQ(w * h, 256);
+    w = h = 0;
+    ASSERT_NE(vitrel_get_aov_normal(rc.ctx, &w, &h), nullptr);
+    EXPECT_EQ(w * h, 256);
+}
