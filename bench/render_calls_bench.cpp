@@ -13,6 +13,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -195,10 +197,17 @@ void bench_uint8_latency() {
 
 }  // namespace
 
-int main() {
-    bench_batch_overhead();
-    bench_uint8_latency();
-    bench_merge();
-    bench_preparation();
+// With arguments, runs only the named parts: batch, uint8, merge, prepare.
+int main(int argc, char** argv) {
+    const std::pair<std::string, void (*)()> parts[] = {{"batch", bench_batch_overhead},
+                                                        {"uint8", bench_uint8_latency},
+                                                        {"merge", bench_merge},
+                                                        {"prepare", bench_preparation}};
+    for (const auto& [name, run] : parts) {
+        const bool chosen = argc < 2 || std::any_of(argv + 1, argv + argc, [&](const char* a) {
+                                return name == a;
+                            });
+        if (chosen) run();
+    }
     return 0;
 }
