@@ -20,6 +20,7 @@ namespace {
 constexpr int kOutputSize = 512;
 constexpr int kSamples = 64;
 constexpr int kBounces = 8;
+constexpr int kCountSamples = 8;
 
 using Clock = std::chrono::steady_clock;
 
@@ -99,11 +100,13 @@ void run(const std::string& repo, int quality) {
     prepare_renderer(r, scene, output, false, VITREL_SHADER_DIR, "");
     const double samples = static_cast<double>(r.renderWidth) * r.renderHeight * kSamples;
 
-    // Rays of one batch: every path counts what it traces.
+    // Rays per sample: every path counts what it traces (the first
+    // kCountSamples samples of the batch below, the same paths).
     r.clearFramebuffers();
     double unused[3] = {0, 0, 0};
-    timed_batch(r, kSamples, kBounces, TRACE_EXTRA_RAY_COUNT, unused);
-    const double rays = red_sum(r);
+    timed_batch(r, kCountSamples, kBounces, TRACE_EXTRA_RAY_COUNT, unused);
+    const double rays_per_sample = red_sum(r) / (static_cast<double>(r.renderWidth) * r.renderHeight * kCountSamples);
+    const double rays = rays_per_sample * samples;
 
     r.clearFramebuffers();
     double primary[3] = {0, 0, 0};

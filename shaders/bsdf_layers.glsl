@@ -4,7 +4,8 @@
 #ifndef VITREL_BSDF_LAYERS_GLSL
 #define VITREL_BSDF_LAYERS_GLSL
 
-#include "albedo_tables.glsl"
+#extension GL_EXT_control_flow_attributes : require
+
 #include "bsdf_common.glsl"
 #include "microfacet.glsl"
 #include "sampling.glsl"
@@ -21,39 +22,24 @@ float specular_fresnel(SpecularLobe p, float cos_i) {
     return min(1.0, p.scale * fresnel_dielectric(cos_i, p.eta));
 }
 
-// Bilinear weights over the (mu, roughness) axes of the layer tables.
-void layer_table_cell(float mu, float roughness, out ivec2 c0, out vec2 t) {
-    float fi = clamp(mu * float(LAYER_TABLE_MU) - 0.5, 0.0, float(LAYER_TABLE_MU - 1));
-    float fj = clamp(roughness * float(LAYER_TABLE_ROUGHNESS - 1), 0.0, float(LAYER_TABLE_ROUGHNESS - 1));
-    c0 = ivec2(min(int(fi), LAYER_TABLE_MU - 2), min(int(fj), LAYER_TABLE_ROUGHNESS - 2));
-    t = vec2(fi, fj) - vec2(c0);
-}
-
-float specular_table_slice(ivec2 c, vec2 t, int k) {
-    int base = LAYER_TABLE_MU * LAYER_TABLE_ROUGHNESS * k + c.x + LAYER_TABLE_MU * c.y;
-    float a = mix(SPECULAR_ALBEDO_TABLE[base], SPECULAR_ALBEDO_TABLE[base + 1], t.x);
-    float b = mix(SPECULAR_ALBEDO_TABLE[base + LAYER_TABLE_MU], SPECULAR_ALBEDO_TABLE[base + LAYER_TABLE_MU + 1], t.x);
-    return mix(a, b, t.y);
-}
-
-// Directional albedo of the layer seen from wo (F G2 / G1 averaged over
-// visible normals), from the generated table: trilinear in the view
-// cosine, the perceptual roughness of the lobe's equivalent isotropic alpha
-// and eta (clamped to the table's range; an eta below 1 uses its inverse).
-// The table holds Fresnel scale 1; since F <= 1 a scale s <= 1 multiplies
-// the albedo exactly, and larger scales are capped at 1. It decides how
-// much energy the layers beneath receive.
+// Directional albedo of the layer seen from wo: the mean sample weight
+// F G2 / G1 over a fixed stratified grid of visible normals (the same
+// estimator as the albedo table, with this layer's Fresnel term). It decides
+// how much energy the layers beneath receive.
+#define SPECULAR_ALBEDO_STEPS 6
 float specular_albedo(SpecularLobe p, vec3 wo) {
     if (wo.z <= 0.0) return 0.0;
-    ivec2 c;
-    vec2 t;
-    layer_table_cell(wo.z, sqrt(ggx_equivalent_alpha(p.alpha)), c, t);
-    float eta = p.eta >= 1.0 ? p.eta : 1.0 / max(p.eta, 1e-3);
-    float fk = clamp((eta - 1.0) * float(SPECULAR_TABLE_ETAS - 1) / (SPECULAR_TABLE_MAX_ETA - 1.0), 0.0,
-                     float(SPECULAR_TABLE_ETAS - 1));
-    int k0 = min(int(fk), SPECULAR_TABLE_ETAS - 2);
-    float e = mix(specular_table_slice(c, t, k0), specular_table_slice(c, t, k0 + 1), fk - float(k0));
-    return clamp(p.scale * e, 0.0, 1.0);
+    float g1 = ggx_g1(wo, p.alpha);
+    float sum = 0.0;
+    [[dont_unroll]] for (int a = 0; a < SPECULAR_ALBEDO_STEPS; ++a) {
+        [[dont_unroll]] for (int b = 0; b < SPECULAR_ALBEDO_STEPS; ++b) {
+            vec2 u = (vec2(a, b) + 0.5) / float(SPECULAR_ALBEDO_STEPS);
+            vec3 m = ggx_sample_visible(wo, p.alpha, u);
+            vec3 wi = reflect(-wo, m);
+            if (wi.z > 0.0) sum += specular_fresnel(p, dot(wo, m)) * ggx_g2(wo, wi, p.alpha) / g1;
+        }
+    }
+    return clamp(sum / float(SPECULAR_ALBEDO_STEPS * SPECULAR_ALBEDO_STEPS), 0.0, 1.0);
 }
 
 vec3 specular_eval(SpecularLobe p, vec3 wo, vec3 wi) {
@@ -82,6 +68,8 @@ BsdfSample specular_sample(SpecularLobe p, vec3 wo, vec3 u) {
 // visibility term, sampled by cosine-weighted directions. Reciprocal.
 
 #define SHEEN_ALPHA_MIN 0.07
+#define SHEEN_ALBEDO_THETA_STEPS 12
+#define SHEEN_ALBEDO_PHI_STEPS 12
 
 float sheen_distribution(float cos_m, float roughness) {
     float alpha = max(roughness * roughness, SHEEN_ALPHA_MIN);
@@ -103,17 +91,27 @@ BsdfSample sheen_sample(vec3 color, float roughness, vec3 wo, vec3 u) {
     return bsdf_make_sample(wi, sheen_eval(color, roughness, wo, wi), cosine_hemisphere_pdf(wi.z));
 }
 
-// Directional albedo of the white sheen lobe, bilinear in the generated
-// table over the view cosine and the sheen roughness.
+// Directional albedo of the white sheen lobe by a fixed midpoint quadrature
+// in (theta, phi) of the incident direction. Uniform steps in theta put
+// points near the horizon, where this lobe concentrates at grazing views.
+// Deterministic, so the energy split it drives is the same for eval, pdf
+// and sample.
 float sheen_albedo(float roughness, vec3 wo) {
     if (wo.z <= 0.0) return 0.0;
-    ivec2 c;
-    vec2 t;
-    layer_table_cell(wo.z, roughness, c, t);
-    int base = c.x + LAYER_TABLE_MU * c.y;
-    float a = mix(SHEEN_ALBEDO_TABLE[base], SHEEN_ALBEDO_TABLE[base + 1], t.x);
-    float b = mix(SHEEN_ALBEDO_TABLE[base + LAYER_TABLE_MU], SHEEN_ALBEDO_TABLE[base + LAYER_TABLE_MU + 1], t.x);
-    return clamp(mix(a, b, t.y), 0.0, 1.0);
+    float sum = 0.0;
+    float d_theta = 0.5 * PI / float(SHEEN_ALBEDO_THETA_STEPS);
+    float d_phi = TWO_PI / float(SHEEN_ALBEDO_PHI_STEPS);
+    [[dont_unroll]] for (int a = 0; a < SHEEN_ALBEDO_THETA_STEPS; ++a) {
+        float theta = (float(a) + 0.5) * d_theta;
+        float st = sin(theta);
+        float ct = cos(theta);
+        [[dont_unroll]] for (int b = 0; b < SHEEN_ALBEDO_PHI_STEPS; ++b) {
+            float phi = (float(b) + 0.5) * d_phi;
+            vec3 wi = vec3(st * cos(phi), st * sin(phi), ct);
+            sum += sheen_eval(vec3(1.0), roughness, wo, wi).g * st;  // eval holds the cosine
+        }
+    }
+    return clamp(sum * d_theta * d_phi, 0.0, 1.0);
 }
 
 #endif

@@ -4,7 +4,8 @@
 #ifndef VITREL_ENERGY_LUT_GLSL
 #define VITREL_ENERGY_LUT_GLSL
 
-#include "albedo_tables.glsl"
+#extension GL_EXT_control_flow_attributes : require
+
 #include "gpu_layout.h"
 
 float ess_entry(int i, int j, int k) {
@@ -30,13 +31,21 @@ float ess_slice(float mu, float alpha, int k) {
 // Albedo of the white (Fresnel = 1) GGX reflection lobe.
 float ess_conductor(float mu, float alpha) { return ess_slice(mu, alpha, 0); }
 
-// Hemispherical average 2 * integral of E(mu) mu dmu of the white lobe
-// (generated from this table, albedo_tables.glsl), interpolated in
-// roughness like the table itself.
+// Hemispherical average 2 * integral of E(mu) mu dmu of the white lobe, by
+// the midpoint rule on the table's own mu samples (exact for the bilinear
+// interpolant between them), interpolated in roughness.
 float ess_conductor_average(float alpha) {
     float fj = clamp(sqrt(max(alpha, 0.0)) * float(ESS_DIM - 1), 0.0, float(ESS_DIM - 1));
     int j0 = min(int(fj), ESS_DIM - 2);
-    return mix(CONDUCTOR_AVERAGE_TABLE[j0], CONDUCTOR_AVERAGE_TABLE[j0 + 1], fj - float(j0));
+    float tj = fj - float(j0);
+    float sum0 = 0.0;
+    float sum1 = 0.0;
+    [[dont_unroll]] for (int i = 0; i < ESS_DIM; ++i) {
+        float mu = (float(i) + 0.5) / float(ESS_DIM);
+        sum0 += ess_entry(i, j0, 0) * mu;
+        sum1 += ess_entry(i, j0 + 1, 0) * mu;
+    }
+    return 2.0 * mix(sum0, sum1, tj) / float(ESS_DIM);
 }
 
 // Albedo (reflection plus transmission) of a dielectric lobe seen from
