@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "gpu/vk_barriers.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
 #include "scene/render_output.h"
@@ -232,6 +233,7 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     const uint64_t R = static_cast<uint64_t>(std::max(renderWidth, 0)) * std::max(renderHeight, 0);
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (R == 0 || P == 0) return outputMapped;
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, linear);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -244,6 +246,7 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     compute_to_transfer(cmd);
     const VkBufferCopy copy{0, 0, kOutputTexelBytes * P};
     vkCmdCopyBuffer(cmd, outputBuffer.buffer, outputStaging.buffer, 1, &copy);
+    barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
     return outputMapped;
 }
@@ -256,6 +259,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
         dst.clear();
         return;
     }
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, false);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -271,6 +275,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
     const VkDeviceSize bytes = kRgba8TexelBytes * P;
     const VkBufferCopy copy{0, 0, bytes};
     vkCmdCopyBuffer(cmd, outputRgba8Buffer.buffer, outputRgba8Staging.buffer, 1, &copy);
+    barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
     dst.resize(bytes);
     void* mapped = nullptr;
@@ -282,6 +287,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
 void VkRenderer::computeAOVs(const RenderOutput& output) {
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (P == 0) return;
+    requireRenderState();
     PushBlock push{};
     push.width = static_cast<uint32_t>(outputWidth);
     push.height = static_cast<uint32_t>(outputHeight);
@@ -314,6 +320,7 @@ void VkRenderer::readbackAOVs(const RenderOutput&, std::vector<float>& depthPass
         compute_to_transfer(cmd);
         const VkBufferCopy copy{0, 0, pass.bytes};
         vkCmdCopyBuffer(cmd, pass.source.buffer, aovStaging.buffer, 1, &copy);
+        barrier_transfer_to_host(cmd);
         endSingleTimeCommands(cmd);
         void* mapped = nullptr;
         VK_CHECK(vmaMapMemory(allocator, aovStaging.allocation, &mapped));

@@ -74,15 +74,16 @@ TEST_F(RenderTest, SourceDirWithRayGenerationCompilesAndNeedsLightPath) {
     EXPECT_THAT(printed, HasSubstr("JIT compiling light_path.comp with 0 material functions...\n"));
 }
 
-TEST_F(RenderTest, DeviceWithoutFloatAtomicsLoadsNofloatPrograms) {
-    // A shader folder without the float-atomic files works only if the
-    // renderer asks for the others.
+TEST_F(RenderTest, DeviceCapabilitiesChooseTheProgramFiles) {
+    // A shader folder without the float-atomic and motion-blur files works
+    // only if the renderer asks for neither.
     const fs::path dir = fresh_dir("nofloat_spv");
     for (const auto& entry : fs::directory_iterator(built_shader_dir())) {
         const std::string name = entry.path().filename().string();
         const bool floatOnly = name == "filter.comp.spv" || name == "postprocess.comp.spv" ||
                                name == "light_path.comp.spv";
-        if (entry.path().extension() == ".spv" && !floatOnly)
+        const bool motion = name.find(".motion") != std::string::npos;
+        if (entry.path().extension() == ".spv" && !floatOnly && !motion)
             fs::copy_file(entry.path(), dir / name);
     }
     Scene scene = plane_scene(-5, 3);
@@ -98,6 +99,16 @@ TEST_F(RenderTest, DeviceWithoutFloatAtomicsLoadsNofloatPrograms) {
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open shader: " + dir.string() + "/filter.comp.spv");
     }
+    renderer->hasFloatAtomics = false;
+    renderer->hasMotionBlur = true;
+    try {
+        build();
+        FAIL() << "motion-blur programs are missing";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open shader: " + dir.string() + "/eye_path.rgen.motion.spv");
+    }
+    renderer->hasMotionBlur = false;
 }
 
 TEST_F(RenderTest, ResizeRewritesDescriptorsForTheNewFramebuffers) {
