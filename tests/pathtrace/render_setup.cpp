@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "scene/json.h"
 #include "scene/scene_prep.h"
 
