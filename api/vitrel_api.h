@@ -534,7 +534,11 @@ VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int hei
 /* Samples per pixel added by each vitrel_render_batch and the trace
  * parameter handed to the GPU programs: both take effect only while the
  * context is not prepared (a prepared context keeps its values). The
- * exposure is always set and applies at the next read-out. */
+ * exposure is always set and applies at the next read-out. With the
+ * shipped programs the trace parameter is the largest number of bounces B
+ * (default 6): the first surface a camera ray hits is vertex 0, vertices
+ * 0 to B gather direct light, and the ray leaving vertex B still sees
+ * emitters; 0 means no limit but Russian roulette. */
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
                                             int trace_param, float exposure) VITREL_NOEXCEPT;
 
