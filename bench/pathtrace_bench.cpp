@@ -137,6 +137,7 @@ void run(const std::string& repo, int quality) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
     const std::string repo = argc > 1 ? argv[1] : VITREL_SOURCE_DIR;
     for (int quality : {1, 2}) run(repo, quality);
     return 0;
