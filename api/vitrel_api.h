@@ -268,7 +268,16 @@ VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float dura
 
 /* Appends a camera keyframe at `time` seconds with eye position and look-at
  * point (3 floats each). Keyframes stay in insertion order. Ignored when a
- * pointer is NULL. At least two keyframes make an animation. */
+ * pointer is NULL. At least two keyframes make an animation.
+ *
+ * How a render samples the animation: every sample takes its own time
+ * t = u x shutter x (1 / fps), u uniform in [0, 1), on the keyframe time
+ * axis starting at 0 (wrapped by the duration when looping, held at the
+ * first or last keyframe otherwise); the camera is interpolated linearly
+ * between the two keyframes around t, and t is also the `time` that
+ * material expressions see. A render therefore shows the frame that starts
+ * at time 0: to render frame f, add the keyframes with their times shifted
+ * by -f / fps (and prepare again). */
 VITREL_EXPORT void vitrel_add_keyframe(VitrelContext* ctx, const float* position,
                                        const float* look_at, float time) VITREL_NOEXCEPT;
 
@@ -635,7 +644,11 @@ VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int hei
 /* Samples per pixel added by each vitrel_render_batch and the trace
  * parameter handed to the GPU programs: both take effect only while the
  * context is not prepared (a prepared context keeps its values). The
- * exposure is always set and applies at the next read-out. */
+ * exposure is always set and applies at the next read-out. With the
+ * shipped programs the trace parameter is the largest number of bounces B
+ * (default 6): the first surface a camera ray hits is vertex 0, vertices
+ * 0 to B gather direct light, and the ray leaving vertex B still sees
+ * emitters; 0 means no limit but Russian roulette. */
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
                                             int trace_param, float exposure) VITREL_NOEXCEPT;
 

@@ -52,7 +52,11 @@
 
 uint vertex_pair(uint vertex, uint which) { return CAMERA_PAIRS + vertex * VERTEX_PAIRS + which; }
 
+// Rays traced by this invocation (for TRACE_EXTRA_RAY_COUNT).
+uint path_rays = 0u;
+
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
+    ++path_rays;
 #ifdef HAS_NV_MOTION_BLUR
     traceRayMotionNV(tlas, flags, 0xFF, 0, 0, miss, origin, 0.0, direction, tmax, time01, PAYLOAD_LOCATION);
 #else
@@ -134,16 +138,31 @@ vec3 to_world(ShadingFrame f, vec3 w) { return w.x * f.t + w.y * f.b + w.z * f.n
 
 float max3(vec3 v) { return max(v.x, max(v.y, v.z)); }
 
-// The radiance of one camera sample through render pixel `pixel`.
-vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounces) {
+// The camera ray of a sample, and its shutter and keyframe times.
+void camera_sample(uvec2 pixel, uint sample_index, vec2 render_size, out vec3 origin, out vec3 dir,
+                   out float time01, out float time) {
     vec2 f = sample_2d(pixel, sample_index, PAIR_FILTER);
     vec2 film = vec2(pixel) + 0.5 + vec2(filter_offset(f.x), filter_offset(f.y));
-    float time01 = sample_1d(pixel, sample_index, PAIR_TIME);
-    float time = camera_sample_time(time01);
+    time01 = sample_1d(pixel, sample_index, PAIR_TIME);
+    time = camera_sample_time(time01);
     Camera camera = camera_at(time, render_size.x / render_size.y);
-    vec3 origin;
-    vec3 dir;
     camera_ray(camera, film, render_size, sample_2d(pixel, sample_index, PAIR_LENS), origin, dir);
+}
+
+// 1 when the camera ray of the sample hits anything (no shading).
+float trace_primary_only(uvec2 pixel, uint sample_index, vec2 render_size) {
+    vec3 origin, dir;
+    float time01, time;
+    camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
+    trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
+    return payload.t < 0.0 ? 0.0 : 1.0;
+}
+
+// The radiance of one camera sample through render pixel `pixel`.
+vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounces) {
+    vec3 origin, dir;
+    float time01, time;
+    camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
 
     uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
     vec3 radiance = vec3(0.0);
