@@ -4,13 +4,10 @@
 
 #include "api/ess_lut.h"
 #include "api/grade_preset.h"
+#include "api/shader_location.h"
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
 #include "gpu/vk_renderer.h"
-
-#ifndef VITREL_DEFAULT_SHADER_DIR
-#error "VITREL_DEFAULT_SHADER_DIR must name the compiled-in shader directory"
-#endif
 
 void release_renderers(std::vector<VkRenderer*>& renderers) {
     for (VkRenderer*& r : renderers) {
@@ -36,7 +33,7 @@ extern "C" {
 VitrelContext* vitrel_create(void) {
     auto* ctx = new VitrelContext();
     ctx->ess_lut.assign(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize);
-    ctx->shader_dir = VITREL_DEFAULT_SHADER_DIR;
+    ctx->shader_dir = default_shader_dir();
     const GradeRow neutral = grade_preset("neutral");
     ctx->output.exposure = neutral[0];
     for (int i = 0; i < 5; ++i) ctx->output.grade[i] = neutral[1 + i];

@@ -36,6 +36,16 @@
 #endif
 #endif
 
+/* The calls that drive the GPUs never let an exception out; C++ callers see
+ * that in their type. */
+#ifndef VITREL_NOEXCEPT
+#ifdef __cplusplus
+#define VITREL_NOEXCEPT noexcept
+#else
+#define VITREL_NOEXCEPT
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -423,61 +433,163 @@ VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slo
  * GPU selection, preparation, batches and read-out
  * --------------------------------------------------------------------- */
 
-/* Copies the names of the ray-tracing GPUs into `names`, name k at byte
- * offset k * stride (at most stride - 1 characters, always NUL-terminated),
- * for at most `max_count` GPUs. Returns the number written; 0 when names is
- * NULL or stride or max_count is below 1. A name's position is the GPU index
- * used by vitrel_set_gpu_mask. Needs no context. */
-VITREL_EXPORT int vitrel_enumerate_gpus(char* names, int stride, int max_count);
+/* Copies the names of the ray-tracing GPUs into `names`: name k at byte
+ * offset k * stride, at most stride - 1 characters, and the rest of its
+ * stride bytes zeroed (so it is always NUL-terminated), for at most
+ * `max_count` GPUs. Nothing beyond stride x max_count bytes is written.
+ * Returns the number of names written; 0 when names is NULL, stride or
+ * max_count is below 1, or no Vulkan instance can be created. A name's
+ * position is the GPU index used by vitrel_set_gpu_mask. Needs no context
+ * and takes no lock; it creates and destroys a Vulkan instance, so it costs
+ * milliseconds. Thread-safe. */
+VITREL_EXPORT int vitrel_enumerate_gpus(char* names, int stride, int max_count) VITREL_NOEXCEPT;
 
-/* Selects the GPUs to render on, by index, in the given order. Ignored when
- * indices is NULL or count is below 1. Takes effect when renderers are next
- * created from scratch (after vitrel_scene_clear or a failed preparation). */
-VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices, int count);
+/* Selects the GPUs to render on: `count` indices into the list of
+ * vitrel_enumerate_gpus, in the given order (the first renders alone and
+ * receives the merged image when there are several). Ignored when ctx or
+ * indices is NULL, count is below 1 or any index is negative; indices are
+ * not compared with the device list here (a missing GPU makes the next full
+ * preparation fail). Existing renderers are not touched: the selection takes
+ * effect when renderers are next created from scratch, that is at the first
+ * vitrel_prepare after vitrel_scene_clear or after a failed preparation. */
+VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices,
+                                       int count) VITREL_NOEXCEPT;
 
-/* Packs the scene and prepares every selected GPU. Returns 0; -1 for an
- * empty scene; -2 when a GPU failed (see vitrel_get_last_error). */
-VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx);
+/* Packs the scene and prepares every selected GPU, one thread per GPU.
+ * The first preparation (and the first after vitrel_scene_clear or a failed
+ * one) opens the devices, compiles the shader programs with the material
+ * code, builds acceleration structures and uploads everything; later ones
+ * keep devices and programs and rebuild only the scene resources, so the
+ * GPU selection, the shader directories and the material graphs of the
+ * first preparation stay in force while samples per batch and tile size are
+ * copied again. Textures added since the last preparation rebuild the
+ * texture atlas.
+ * Returns 0 (the sample count is 0 and no 8-bit image is published);
+ * -1 for NULL, an empty scene (no material, mesh or instance; one line
+ * "vitrel_prepare: empty scene (mats=%zu, meshes=%zu, instances=%zu)" on
+ * standard error) or an output whose width, height or quality is below 1 or
+ * whose framebuffer would exceed 65536 pixels per axis (last error not
+ * written); -2 when packing failed (last error "scene packing: <reason>",
+ * e.g. an atlas beyond 4 GiB) or a GPU failed (last error
+ * "GPU <index>: <reason>" for the lowest failing slot of a full preparation,
+ * "<reason>" on the fast path). After -2 no renderer survives and the
+ * context is not prepared. Holds the context lock throughout. */
+VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Adds samples_per_batch samples per pixel. Returns the new total; -1 when
- * not prepared; -3 on failure (see vitrel_get_last_error). */
-VITREL_EXPORT int vitrel_render_batch(VitrelContext* ctx);
+/* Adds samples to every pixel and returns the new per-pixel total.
+ * samples_per_batch below 1 counts as 1, and above 65536 as 65536 (also as
+ * the most samples a renderer takes per dispatch), so a batch always ends.
+ * One GPU renders the whole image with samples_per_batch samples. With
+ * motion blur set (more than one step) and one GPU, a GPU that traces motion
+ * itself gets each instance's first and last step and renders
+ * samples_per_batch samples; any other GPU renders each step in turn with
+ * max(1, samples_per_batch / steps) samples, so the batch adds
+ * steps x that many (3 steps at 8 samples add 6). The instances keep the
+ * last step's transform afterwards. The motion paths re-pack the scene and
+ * refuse, with -3, a scene whose materials, meshes, textures or environment
+ * map changed since vitrel_prepare ("... prepare again"). Several GPUs
+ * ignore motion blur and share the image in tiles of the tile size, handed
+ * out through one counter, each tile rendered by exactly one GPU with all
+ * samples of the batch.
+ * The first batch after a preparation, reset or camera update clears the
+ * accumulation. Returns -1 for NULL or when not prepared (last error
+ * untouched); -3 on failure with the last error "render_batch: <reason>"
+ * (the lowest failing GPU's reason when several render) and the line
+ * "vitrel_render_batch error: <reason>" on standard error; the total is then
+ * unchanged. A failure while a motion path replaced scene resources also
+ * makes the context unprepared. A batch that would take the total beyond
+ * INT_MAX is refused with -3. Holds the context lock throughout; other
+ * threads may meanwhile call vitrel_get_total_samples and
+ * vitrel_get_pixels_uint8. */
+VITREL_EXPORT int vitrel_render_batch(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Restarts accumulation: the next batch starts from sample 0. */
-VITREL_EXPORT void vitrel_reset_accumulation(VitrelContext* ctx);
+/* Restarts accumulation: the sample count becomes 0 and the published 8-bit
+ * image is withdrawn (its memory is kept); the next batch clears the GPU
+ * buffers. Touches no GPU. NULL is ignored. */
+VITREL_EXPORT void vitrel_reset_accumulation(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Moves the camera and resizes the output of a prepared context; restarts
- * accumulation. Returns 0, or -1 when not prepared. */
+/* Moves the camera (eye position, look-at point, up direction: 3 floats
+ * each; field of view in degrees, aperture, focus distance) and sets the
+ * output size of a prepared context, then re-packs the scene parameters,
+ * uploads them to every GPU (one thread each) and resizes the framebuffers
+ * when the render size changed. Restarts accumulation and withdraws the
+ * published 8-bit image. Camera keyframes may have been changed or added
+ * since preparation (the parameter block grows as needed); hosts render
+ * frame f of an animation by shifting the keyframe times by -f / fps and
+ * calling this.
+ * Returns 0; -1 for NULL, a NULL vector or when not prepared (last error
+ * untouched), and -1 with the last error "update_camera: <reason>" and the
+ * line "vitrel_update_camera error: <reason>" when width, height or quality
+ * is below 1, the framebuffer would exceed 65536 pixels per axis,
+ * materials, meshes, textures or the environment map changed since
+ * vitrel_prepare, the lights changed since they were last uploaded (call
+ * vitrel_rebuild_tlas), packing failed, or a GPU failed (which also makes
+ * the context unprepared). A refused call changes nothing. */
 VITREL_EXPORT int vitrel_update_camera(VitrelContext* ctx, const float* position,
                                        const float* look_at, const float* up, int width,
                                        int height, float fov, float aperture,
-                                       float focus_distance);
+                                       float focus_distance) VITREL_NOEXCEPT;
 
-/* Pushes changed instance transforms and lights to the prepared GPUs;
- * restarts accumulation. Returns 0, or -1 when not prepared. */
-VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx);
+/* Pushes moved instances, added instances of existing meshes and changed
+ * lights to every GPU of a prepared context (one thread each): re-packs the
+ * scene, rebuilds the top-level acceleration structure and replaces the
+ * light and instance tables. Restarts accumulation; the published 8-bit
+ * image stays. Returns 0; -1 for NULL or when not prepared (last error
+ * untouched), and -1 with the last error "rebuild_tlas: <reason>" and the
+ * line "vitrel_rebuild_tlas error: <reason>" when materials, meshes,
+ * textures or the environment map changed since vitrel_prepare ("...
+ * prepare again"), packing failed, or a GPU failed (which also makes the
+ * context unprepared). */
+VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Display-transformed image, 4 floats per pixel, or NULL before the first
- * batch. `width` and `height` may be NULL. */
-VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width, int* height);
+/* Display-transformed image of output width x height pixels, 4 floats per
+ * pixel, rows top to bottom, the overscan border removed. With several GPUs
+ * their accumulations are summed on the first for the read-out and the
+ * first GPU's own content is restored afterwards, so reading twice gives
+ * the same image. Returns NULL before the first batch after a preparation,
+ * reset or camera update, for NULL or when not prepared, and on a GPU
+ * failure (last error "get_pixels: <reason>"). `width` and `height` may be
+ * NULL; they receive the output size whenever a pointer is returned. The
+ * data stay valid until the next float read-out, camera update, preparation
+ * or scene clear. Holds the context lock. */
+VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width,
+                                             int* height) VITREL_NOEXCEPT;
 
-/* Linear image (mean radiance times exposure), 4 floats per pixel. */
+/* As vitrel_get_pixels, but linear (mean radiance times exposure); failures
+ * are reported as "get_pixels_linear: <reason>". The same memory as
+ * vitrel_get_pixels, so each call overwrites the other's result. */
 VITREL_EXPORT const float* vitrel_get_pixels_linear(VitrelContext* ctx, int* width,
-                                                     int* height);
+                                                     int* height) VITREL_NOEXCEPT;
 
-/* 8-bit RGBA display image. Never waits for a running batch: while another
- * call holds the context it returns the last published image (or NULL). */
+/* 8-bit RGBA display image (4 bytes per pixel, output size). Never waits
+ * for the context lock: while another call holds it (a batch on another
+ * thread, for example) it returns the last published image with its size,
+ * or NULL when none was published since the last preparation, reset or
+ * camera update. Otherwise it reads a new image (merged across GPUs as
+ * vitrel_get_pixels does), publishes it and returns it; NULL before the
+ * first batch, when not prepared, or on a GPU failure (last error
+ * "get_pixels_uint8: <reason>"). The pointer stays valid until the second
+ * following successful 8-bit read-out, a preparation or a scene clear.
+ * Safe to call from any thread at any time. */
 VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
-                                                           int* height);
+                                                           int* height) VITREL_NOEXCEPT;
 
-/* Renders the depth, normal and object-id passes on the first GPU. Returns
- * 0, or -1 when not prepared. */
-VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx);
+/* Renders the depth, normal and object-id passes (one centre ray per output
+ * pixel) on the first GPU only and keeps them in the context. Returns 0;
+ * -1 for NULL, when not prepared, or on a GPU failure (last error
+ * "compute_aovs: <reason>"). */
+VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* The passes of the last vitrel_compute_aovs, or NULL before the first. */
-VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width, int* height);
-VITREL_EXPORT const float* vitrel_get_aov_normal(VitrelContext* ctx, int* width, int* height);
-VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width, int* height);
+/* The passes of the last vitrel_compute_aovs: depth (1 float per pixel),
+ * normal (3 floats) and object id (1 int), output size, or NULL (out
+ * parameters untouched) before the first. They keep their content until the
+ * next vitrel_compute_aovs, scene clears included. Hold the context lock. */
+VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width,
+                                                int* height) VITREL_NOEXCEPT;
+VITREL_EXPORT const float* vitrel_get_aov_normal(VitrelContext* ctx, int* width,
+                                                 int* height) VITREL_NOEXCEPT;
+VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width,
+                                                  int* height) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Output, quality and grading settings

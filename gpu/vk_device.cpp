@@ -333,20 +333,7 @@ void VkRenderer::destroy() {
 
 void VkRenderer::destroyDeviceObjects() {
     destroySceneResources();
-    for (VkPipeline* p : {&rtPipeline, &rtPipelineMotion, &filterPipeline, &lightPathPipeline,
-                          &lightPathMotionPipeline, &postprocessPipeline, &downsamplePipeline,
-                          &quantizePipeline, &aovPipeline}) {
-        if (*p != VK_NULL_HANDLE) vkDestroyPipeline(device, *p, nullptr);
-        *p = VK_NULL_HANDLE;
-    }
-    if (pipelineLayout != VK_NULL_HANDLE) vkDestroyPipelineLayout(device, pipelineLayout, nullptr);
-    pipelineLayout = VK_NULL_HANDLE;
-    computePipelineLayout = VK_NULL_HANDLE;
-    if (descriptorSetLayout != VK_NULL_HANDLE)
-        vkDestroyDescriptorSetLayout(device, descriptorSetLayout, nullptr);
-    descriptorSetLayout = VK_NULL_HANDLE;
-    destroyBuffer(sbtBuffer);
-    destroyBuffer(sbtBufferMotion);
+    destroyPipelines();
     if (fence != VK_NULL_HANDLE) vkDestroyFence(device, fence, nullptr);
     fence = VK_NULL_HANDLE;
     if (commandPool != VK_NULL_HANDLE) vkDestroyCommandPool(device, commandPool, nullptr);

@@ -6,7 +6,9 @@
 // Source files by concern: vk_device.cpp (bring-up and teardown),
 // vk_buffers.cpp (buffers and one-shot commands), vk_scene_buffers.cpp
 // (scene, light and framebuffer buffers), vk_accel.cpp (acceleration
-// structures), vk_shaders.cpp (shader modules). Host-side packing of the
+// structures), vk_shaders.cpp (shader modules), vk_pipelines.cpp (pipelines
+// and shader binding tables), vk_descriptors.cpp (layouts and descriptor
+// set), vk_dispatch.cpp (render passes and read-back). Host-side packing of the
 // records the GPU reads lives in gpu_records.h.
 #pragma once
 
@@ -121,8 +123,8 @@ public:
     void reuploadLightBuffers(const Scene& scene);
     // Recreates the framebuffers when the render size changes (the
     // accumulation is lost); a new output size with the same render size
-    // keeps everything, output size included. Bound descriptors must be
-    // refreshed after a change.
+    // keeps everything, output size included. Once descriptors exist they
+    // are rewritten here, so the set never names released buffers.
     void resizeFramebuffers(const RenderOutput& output);
     // Zeroes both accumulation buffers.
     void clearFramebuffers();
@@ -305,6 +307,9 @@ public:
     VkPipelineLayout computePipelineLayout = VK_NULL_HANDLE;  // same object as pipelineLayout
     VkDescriptorPool descriptorPool = VK_NULL_HANDLE;
     VkDescriptorSet descriptorSet = VK_NULL_HANDLE;
+    // Bound in place of a scene table that was never created (an empty
+    // scene has no parameter block or materials); released with the pool.
+    AllocatedBuffer descriptorFallback;
     AllocatedBuffer sbtBuffer;
     AllocatedBuffer sbtBufferMotion;
     VkStridedDeviceAddressRegionKHR raygenRegion{};
@@ -322,11 +327,28 @@ public:
 
 private:
     void destroyDeviceObjects();
+    // Descriptor-set layout and the one pipeline layout every pipeline uses.
+    void createLayouts();
+    // Pipelines, layouts, SBTs and their regions; safe to call twice.
+    void destroyPipelines();
+    // A ray-tracing pipeline from four modules (ray generation, eye miss,
+    // shadow miss, closest hit), which are released here, also on failure.
+    VkPipeline createRayTracingPipeline(VkShaderModule (&modules)[4], bool motion);
+    // The SBT of `pipeline`, its base aligned to shaderGroupBaseAlignment.
+    void buildShaderBindingTable(VkPipeline pipeline, AllocatedBuffer& sbt,
+                                 VkStridedDeviceAddressRegionKHR& raygen,
+                                 VkStridedDeviceAddressRegionKHR& miss,
+                                 VkStridedDeviceAddressRegionKHR& hit,
+                                 VkStridedDeviceAddressRegionKHR& callable);
+    // A compute pipeline from `module`, which is released here.
+    VkPipeline createComputePipeline(VkShaderModule module);
     // Creates the twelve framebuffers for the stored render sizes.
     void createFramebuffers();
     void destroyFramebuffers();
     // Throws when the accumulation buffers do not exist.
     void requireFramebuffers() const;
+    // Throws unless framebuffers, pipelines and the descriptor set exist.
+    void requireRenderState() const;
     // Throws when a buffer bound as one storage-buffer descriptor would
     // exceed the device's range limit.
     void checkBindableSize(const char* name, VkDeviceSize size) const;

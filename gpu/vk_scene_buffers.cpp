@@ -256,6 +256,9 @@ void VkRenderer::resizeFramebuffers(const RenderOutput& output) {
     outputWidth = render_extent(output.width, 0, 1, "output width");
     outputHeight = render_extent(output.height, 0, 1, "output height");
     createFramebuffers();
+    // The set still names the released buffers; rewriting it here means no
+    // caller can dispatch through stale descriptors.
+    if (descriptorSet != VK_NULL_HANDLE) updateDescriptors();
 }
 
 void VkRenderer::requireFramebuffers() const {
@@ -336,6 +339,7 @@ void VkRenderer::destroySceneResources() {
     if (descriptorPool != VK_NULL_HANDLE) vkDestroyDescriptorPool(device, descriptorPool, nullptr);
     descriptorPool = VK_NULL_HANDLE;
     descriptorSet = VK_NULL_HANDLE;
+    destroyBuffer(descriptorFallback);
     destroyGeometry();
     destroyTableBuffers();
     destroyFramebuffers();

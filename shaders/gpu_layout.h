@@ -174,11 +174,31 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 // fixed point, a = samples dropped as non-finite at that pixel (a debug
 // counter; tests read it back).
 #define ACCUM_TEXEL_WORDS 4
+// Light splats are added with integer atomics (exact, order-independent and
+// summable across GPUs); one integer step is LIGHT_ACCUM_SCALE radiance
+// units. Read-out divides the splat sum by the accumulated sample count.
+#define LIGHT_ACCUM_SCALE (1.0 / 1024.0)
+
+// Auxiliary passes (bindings 24-26), one value per output pixel: planar
+// camera depth (distance along the viewing direction), world-space shading
+// normal turned towards the camera, and instance id. A pixel whose centre
+// ray hits nothing reads AOV_MISS_DEPTH, a zero normal and AOV_MISS_OBJECT_ID.
+#define AOV_MISS_DEPTH (-1.0)
+#define AOV_MISS_OBJECT_ID (-1)
+
+// Post-processing (word 19 of the push block): the display tone curve.
+// POST_MODE_FILMIC maps scene-referred values through a toe (strength
+// post_param0: x^2 / (x + post_param0 * FILMIC_TOE_SCALE)) and a shoulder
+// that reaches display white at the scene value post_param1 (extended
+// Reinhard). Unknown modes use POST_MODE_FILMIC.
+#define POST_MODE_FILMIC 0u
+#define FILMIC_TOE_SCALE 0.04
 
 // Push constants: one 96-byte range for compute, ray generation, closest hit
 // and miss stages; every push writes words 0-22. Trace passes fill words 0-10,
 // the post-processing chain words 0-3 and 10-22 (word 10 is then the
-// accumulated sample count), the object pass words 0-1.
+// accumulated sample count), the object pass words 0-1 and 17
+// (overscan, so its centre rays land inside the output image).
 #define PUSH_BLOCK_SIZE 96
 #define PUSH_BLOCK_WRITTEN_BYTES 92
 #define PUSH_BLOCK_STAGES 0xD20u
