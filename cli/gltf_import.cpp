@@ -467,7 +467,9 @@ struct Converter {
             roots[kSlotEmission] = vitrel_expr_if_uv(ctx, id, vitrel_expr_mul(ctx, id, c, s), c);
         }
         for (int slot = 0; slot < 5; ++slot) {
-            if (roots[slot] >= 0) vitrel_mat_set_expr(ctx, id, slot, roots[slot]);
+            if (roots[slot] < 0) continue;
+            vitrel_mat_set_expr(ctx, id, slot, roots[slot]);
+            report.uses_expression_graphs = true;
         }
     }
 

@@ -46,6 +46,7 @@ struct ImportReport {
     bool has_camera = false;
     CameraPose camera;           // the camera the file set, when has_camera
     CameraAnimation animation;   // as set in the context
+    bool uses_expression_graphs = false;  // some material has a host graph
     bool has_bounds = false;
     float bounds_min[3] = {0.0f, 0.0f, 0.0f};
     float bounds_max[3] = {0.0f, 0.0f, 0.0f};

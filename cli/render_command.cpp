@@ -25,8 +25,8 @@ constexpr int kGpuNameBytes = 256;
 constexpr int kMaxGpus = 16;
 constexpr int kMaxSamplesPerBatch = 8;
 constexpr int kTimedSamplesPerBatch = 4;
-// Where an installed program finds the shader programs, relative to itself.
-constexpr const char* kInstalledShaderDir = "/../share/vitrel/shaders";
+// Where an installed program finds the GLSL sources, relative to itself.
+constexpr const char* kInstalledGlslDir = "/../share/vitrel/glsl";
 
 using Clock = std::chrono::steady_clock;
 
@@ -53,17 +53,18 @@ bool is_directory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The shader directory of an installed program, or "" to keep the library's
-// compiled-in one (the build tree's).
-std::string installed_shader_dir() {
+// The GLSL sources for compiling the scene's own material code: those
+// installed beside the program, else the source tree it was built from.
+std::string glsl_source_dir() {
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "";
-    exe[n] = '\0';
-    std::string dir(exe);
-    dir = dir.substr(0, dir.find_last_of('/'));
-    const std::string candidate = dir + kInstalledShaderDir;
-    return is_directory(candidate) ? candidate : "";
+    if (n > 0) {
+        exe[n] = '\0';
+        std::string dir(exe);
+        dir = dir.substr(0, dir.find_last_of('/')) + kInstalledGlslDir;
+        if (is_directory(dir)) return dir;
+    }
+    return is_directory(VITREL_SOURCE_SHADER_DIR) ? VITREL_SOURCE_SHADER_DIR : "";
 }
 
 // The largest batch size up to kMaxSamplesPerBatch that divides `spp`, so
@@ -176,11 +177,10 @@ private:
 
     void setup_scene() {
         VitrelContext* ctx = ctx_.get();
-        const std::string shaders = o_.shader_dir.empty() ? installed_shader_dir() : o_.shader_dir;
-        if (!o_.shader_dir.empty() && !is_directory(o_.shader_dir)) {
-            throw RenderError("vitrel: " + o_.shader_dir + ": not a directory");
+        if (!o_.shader_dir.empty()) {
+            if (!is_directory(o_.shader_dir)) throw RenderError("vitrel: " + o_.shader_dir + ": not a directory");
+            vitrel_set_shader_paths(ctx, o_.shader_dir.c_str(), nullptr);
         }
-        if (!shaders.empty()) vitrel_set_shader_paths(ctx, shaders.c_str(), shaders.c_str());
         try {
             SceneImportOptions io;
             io.camera_index = o_.camera_index;
@@ -191,6 +191,17 @@ private:
             if (!o_.env.empty()) apply_env_file(ctx, o_.env, o_.env_intensity, o_.env_rotation);
         } catch (const ImportError& e) {
             throw RenderError(std::string("vitrel: ") + e.what());
+        }
+        // The precompiled programs evaluate materials from their parameters;
+        // expression graphs (texture transforms, textures times factors)
+        // need the scene's generated code, compiled at preparation.
+        if (report_.uses_expression_graphs) {
+            const std::string glsl = glsl_source_dir();
+            if (glsl.empty()) {
+                std::fprintf(stderr, "warning: GLSL sources not found; textures are used without their factors and transforms\n");
+            } else {
+                vitrel_set_shader_paths(ctx, nullptr, glsl.c_str());
+            }
         }
         const float aspect = static_cast<float>(o_.width) / static_cast<float>(o_.height);
         camera_ = report_.has_camera ? report_.camera : framing_camera(report_, CameraPose{}.fov, aspect);
