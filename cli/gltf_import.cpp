@@ -792,9 +792,40 @@ struct ImageLoadState {
     std::vector<std::string> failures;  // per image index; "" = fine
 };
 
+void set_image(tinygltf::Image& image, DecodedImage& decoded) {
+    image.width = decoded.width;
+    image.height = decoded.height;
+    image.component = decoded.channels;
+    image.bits = 8;
+    image.pixel_type = TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE;
+    image.image = std::move(decoded.pixels8);
+}
+
+// Decodes the images stored in buffer views, whose views are checked here.
+void decode_buffer_view_images(tinygltf::Model& model, ImageLoadState& state) {
+    state.failures.resize(std::max(state.failures.size(), model.images.size()));
+    for (size_t i = 0; i < model.images.size(); ++i) {
+        tinygltf::Image& image = model.images[i];
+        if (image.bufferView < 0 || !image.image.empty()) continue;
+        const tinygltf::BufferView& bv = model.bufferViews.at(static_cast<size_t>(image.bufferView));
+        const std::vector<unsigned char>& buf = model.buffers.at(static_cast<size_t>(bv.buffer)).data;
+        std::string reason = "buffer view " + std::to_string(image.bufferView) + " lies outside its buffer";
+        DecodedImage decoded;
+        if (bv.byteOffset <= buf.size() && bv.byteLength <= buf.size() - bv.byteOffset &&
+            decode_image(buf.data() + bv.byteOffset, bv.byteLength, decoded, reason) && !decoded.pixels8.empty()) {
+            set_image(image, decoded);
+        } else {
+            state.failures[i] = reason.empty() ? "not an 8-bit image" : reason;
+        }
+    }
+}
+
 bool load_image(tinygltf::Image* image, const int image_index, std::string*, std::string*, int, int,
                 const unsigned char* bytes, int size, void* user) {
     auto* state = static_cast<ImageLoadState*>(user);
+    // The loader hands over buffer-view images without checking the view
+    // against its buffer; those are decoded after loading, once checked.
+    if (image->bufferView >= 0) return true;
     DecodedImage decoded;
     std::string reason;
     if (image_index >= 0) {
@@ -804,12 +835,7 @@ bool load_image(tinygltf::Image* image, const int image_index, std::string*, std
         if (image_index >= 0) state->failures[static_cast<size_t>(image_index)] = reason.empty() ? "not an 8-bit image" : reason;
         return true;  // the converter reports the image where a material uses it
     }
-    image->width = decoded.width;
-    image->height = decoded.height;
-    image->component = decoded.channels;
-    image->bits = 8;
-    image->pixel_type = TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE;
-    image->image = std::move(decoded.pixels8);
+    set_image(*image, decoded);
     return true;
 }
 
@@ -845,8 +871,10 @@ size_t check_glb(const uint8_t* data, size_t size, const std::string& name) {
 
 }  // namespace
 
-void import_gltf_bytes(VitrelContext* ctx, const uint8_t* data, size_t size, const std::string& base_dir,
-                       const std::string& name, const GltfOptions& options, ImportReport& report) {
+namespace {
+
+void import_gltf_checked(VitrelContext* ctx, const uint8_t* data, size_t size, const std::string& base_dir,
+                         const std::string& name, const GltfOptions& options, ImportReport& report) {
     if (size > UINT_MAX) import_fail(name, "file too large");
     tinygltf::TinyGLTF loader;
     ImageLoadState images;
@@ -876,8 +904,22 @@ void import_gltf_bytes(VitrelContext* ctx, const uint8_t* data, size_t size, con
     if (binary && !model.buffers.empty() && model.buffers[0].uri.empty() && model.buffers[0].data.size() > bin_len) {
         import_fail(name, "buffer 0 is longer than the .glb binary chunk");
     }
+    decode_buffer_view_images(model, images);
     Converter conv{ctx, model, name, base_dir, options, report, images.failures};
     conv.run();
+}
+
+}  // namespace
+
+void import_gltf_bytes(VitrelContext* ctx, const uint8_t* data, size_t size, const std::string& base_dir,
+                       const std::string& name, const GltfOptions& options, ImportReport& report) {
+    try {
+        import_gltf_checked(ctx, data, size, base_dir, name, options, report);
+    } catch (const ImportError&) {
+        throw;
+    } catch (const std::exception& e) {
+        import_fail(name, std::string("cannot be imported (") + e.what() + ")");
+    }
 }
 
 void import_gltf_file(VitrelContext* ctx, const std::string& path, const GltfOptions& options, ImportReport& report) {

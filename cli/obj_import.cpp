@@ -212,7 +212,13 @@ void finish(VitrelContext* ctx, const tinyobj::ObjReader& reader, bool ok, const
     }
     take_warnings(reader.Warning(), report);
     ObjConverter conv{ctx, base_dir, name, options, report, {}};
-    conv.run(reader);
+    try {
+        conv.run(reader);
+    } catch (const ImportError&) {
+        throw;
+    } catch (const std::exception& e) {
+        import_fail(name, std::string("cannot be imported (") + e.what() + ")");
+    }
 }
 
 }  // namespace
