@@ -1,5 +1,6 @@
 // vitrel: renders scene files with libvitrel_api from the command line.
 #include <cstdio>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -9,6 +10,10 @@
 int main(int argc, char** argv) {
     CLI::App app{"Vitrel path tracer. `vitrel render -o out.png` renders the built-in Cornell box."};
     app.require_subcommand(0, 1);
+    // One line per mistake, as every other failure of the program.
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("vitrel: ") + e.what() + " (see vitrel render --help)\n";
+    });
     bool list = false;
     app.add_flag("--list-gpus", list, "List the ray-tracing GPUs and exit");
     CLI::App* render = app.add_subcommand("render", "Render a scene to an image");

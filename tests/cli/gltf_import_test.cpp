@@ -172,9 +172,10 @@ TEST(GltfImport, TextureFactorsAndTransformsBecomeExpressionGraphs) {
     GltfDoc doc = quad_gltf();
     const int tex = add_texture(doc, "red.png");
     doc.json["extensionsUsed"] = {"KHR_texture_transform"};
+    const json transform = {{"scale", {2, 2}}, {"rotation", 0.5}};
     doc.json["materials"][0]["pbrMetallicRoughness"] = {
         {"baseColorFactor", {0.5, 1.0, 1.0, 1.0}},
-        {"baseColorTexture", {{"index", tex}, {"extensions", {{"KHR_texture_transform", {{"scale", {2, 2}}, {"rotation", 0.5}}}}}}}}};
+        {"baseColorTexture", {{"index", tex}, {"extensions", {{"KHR_texture_transform", transform}}}}}};
     save_external(doc, dir.file("t.gltf"), "t.bin");
     TestContext t;
     ImportReport report;
@@ -243,14 +244,11 @@ TEST(GltfImport, HugeDeclaredImageIsRefusedBeforeDecoding) {
     ScratchDir dir;
     const uint8_t grey[4] = {128, 128, 128, 255};
     std::vector<uint8_t> png = solid_png(1, 1, grey);
-    // IHDR width and height (big-endian, bytes 16..23) claim 60000 x 60000;
-    // the size check comes before the CRC would be looked at.
-    for (int at : {16, 20}) {
-        png[at] = 0;
-        png[at + 1] = 0;
-        png[at + 2] = 0xEA;
-        png[at + 3] = 0x60;
-    }
+    // IHDR width and height (big-endian, bytes 16..23) claim 20000 x 10000
+    // texels: small enough for the decoder to start allocating, above the
+    // importer's limit. The size check comes before the CRC is looked at.
+    const uint8_t size[8] = {0, 0, 0x4E, 0x20, 0, 0, 0x27, 0x10};
+    std::copy(size, size + 8, png.begin() + 16);
     write_bytes(dir.file("huge.png"), png);
     GltfDoc doc = quad_gltf();
     const int tex = add_texture(doc, "huge.png");

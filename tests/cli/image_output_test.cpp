@@ -27,12 +27,14 @@ TEST(ImageOutput, PngKeepsPixelsAndCarriesMetadata) {
     EXPECT_EQ(w, 3);
     EXPECT_EQ(h, 2);
     for (size_t i = 0; i < rgba.size(); ++i) {
-        if (i % 4 != 3) EXPECT_EQ(px[i], rgba[i]) << i;
+        if (i % 4 != 3) {
+            EXPECT_EQ(px[i], rgba[i]) << i;
+        }
     }
     stbi_image_free(px);
     const std::vector<uint8_t> bytes = read_bytes(dir.file("a.png"));
     const std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find(std::string("tEXtvitrel:samples\0" "64", 22)), std::string::npos);
+    EXPECT_NE(text.find(std::string("tEXtvitrel:samples\0" "64", 21)), std::string::npos);
 }
 
 TEST(ImageOutput, ExrHoldsLinearColourAndPassLayers) {

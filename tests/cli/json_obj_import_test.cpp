@@ -122,7 +122,9 @@ TEST(JsonSceneImport, AnimationBlockMatchesTheLibraryLoader) {
         for (size_t k = 0; k < s.camera_keyframes.size(); ++k) {
             EXPECT_EQ(0, std::memcmp(&s.camera_keyframes[k], &ref.camera_keyframes[k], sizeof(CameraKeyframe)));
         }
-        if (!ref.camera_keyframes.empty()) EXPECT_EQ(s.camera_position[1], ref.camera_position[1]);
+        if (!ref.camera_keyframes.empty()) {
+            EXPECT_EQ(s.camera_position[1], ref.camera_position[1]);
+        }
     }
 }
 
