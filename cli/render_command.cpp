@@ -217,7 +217,9 @@ private:
 
     void apply_settings() {
         VitrelContext* ctx = ctx_.get();
-        target_spp_ = o_.spp > 0 ? o_.spp : (o_.time_budget > 0.0 ? 0 : kDefaultSpp);
+        const bool defaults = o_.spp == 0 && o_.time_budget <= 0.0;
+        target_spp_ = defaults ? kDefaultSpp : o_.spp;
+        time_budget_ = defaults ? kDefaultTimeBudget : o_.time_budget;
         const int batch = target_spp_ > 0 ? samples_per_batch(target_spp_) : kTimedSamplesPerBatch;
         vitrel_set_output_size(ctx, o_.width, o_.height);
         vitrel_set_quality(ctx, o_.quality);
@@ -270,7 +272,7 @@ private:
     void render_one(const std::string& path, const std::string& label) {
         VitrelContext* ctx = ctx_.get();
         vitrel_reset_accumulation(ctx);
-        Progress progress(Progress::detect(o_.quiet), label, target_spp_, o_.time_budget);
+        Progress progress(Progress::detect(o_.quiet), label, target_spp_, time_budget_);
         const Clock::time_point start = Clock::now();
         double elapsed = 0.0, last_batch = 0.0;
         int total = 0;
@@ -287,7 +289,7 @@ private:
             progress.update(total, elapsed);
             if (target_spp_ > 0 && total >= target_spp_) break;
             // Stop before a batch that would overrun the budget.
-            if (o_.time_budget > 0.0 && elapsed + last_batch > o_.time_budget) break;
+            if (time_budget_ > 0.0 && elapsed + last_batch > time_budget_) break;
         }
         progress.finish();
         write_outputs(path, total, elapsed);
@@ -344,7 +346,8 @@ private:
     ContextPtr ctx_;
     ImportReport report_;
     CameraPose camera_;
-    int target_spp_ = 0;
+    int target_spp_ = 0;        // 0: none
+    double time_budget_ = 0.0;  // seconds of rendering per image; 0: none
     std::string devices_;
 };
 

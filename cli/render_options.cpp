@@ -36,7 +36,7 @@ bool parse_frames(const std::string& text, FrameRange& range) {
 void add_render_options(CLI::App& r, RenderOptions& o) {
     r.add_option("scene", o.scene, "Scene file: .json, .gltf, .glb, .obj or .vsb (default: the built-in Cornell box)");
     r.add_option("-o,--output", o.output, "Output image: .png (8-bit display) or .exr (linear float, AOV layers)");
-    r.add_option("--spp", o.spp, "Samples per pixel (default 64 unless --time is given)")->check(CLI::Range(1, 1 << 20));
+    r.add_option("--spp", o.spp, "Samples per pixel (default: 64, or fewer if 40 s of rendering pass first)")->check(CLI::Range(1, 1 << 20));
     r.add_option("--time", o.time_budget, "Render until this many seconds have passed (with --spp: whichever comes first)")
         ->check(CLI::PositiveNumber);
     r.add_option_function<std::string>(
@@ -44,8 +44,8 @@ void add_render_options(CLI::App& r, RenderOptions& o) {
          [&o](const std::string& s) {
              if (!parse_size(s, o.width, o.height)) throw CLI::ValidationError("--size", "expected WxH, e.g. 640x480");
          },
-         "Image size in pixels, WxH (default 512x512)");
-    r.add_option("--quality", o.quality, "Supersampling factor per axis (default 1)")->check(CLI::Range(1, kMaxQuality));
+         "Image size in pixels, WxH (default 256x256)");
+    r.add_option("--quality", o.quality, "Supersampling factor per axis (default 2)")->check(CLI::Range(1, kMaxQuality));
     r.add_option("--bounces", o.bounces, "Longest light path in bounces (default 6)")->check(CLI::Range(1, kMaxBounces));
     r.add_option("--exposure", o.exposure, "Exposure multiplier (default 1)")->check(CLI::PositiveNumber);
     r.add_option("--grade", o.grade, "Colour grade: neutral, punchy, filmic, bleach_bypass")
