@@ -1,5 +1,6 @@
 #include "cli/render_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -365,6 +366,15 @@ int list_gpus() {
 
 int run_render(const RenderOptions& options) {
     if (options.list_gpus) return list_gpus();
+    if (options.quiet) {
+        // The library reports its progress on standard output; quiet means
+        // errors only, and those go to standard error.
+        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null_fd >= 0) {
+            dup2(null_fd, STDOUT_FILENO);
+            close(null_fd);
+        }
+    }
     try {
         Renderer r(options);
         return r.run();
