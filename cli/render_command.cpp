@@ -25,7 +25,9 @@ namespace {
 constexpr int kGpuNameBytes = 256;
 constexpr int kMaxGpus = 16;
 constexpr int kMaxSamplesPerBatch = 8;
-constexpr int kTimedSamplesPerBatch = 4;
+// Under a time budget batches stay small, so that the last one ends close to
+// the budget even on a slow or busy device.
+constexpr int kTimedSamplesPerBatch = 2;
 // Where an installed program finds the GLSL sources, relative to itself.
 constexpr const char* kInstalledGlslDir = "/../share/vitrel/glsl";
 
@@ -68,10 +70,10 @@ std::string glsl_source_dir() {
     return is_directory(VITREL_SOURCE_SHADER_DIR) ? VITREL_SOURCE_SHADER_DIR : "";
 }
 
-// The largest batch size up to kMaxSamplesPerBatch that divides `spp`, so
-// that the image gets exactly the samples asked for.
-int samples_per_batch(int spp) {
-    for (int n = std::min(spp, kMaxSamplesPerBatch); n > 1; --n) {
+// The largest batch size up to `most` that divides `spp`, so that the image
+// gets exactly the samples asked for.
+int samples_per_batch(int spp, int most) {
+    for (int n = std::min(spp, most); n > 1; --n) {
         if (spp % n == 0) return n;
     }
     return 1;
@@ -221,7 +223,8 @@ private:
         const bool defaults = o_.spp == 0 && o_.time_budget <= 0.0;
         target_spp_ = defaults ? kDefaultSpp : o_.spp;
         time_budget_ = defaults ? kDefaultTimeBudget : o_.time_budget;
-        const int batch = target_spp_ > 0 ? samples_per_batch(target_spp_) : kTimedSamplesPerBatch;
+        const int most = time_budget_ > 0.0 ? kTimedSamplesPerBatch : kMaxSamplesPerBatch;
+        const int batch = target_spp_ > 0 ? samples_per_batch(target_spp_, most) : most;
         vitrel_set_output_size(ctx, o_.width, o_.height);
         vitrel_set_quality(ctx, o_.quality);
         vitrel_set_render_params(ctx, batch, o_.bounces, o_.exposure);
