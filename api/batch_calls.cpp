@@ -43,18 +43,23 @@ void push_moved_scene(VitrelContext& ctx, VkRenderer& r) {
     } catch (...) {
         throw SceneReplacementError("unknown error");
     }
-    const SceneShape lights = capture_shape(ctx.scene);
-    ctx.uploaded_shape.emissive_instances = lights.emissive_instances;
-    ctx.uploaded_shape.emissive_tri_cdf = lights.emissive_tri_cdf;
-    ctx.uploaded_shape.light_cdf = lights.light_cdf;
+    record_light_upload(ctx.uploaded_shape, ctx.scene);
 }
 
-uint32_t render_software_motion(VitrelContext& ctx, VkRenderer& r, uint32_t s0, bool clear) {
+// Set once a renderer may have added samples: a failure after that point
+// leaves a partial batch in the accumulation.
+struct BatchProgress {
+    bool accumulation_touched = false;
+};
+
+uint32_t render_software_motion(VitrelContext& ctx, VkRenderer& r, uint32_t s0, bool clear,
+                                BatchProgress& progress) {
     const uint32_t k = static_cast<uint32_t>(ctx.motion_steps);
     const uint32_t n = motion_substep_samples(batch_samples(ctx), k);
     for (uint32_t s = 0; s < k; ++s) {
         apply_motion_step(ctx.scene, ctx.motion_xforms, k, s);
         push_moved_scene(ctx, r);
+        progress.accumulation_touched = true;
         r.renderBatch(ctx.scene, ctx.output, static_cast<int>(n),
                       static_cast<int>(ctx.trace_param), 0, static_cast<int>(s0 + s * n),
                       clear && s == 0);
@@ -63,9 +68,10 @@ uint32_t render_software_motion(VitrelContext& ctx, VkRenderer& r, uint32_t s0, 
 }
 
 uint32_t render_hardware_motion(VitrelContext& ctx, VkRenderer& r, uint32_t n, uint32_t s0,
-                                bool clear) {
+                                bool clear, BatchProgress& progress) {
     apply_motion_endpoints(ctx.scene, ctx.motion_xforms, static_cast<uint32_t>(ctx.motion_steps));
     push_moved_scene(ctx, r);
+    progress.accumulation_touched = true;
     r.renderBatch(ctx.scene, ctx.output, static_cast<int>(n), static_cast<int>(ctx.trace_param), 0,
                   static_cast<int>(s0), clear);
     return n;
@@ -77,8 +83,10 @@ void rethrow_first(const WorkerFailures& failures) {
     if (bad >= 0) std::rethrow_exception(failures.slots[bad]);
 }
 
-uint32_t render_tiles(VitrelContext& ctx, uint32_t n, uint32_t s0, bool clear) {
+uint32_t render_tiles(VitrelContext& ctx, uint32_t n, uint32_t s0, bool clear,
+                      BatchProgress& progress) {
     const size_t gpus = ctx.renderers.size();
+    progress.accumulation_touched = true;
     if (clear)
         rethrow_first(run_per_slot(gpus, [&](size_t i) { ctx.renderers[i]->clearFramebuffers(); }));
 
@@ -107,15 +115,16 @@ uint32_t render_tiles(VitrelContext& ctx, uint32_t n, uint32_t s0, bool clear) {
 }
 
 // Samples this batch adds, by the path the context takes.
-uint32_t render_batch_locked(VitrelContext& ctx) {
+uint32_t render_batch_locked(VitrelContext& ctx, BatchProgress& progress) {
     const uint32_t s0 = ctx.total_samples.load();
     const bool clear = s0 == 0;
     const uint32_t n = batch_samples(ctx);
     const bool motion = ctx.motion_steps > 1 && !ctx.motion_xforms.empty();
-    if (ctx.renderers.size() > 1) return render_tiles(ctx, n, s0, clear);
+    if (ctx.renderers.size() > 1) return render_tiles(ctx, n, s0, clear, progress);
     VkRenderer& r = *ctx.renderers.front();
-    if (motion && !r.hasMotionBlur) return render_software_motion(ctx, r, s0, clear);
-    if (motion) return render_hardware_motion(ctx, r, n, s0, clear);
+    if (motion && !r.hasMotionBlur) return render_software_motion(ctx, r, s0, clear, progress);
+    if (motion) return render_hardware_motion(ctx, r, n, s0, clear, progress);
+    progress.accumulation_touched = true;
     r.renderBatch(ctx.scene, ctx.output, static_cast<int>(n), static_cast<int>(ctx.trace_param), 0,
                   static_cast<int>(s0), clear);
     return n;
@@ -138,11 +147,12 @@ int vitrel_render_batch(VitrelContext* ctx) noexcept {
     if (!ctx) return -1;
     std::lock_guard<std::mutex> lock(ctx->mutex);
     if (!ctx->prepared || ctx->renderers.empty() || !ctx->renderers.front()) return -1;
+    BatchProgress progress;
     try {
         if (static_cast<uint64_t>(ctx->total_samples.load()) + batch_upper_bound(*ctx) > INT_MAX)
             throw std::runtime_error("sample count would exceed the range of the result; "
                                      "reset the accumulation");
-        const uint32_t added = render_batch_locked(*ctx);
+        const uint32_t added = render_batch_locked(*ctx, progress);
         return static_cast<int>(ctx->total_samples.fetch_add(added) + added);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
@@ -151,6 +161,12 @@ int vitrel_render_batch(VitrelContext* ctx) noexcept {
         } catch (const SceneReplacementError&) {
             ctx->prepared = false;
         } catch (...) {
+        }
+        // Some pixels may hold part of the failed batch: restart so that the
+        // next batch clears instead of adding to them.
+        if (progress.accumulation_touched) {
+            ctx->total_samples.exchange(0);
+            invalidate_front_image(*ctx, false);
         }
         const std::string text = exception_text(failure, "unknown error");
         ctx->last_error = "render_batch: " + text;

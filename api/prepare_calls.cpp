@@ -159,7 +159,8 @@ int vitrel_prepare(VitrelContext* ctx) noexcept {
     try {
         return prepare_locked(*ctx);
     } catch (...) {
-        ctx->last_error = exception_text(std::current_exception(), "unknown error");
+        report_failure(*ctx, "vitrel_prepare: ",
+                       exception_text(std::current_exception(), "unknown error"));
         release_renderers(ctx->renderers);
         ctx->prepared = false;
         return -2;

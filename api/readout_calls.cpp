@@ -4,6 +4,7 @@
 // publishes by swapping with `pixels8_front` under `front_mutex`, so a
 // viewer thread that finds the context busy can still be handed the last
 // published image without waiting.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -22,9 +23,19 @@ bool ready_for_readout(const VitrelContext& ctx) {
            ctx.total_samples.load() >= 1;
 }
 
-void write_size(const VitrelContext& ctx, int* width, int* height) {
-    if (width) *width = static_cast<int>(ctx.output.width);
-    if (height) *height = static_cast<int>(ctx.output.height);
+void write_size(uint32_t w, uint32_t h, int* width, int* height) {
+    if (width) *width = static_cast<int>(w);
+    if (height) *height = static_cast<int>(h);
+}
+
+// The size the renderers deliver. It equals the output size unless the
+// host changed that without a preparation or camera update; reporting the
+// delivered size keeps a host from reading past the returned data then.
+uint32_t delivered_width(const VitrelContext& ctx) {
+    return static_cast<uint32_t>(std::max(ctx.renderers.front()->outputWidth, 0));
+}
+uint32_t delivered_height(const VitrelContext& ctx) {
+    return static_cast<uint32_t>(std::max(ctx.renderers.front()->outputHeight, 0));
 }
 
 // Runs a read-out on the first renderer, merged with the others when there
@@ -52,7 +63,7 @@ const float* float_pixels(VitrelContext* ctx, int* width, int* height, bool line
         const float* pixels =
             run_readout(*ctx, [&] { return first.readback(ctx->output, total, linear); });
         if (!pixels) return nullptr;
-        write_size(*ctx, width, height);
+        write_size(delivered_width(*ctx), delivered_height(*ctx), width, height);
         return pixels;
     } catch (...) {
         report_readout_failure(*ctx, call);
@@ -76,7 +87,7 @@ const T* aov_plane(VitrelContext* ctx, const std::vector<T>& (*plane)(const Vitr
     std::lock_guard<std::mutex> lock(ctx->mutex);
     const std::vector<T>& p = plane(*ctx);
     if (p.empty()) return nullptr;
-    write_size(*ctx, width, height);
+    write_size(ctx->aov_width, ctx->aov_height, width, height);
     return p.data();
 }
 
@@ -113,10 +124,10 @@ const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
             std::lock_guard<std::mutex> front(ctx->front_mutex);
             ctx->front_valid = true;
             std::swap(ctx->pixels8_back, ctx->pixels8_front);
-            ctx->front_width = ctx->output.width;
-            ctx->front_height = ctx->output.height;
+            ctx->front_width = delivered_width(*ctx);
+            ctx->front_height = delivered_height(*ctx);
         }
-        write_size(*ctx, width, height);
+        write_size(ctx->front_width, ctx->front_height, width, height);
         return ctx->pixels8_front.data();
     } catch (...) {
         report_readout_failure(*ctx, "get_pixels_uint8");
@@ -136,6 +147,8 @@ int vitrel_compute_aovs(VitrelContext* ctx) noexcept {
         ctx->aov_normal.assign(3 * pixels, 0.0f);
         ctx->aov_object_id.assign(pixels, 0);
         first.readbackAOVs(ctx->output, ctx->aov_depth, ctx->aov_normal, ctx->aov_object_id);
+        ctx->aov_width = delivered_width(*ctx);
+        ctx->aov_height = delivered_height(*ctx);
         return 0;
     } catch (...) {
         report_readout_failure(*ctx, "compute_aovs");

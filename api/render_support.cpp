@@ -1,6 +1,7 @@
 #include "api/render_support.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "api/vitrel_context.h"
@@ -8,6 +9,9 @@
 #include "scene/scene_prep.h"
 
 uint32_t batch_samples(const VitrelContext& ctx) {
+    // The count arrives through an int: a negative one reads as a huge
+    // unsigned value and counts as below 1.
+    if (ctx.samples_per_batch > static_cast<uint32_t>(INT32_MAX)) return 1;
     return std::clamp(ctx.samples_per_batch, 1u, kMaxBatchSamples);
 }
 

@@ -28,6 +28,12 @@ SceneShape capture_shape(const Scene& scene) {
     return s;
 }
 
+void record_light_upload(SceneShape& uploaded, const Scene& scene) {
+    uploaded.emissive_instances = scene.emissive_instances.size();
+    uploaded.emissive_tri_cdf = scene.emissive_tri_cdf.size();
+    uploaded.light_cdf = scene.light_cdf.size();
+}
+
 std::string check_fixed_tables(const SceneShape& prepared, const Scene& scene) {
     const SceneShape now = capture_shape(scene);
     if (now.materials != prepared.materials)

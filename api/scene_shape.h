@@ -27,6 +27,9 @@ struct SceneShape {
 
 SceneShape capture_shape(const Scene& scene);
 
+// Updates the light fields after the light buffers were re-created.
+void record_light_upload(SceneShape& uploaded, const Scene& scene);
+
 // Arrays that only a preparation re-creates: materials, meshes, textures
 // and the environment tables. Returns "" when they match `prepared`, else a
 // sentence naming the first difference and ending in "prepare again".

@@ -55,6 +55,37 @@ bool refuse_if(VitrelContext& ctx, const char* prefix, const char* label,
     return true;
 }
 
+// The host state a camera update changes, kept to undo a refused update.
+struct CameraState {
+    float position[3], look_at[3], up[3];
+    float fov, aperture, focus_distance;
+    RenderOutput output;
+};
+
+CameraState save_camera(const VitrelContext& ctx) {
+    const Scene& s = ctx.scene;
+    CameraState c{};
+    std::memcpy(c.position, s.camera_position, sizeof(c.position));
+    std::memcpy(c.look_at, s.camera_look_at, sizeof(c.look_at));
+    std::memcpy(c.up, s.camera_up, sizeof(c.up));
+    c.fov = s.camera_fov;
+    c.aperture = s.camera_aperture;
+    c.focus_distance = s.camera_focus_distance;
+    c.output = ctx.output;
+    return c;
+}
+
+void restore_camera(VitrelContext& ctx, const CameraState& c) {
+    Scene& s = ctx.scene;
+    std::memcpy(s.camera_position, c.position, sizeof(c.position));
+    std::memcpy(s.camera_look_at, c.look_at, sizeof(c.look_at));
+    std::memcpy(s.camera_up, c.up, sizeof(c.up));
+    s.camera_fov = c.fov;
+    s.camera_aperture = c.aperture;
+    s.camera_focus_distance = c.focus_distance;
+    ctx.output = c.output;
+}
+
 int update_camera_locked(VitrelContext& ctx, const float* position, const float* look_at,
                          const float* up, int width, int height, float fov, float aperture,
                          float focus_distance) {
@@ -75,6 +106,7 @@ int update_camera_locked(VitrelContext& ctx, const float* position, const float*
                   check_fixed_tables(ctx.uploaded_shape, ctx.scene)))
         return -1;
 
+    const CameraState before = save_camera(ctx);
     Scene& s = ctx.scene;
     std::memcpy(s.camera_position, position, sizeof(s.camera_position));
     std::memcpy(s.camera_look_at, look_at, sizeof(s.camera_look_at));
@@ -83,11 +115,14 @@ int update_camera_locked(VitrelContext& ctx, const float* position, const float*
     s.camera_aperture = aperture;
     s.camera_focus_distance = focus_distance;
     ctx.output = next;
-    if (!pack_or_report(ctx, kCameraPrefix, kLabel)) return -1;
     // Lights are not uploaded here, so the packed light counts must still
-    // describe the light buffers on the GPUs.
-    if (refuse_if(ctx, kCameraPrefix, kLabel, check_light_tables(ctx.uploaded_shape, s)))
+    // describe the light buffers on the GPUs. A refusal puts the camera and
+    // size back; the packed tables are rebuilt by every later upload.
+    if (!pack_or_report(ctx, kCameraPrefix, kLabel) ||
+        refuse_if(ctx, kCameraPrefix, kLabel, check_light_tables(ctx.uploaded_shape, s))) {
+        restore_camera(ctx, before);
         return -1;
+    }
 
     if (!for_each_renderer(ctx, kCameraPrefix, kLabel, [&](VkRenderer& r) {
             upload_scene_params(r, ctx.scene);
@@ -115,10 +150,7 @@ int rebuild_tlas_locked(VitrelContext& ctx) {
             r.updateDescriptors();
         }))
         return -1;
-    const SceneShape lights = capture_shape(ctx.scene);
-    ctx.uploaded_shape.emissive_instances = lights.emissive_instances;
-    ctx.uploaded_shape.emissive_tri_cdf = lights.emissive_tri_cdf;
-    ctx.uploaded_shape.light_cdf = lights.light_cdf;
+    record_light_upload(ctx.uploaded_shape, ctx.scene);
     ctx.total_samples.exchange(0);
     return 0;
 }

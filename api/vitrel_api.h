@@ -36,8 +36,9 @@
 #endif
 #endif
 
-/* The calls that drive the GPUs never let an exception out; C++ callers see
- * that in their type. */
+/* No C++ exception leaves a call: a failure is reported by the call's result
+ * (or, for a call without one, the call has no effect). Under C++ the
+ * declarations say so, and the compiler holds the definitions to it. */
 #ifndef VITREL_NOEXCEPT
 #ifdef __cplusplus
 #define VITREL_NOEXCEPT noexcept
@@ -495,8 +496,11 @@ VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx) VITREL_NOEXCEPT;
  * accumulation. Returns -1 for NULL or when not prepared (last error
  * untouched); -3 on failure with the last error "render_batch: <reason>"
  * (the lowest failing GPU's reason when several render) and the line
- * "vitrel_render_batch error: <reason>" on standard error; the total is then
- * unchanged. A failure while a motion path replaced scene resources also
+ * "vitrel_render_batch error: <reason>" on standard error. A batch refused
+ * before any GPU rendered leaves the total unchanged; one that failed while
+ * rendering may have left part of its samples in some pixels, so the
+ * accumulation restarts (total 0, published 8-bit image withdrawn) and the
+ * next batch clears it. A failure while a motion path replaced scene resources also
  * makes the context unprepared. A batch that would take the total beyond
  * INT_MAX is refused with -3. Holds the context lock throughout; other
  * threads may meanwhile call vitrel_get_total_samples and
@@ -549,7 +553,10 @@ VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx) VITREL_NOEXCEPT;
  * the same image. Returns NULL before the first batch after a preparation,
  * reset or camera update, for NULL or when not prepared, and on a GPU
  * failure (last error "get_pixels: <reason>"). `width` and `height` may be
- * NULL; they receive the output size whenever a pointer is returned. The
+ * NULL; they receive the size of the returned image whenever a pointer is
+ * returned: the output size, or the size of the last preparation or camera
+ * update when vitrel_set_output_size was called since (read no more than
+ * the reported size). The
  * data stay valid until the next float read-out, camera update, preparation
  * or scene clear. Holds the context lock. */
 VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width,
@@ -570,7 +577,8 @@ VITREL_EXPORT const float* vitrel_get_pixels_linear(VitrelContext* ctx, int* wid
  * first batch, when not prepared, or on a GPU failure (last error
  * "get_pixels_uint8: <reason>"). The pointer stays valid until the second
  * following successful 8-bit read-out, a preparation or a scene clear.
- * Safe to call from any thread at any time. */
+ * The size reported is that of the returned image, as for
+ * vitrel_get_pixels. Safe to call from any thread at any time. */
 VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
                                                            int* height) VITREL_NOEXCEPT;
 
@@ -581,7 +589,8 @@ VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, i
 VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* The passes of the last vitrel_compute_aovs: depth (1 float per pixel),
- * normal (3 floats) and object id (1 int), output size, or NULL (out
+ * normal (3 floats) and object id (1 int) at the size they were rendered
+ * (reported through width and height), or NULL (out
  * parameters untouched) before the first. They keep their content until the
  * next vitrel_compute_aovs, scene clears included. Hold the context lock. */
 VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width,

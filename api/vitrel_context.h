@@ -50,6 +50,9 @@ struct VitrelContext {
     // What the renderers' buffers were sized for at the last preparation
     // (light fields: at the last light upload).
     SceneShape uploaded_shape;
+    // Size of the AOV planes, as the first renderer delivered them.
+    uint32_t aov_width = 0;
+    uint32_t aov_height = 0;
     // Opens renderers with the validation layer; off for hosts, on in tests.
     bool validation = false;
     // The last multi-GPU batch: its tiles and, per tile, the slot that

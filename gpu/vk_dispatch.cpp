@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kTileGroupEdge = 8;    // compute passes over a tile: 8x8x1 groups
 constexpr uint32_t kLinearGroupSize = 64; // post-processing passes: 64 pixels per group
+constexpr VkDeviceSize kSampleBytes = 16;
 constexpr VkDeviceSize kOutputTexelBytes = 16;
 constexpr VkDeviceSize kRgba8TexelBytes = 4;
 constexpr VkDeviceSize kDepthTexelBytes = 4;
@@ -158,6 +159,17 @@ PushBlock post_push(const RenderOutput& o, int32_t renderWidth, int32_t renderHe
 
 }  // namespace
 
+int VkRenderer::samplesPerPass() const {
+    // The scratch buffer was sized at createBuffers for one tile of
+    // samplesPerDispatch samples; both members are public, so a later change
+    // must neither overrun it nor (at 0) stall the pass loop.
+    const uint64_t tile = static_cast<uint64_t>(tileSize) * tileSize;
+    const uint64_t capacity = tile == 0 ? 0 : sampleBuffer.size / (kSampleBytes * tile);
+    if (capacity == 0)
+        throw std::runtime_error("tileSize exceeds the sample buffer made by createBuffers");
+    return static_cast<int>(std::min<uint64_t>(std::max(samplesPerDispatch, 1u), capacity));
+}
+
 void VkRenderer::requireRenderState() const {
     requireFramebuffers();
     if (rtPipeline == VK_NULL_HANDLE || descriptorSet == VK_NULL_HANDLE)
@@ -172,9 +184,8 @@ void VkRenderer::renderBatch(const Scene&, const RenderOutput&, int sampleCount,
     // clearFramebuffers records the clear-to-shaders barrier itself.
     if (clear) clearFramebuffers();
     if (sampleCount <= 0) return;
-    // 0 samples per dispatch would never advance; it means one.
-    const int step = static_cast<int>(std::max(samplesPerDispatch, 1u));
-    const int tile = static_cast<int>(std::max(tileSize, 1u));
+    const int step = samplesPerPass();
+    const int tile = static_cast<int>(tileSize);
     const int end = firstSample + sampleCount;
     for (int s = firstSample; s < end; s += step) {
         const int n = std::min(step, end - s);
@@ -205,7 +216,7 @@ void VkRenderer::renderSingleTile(const Scene&, const RenderOutput&, int x, int 
                                  "larger than one tile");
     requireRenderState();
     const TraceSet set = choose_trace_set(*this);
-    const int step = static_cast<int>(std::max(samplesPerDispatch, 1u));
+    const int step = samplesPerPass();
     const int end = firstSample + sampleCount;
     for (int s = firstSample; s < end; s += step) {
         const int n = std::min(step, end - s);
@@ -221,6 +232,7 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     const uint64_t R = static_cast<uint64_t>(std::max(renderWidth, 0)) * std::max(renderHeight, 0);
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (R == 0 || P == 0) return outputMapped;
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, linear);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -245,6 +257,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
         dst.clear();
         return;
     }
+    requireRenderState();
     PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, false);
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, postprocessPipeline, push, R);
@@ -268,12 +281,16 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
     vmaUnmapMemory(allocator, outputRgba8Staging.allocation);
 }
 
-void VkRenderer::computeAOVs(const RenderOutput&) {
+void VkRenderer::computeAOVs(const RenderOutput& output) {
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (P == 0) return;
+    requireRenderState();
     PushBlock push{};
     push.width = static_cast<uint32_t>(outputWidth);
     push.height = static_cast<uint32_t>(outputHeight);
+    // The camera spans the padded image, so the pass needs the border width
+    // to aim its rays at output pixels.
+    push.overscan = output.overscan;
     VkCommandBuffer cmd = beginSingleTimeCommands();
     record_compute(*this, cmd, aovPipeline, push, P);
     endSingleTimeCommands(cmd);

@@ -349,6 +349,9 @@ private:
     void requireFramebuffers() const;
     // Throws unless framebuffers, pipelines and the descriptor set exist.
     void requireRenderState() const;
+    // Samples one trace dispatch takes: samplesPerDispatch, at least 1 and at
+    // most what the sample buffer holds per tile pixel.
+    int samplesPerPass() const;
     // Throws when a buffer bound as one storage-buffer descriptor would
     // exceed the device's range limit.
     void checkBindableSize(const char* name, VkDeviceSize size) const;

@@ -242,8 +242,12 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
         if (!bs.valid) break;
         vec3 wi = to_world(frame, bs.wi);
+        // A reflection that the shading normal sends below the geometric
+        // surface would leak light; interfaces keep such paths (the ray
+        // simply continues on the side it points to), which conserves
+        // their energy at silhouettes.
         bool reflects = bs.wi.z * wo_local.z > 0.0;
-        if (reflects != (dot(wi, ng) * wo_side > 0.0)) break;
+        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
         throughput *= bs.weight;
         bsdf_pdf = bs.pdf;
         previous = s.position;

@@ -1,70 +1,38 @@
-// Shared pieces of the render tests: scenes built in code (spheres, quads,
-// the Cornell box of scenes/cornell_box.json), a renderer prepared the way
-// the library prepares one (build_scene_buffer, init, createPipelines,
-// buildAccelerationStructures, createBuffers, descriptors), batches, and
-// the accumulation read back per render pixel. Validation is on, and any
-// validation message fails the test.
+// A prepared renderer over a small scene: pipelines from the build tree's
+// SPIR-V (or a run-time source folder), geometry, framebuffers and the
+// descriptor set, with validation on (GpuTest).
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <array>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "gpu/vk_renderer.h"
+#include "gpu/gpu_test_support.h"
 #include "scene/render_output.h"
 #include "scene/scene.h"
 
-using Rgb = std::array<double, 3>;
+// The build tree's compiled shader directory.
+std::string built_shader_dir();
 
-// Material helpers: Lambertian (specular 0), emitter, and whatever the
-// caller edits afterwards.
-Material diffuse_material(float albedo, float emission = 0.0f);
+// A fresh, empty folder under the system's temporary directory.
+std::filesystem::path fresh_dir(const std::string& name);
 
-// Appends a mesh and an instance of it with material `material`; returns
-// the instance id.
-int add_mesh_instance(Scene& scene, MeshData mesh, int material);
-// UV sphere about `centre`, smooth normals, winding (and normals) facing
-// outwards, or inwards with `inward`.
-MeshData sphere_mesh(const float centre[3], float radius, bool inward = false, int rings = 24,
-                     int segments = 48);
-// Quad with corners a, b, c, d (counter-clockwise seen from its front),
-// with uvs.
-MeshData quad_mesh(const float a[3], const float b[3], const float c[3], const float d[3]);
-// A 1 x 1 float environment map of radiance `value`.
-void set_uniform_environment(Scene& scene, float value);
-void set_camera(Scene& scene, const float position[3], const float look_at[3], float fov);
-// The Cornell box from scenes/cornell_box.json: one mesh per material.
-Scene cornell_box_scene();
+// The shader sources with the test ray-generation program in place of the
+// real one, ready for run-time compilation.
+std::string test_source_dir();
 
-// The per-pixel result of the eye accumulation.
-struct Accumulation {
-    int width = 0;
-    int height = 0;
-    std::vector<float> eye;      // rgb sum, kept-sample count per pixel
-    std::vector<int32_t> light;  // a: dropped samples per pixel
-    Rgb mean(int x, int y) const;
-    // Mean over the rectangle [x0, x1) x [y0, y1) of per-pixel means.
-    Rgb region_mean(int x0, int y0, int x1, int y1) const;
-    long long dropped() const;
-};
+// One 10 x 10 quad in the plane z = 0 spanning x in [x0, x0 + 10], y in
+// [-5, 5], seen from (0, 0, distance) along -z, 60 degree field of view.
+Scene plane_scene(float x0, float distance);
 
-class RenderTest : public ::testing::Test {
+RenderOutput small_output(uint32_t width, uint32_t height, uint32_t overscan, uint32_t quality);
+
+class RenderTest : public GpuTest {
 protected:
-    void TearDown() override;
-    // Prepares a renderer for `scene` at size x size pixels (no overscan,
-    // quality 1).
-    void prepare(Scene scene, int size, bool floatAtomics = true);
-    void batch(int samples, int firstSample, bool clear, int traceParam);
-    Accumulation accumulation();
-    // prepare + one batch + accumulation.
-    Accumulation render(Scene scene, int size, int samples, int traceParam = 0);
+    // Runs every preparation step; returns what createPipelines printed.
+    std::string prepare(Scene& scene, const RenderOutput& output, const std::string& sourceDir);
+    void rebuildPipelines(Scene& scene, const std::string& sourceDir);
 
-    std::unique_ptr<VkRenderer> renderer;
-    Scene scene_;
-    RenderOutput output_;
+    std::vector<float> eyeAccum();
+    std::vector<int32_t> lightAccum();
 };
-
-std::string repository_dir();
