@@ -14,7 +14,7 @@ if(NOT EXISTS ${prefix}/bin/vitrel)
   message(FATAL_ERROR "not installed: bin/vitrel")
 endif()
 execute_process(COMMAND ldd ${prefix}/bin/vitrel OUTPUT_VARIABLE libs)
-if(NOT libs MATCHES "${prefix}/lib[^ ]*/libvitrel_api.so")
+if(NOT libs MATCHES "libvitrel_api.so => ${prefix}/")
   message(FATAL_ERROR "the installed program does not use the installed library:\n${libs}")
 endif()
 execute_process(COMMAND ${prefix}/bin/vitrel render -o out.png --size 16x16 --spp 1 -q
