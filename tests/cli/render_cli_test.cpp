@@ -10,7 +10,11 @@
 #include <filesystem>
 
 #include <ImfArray.h>
+#include <ImfFrameBuffer.h>
+#include <ImfInputFile.h>
 #include <ImfRgbaFile.h>
+
+#include <set>
 #include <stb_image.h>
 
 #include "cli/scene_import.h"
@@ -145,6 +149,28 @@ TEST(RenderCli, TwoGpusGiveTheImageOfOne) {
     double diff = 0;
     for (size_t i = 0; i < a.rgb.size(); ++i) diff += b.rgb[i] - a.rgb[i];
     EXPECT_LT(std::abs(diff / a.rgb.size()), 0.02 * (a.mean(0) + a.mean(1) + a.mean(2)) / 3);
+}
+
+TEST(RenderCli, PassesAreExrLayersWithOneIdPerObject) {
+    ScratchDir dir;
+    ASSERT_EQ(run(dir, "render -o p.exr --size 16x16 --spp 1 --aov depth,id"), 0) << errors(dir);
+    Imf::InputFile in(dir.file("p.exr").c_str());
+    std::vector<float> depth(256), id(256);
+    Imf::FrameBuffer fb;
+    fb.insert("depth.Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(depth.data()), 4, 64));
+    fb.insert("object_id.id", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(id.data()), 4, 64));
+    in.setFrameBuffer(fb);
+    in.readPixels(0, 15);
+    std::set<float> ids;
+    for (size_t i = 0; i < id.size(); ++i) {
+        ids.insert(id[i]);
+        if (id[i] >= 0) {
+            EXPECT_GT(depth[i], 0.0f) << i;
+        }
+    }
+    // The box's walls, floor and blocks are separate objects of the scene.
+    EXPECT_GE(ids.size(), 5u);
+    EXPECT_LT(*ids.rbegin(), 16.0f);
 }
 
 TEST(RenderCli, SavedCacheRendersAgain) {
