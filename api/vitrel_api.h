@@ -62,12 +62,12 @@ typedef struct VitrelContext VitrelContext;
  * selected, the compiled-in shader directory and the "neutral" grading
  * preset. Touches no GPU. Returns NULL only if allocation fails. The host
  * owns the context until vitrel_destroy. */
-VITREL_EXPORT VitrelContext* vitrel_create(void);
+VITREL_EXPORT VitrelContext* vitrel_create(void) VITREL_NOEXCEPT;
 
 /* Destroys every renderer (releasing all GPU memory) and frees the context.
  * NULL is ignored. The context must not be used afterwards, and no other
  * call on it may be running or start. */
-VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Destroys the renderers and replaces the scene (materials, meshes,
  * instances, textures, camera, environment, animation and expression
@@ -76,22 +76,22 @@ VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx);
  * selection, motion-blur data and AOV planes. Afterwards the context is
  * not prepared, the sample count is 0 and no 8-bit image is published.
  * NULL is ignored. */
-VITREL_EXPORT void vitrel_scene_clear(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_scene_clear(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* 1 when the last vitrel_prepare succeeded and nothing has cleared the scene
  * since, else 0 (also for NULL). */
-VITREL_EXPORT int vitrel_is_prepared(VitrelContext* ctx);
+VITREL_EXPORT int vitrel_is_prepared(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Samples per pixel accumulated since the last reset; 0 for NULL. Reads an
  * atomic counter without taking the context lock, so it may be called while
  * a batch runs on another thread; it never sees a partial batch. */
-VITREL_EXPORT int vitrel_get_total_samples(VitrelContext* ctx);
+VITREL_EXPORT int vitrel_get_total_samples(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Text of the last failed preparation or render batch, "" when none. Never
  * NULL (an empty string for a NULL context). A later success does not clear
  * it. The pointer stays valid until the next failure rewrites the text or
  * the context is destroyed. */
-VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
+VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Scene assembly
@@ -105,9 +105,11 @@ VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
  * read as a colour. Scalar reads (roughness, metallic) take the first
  * channel as linear data either way. Texture coordinates repeat; v = 0 is
  * the first row, and lookups filter bilinearly. The texels are copied.
- * Returns the texture id, or -1 when data is NULL or a size is below 1. */
+ * Returns the texture id, or -1 when data is NULL, width or height is below
+ * 1, channels is outside 1 to 4, or the texels take more than 4 GiB (the
+ * most the texture atlas can address). */
 VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
-                                     int channels, int is_float, int flag1);
+                                     int channels, int is_float, int flag1) VITREL_NOEXCEPT;
 
 /* Adds a principled material and returns its id, or -1 when the context,
  * base_color or emission is NULL. base_color and emission point to 3 floats;
@@ -143,7 +145,7 @@ VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_colo
                                       float metallic, float spec_trans, float ior, float specular,
                                       float extra_c, float extra_p0, float extra_p1,
                                       float extra_p2, float extra_p3, float extra_p4,
-                                      float extra_p5, float extra_p6);
+                                      float extra_p5, float extra_p6) VITREL_NOEXCEPT;
 
 /* Adds a triangle mesh in object space and returns its id. positions holds
  * 3 floats per vertex, indices 3 unsigned 32-bit indices per triangle
@@ -157,23 +159,26 @@ VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_colo
 VITREL_EXPORT int vitrel_add_mesh(VitrelContext* ctx, const float* positions, int vertex_count,
                                   const unsigned int* indices, int triangle_count,
                                   const float* normals, const float* uvs, const float* tangents,
-                                  const int* face_materials, int material);
+                                  const int* face_materials, int material) VITREL_NOEXCEPT;
 
 /* Places mesh `mesh` with material `material` and the object-to-world
  * transform `matrix` (16 floats, column-major). The instance copies the
  * mesh's per-triangle materials. Returns the instance id, or -1 when the
  * mesh or material id is out of range or matrix is NULL. */
 VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material,
-                                      const float* matrix);
+                                      const float* matrix) VITREL_NOEXCEPT;
 
 /* Sets the camera: eye position, the point looked at and the up direction
  * (3 floats each; a NULL pointer makes the call do nothing), the vertical
  * field of view in degrees, the lens aperture (0 = pinhole) and the distance
  * of the plane in focus. Reaches a prepared renderer through vitrel_prepare
- * or vitrel_update_camera. */
+ * or vitrel_update_camera. A degenerate camera still renders: an eye equal
+ * to its target looks down -z, and an up vector that is zero or parallel to
+ * the view direction is replaced by +y, or by -z when the view runs along
+ * the y axis (looking straight down, the top of the image faces -z). */
 VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
                                      const float* look_at, const float* up, float fov,
-                                     float aperture, float focus_distance);
+                                     float aperture, float focus_distance) VITREL_NOEXCEPT;
 
 /* Sets the environment map: width x height RGB texels of 32-bit floats
  * (linear radiance, latitude-longitude layout), copied into a new texture.
@@ -181,7 +186,7 @@ VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
  * multiplies the radiance. A second call adds another texture and switches
  * to it. Returns 0, or -1 when data is NULL or a size is below 1. */
 VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int width, int height,
-                                    const float* rotation, float intensity);
+                                    const float* rotation, float intensity) VITREL_NOEXCEPT;
 
 /* Subsurface scattering of material `material`: weight in [0, 1] of a
  * random-walk subsurface medium under the surface (thin-walled materials
@@ -189,32 +194,32 @@ VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int wi
  * `radius` (3 floats; NULL keeps the current radius) and a scale applied
  * to it in scene units. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
-                                                  const float* radius, float scale);
+                                                  const float* radius, float scale) VITREL_NOEXCEPT;
 
 /* Two further subsurface values: a = subsurface index of refraction (0
  * means 1.5), b = scattering anisotropy (Henyey-Greenstein g, clamped to
  * [-0.99, 0.99]). Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
-                                                      float b);
+                                                      float b) VITREL_NOEXCEPT;
 
 /* Coverage, as glTF alphaMode: alpha_mode 0 opaque, 1 mask (covered where
  * alpha >= cutoff), 2 blend (stochastic transparency: a hit is kept with
  * probability alpha); any other mode is treated as opaque. alpha in
  * [0, 1]. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, int alpha_mode,
-                                             float alpha, float alpha_cutoff);
+                                             float alpha, float alpha_cutoff) VITREL_NOEXCEPT;
 
 /* Texture id that multiplies the emission (-1 for none; not checked against
  * the texture count). Ignored for an out-of-range material id. */
 VITREL_EXPORT void vitrel_set_material_emission_tex(VitrelContext* ctx, int material,
-                                                    int texture);
+                                                    int texture) VITREL_NOEXCEPT;
 
 /* Edge tint of metals (3 floats): the F82-tint model, which multiplies the
  * Schlick reflectance of the base colour by this tint at about 82 degrees
  * from the normal; white is plain Schlick. Ignored for an out-of-range id or
  * NULL. */
 VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material,
-                                                const float* tint);
+                                                const float* tint) VITREL_NOEXCEPT;
 
 /* Transmission colour (3 floats) and amount: the distance in scene units at
  * which light inside the medium takes on the colour (as glTF
@@ -223,26 +228,28 @@ VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material
  * material's spec_trans weight with its ior and roughness. Ignored for an
  * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
-                                                    const float* color, float amount);
+                                                    const float* color, float amount)
+    VITREL_NOEXCEPT;
 
 /* Colour of the clear coat (3 floats): tints the light that passes through
  * the coat (the coat weight is extra_c of vitrel_add_material). Ignored for
  * an out-of-range id or NULL. */
 VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int material,
-                                                  const float* color);
+                                                  const float* color) VITREL_NOEXCEPT;
 
 /* Non-zero makes transmission and subsurface act as a thin sheet (glTF
  * KHR_materials_volume absent): light passes through without bending and
  * both faces look alike; the value is stored as given. Ignored for an
  * out-of-range id. */
-VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag);
+VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag)
+    VITREL_NOEXCEPT;
 
 /* Replaces the transform of instance `instance` (16 floats, column-major).
  * Reaches a prepared renderer through vitrel_rebuild_tlas or vitrel_prepare.
  * Ignored for an out-of-range id or a NULL matrix. Motion-blur steps are not
  * touched. */
 VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instance,
-                                                 const float* matrix);
+                                                 const float* matrix) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Camera animation and motion blur
@@ -251,30 +258,32 @@ VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instanc
 /* Removes the camera keyframes and resets the animation to no loop,
  * duration 0, 30 frames per second and a shutter of one frame. Motion-blur
  * data are kept. */
-VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Sets looping, the duration in seconds and the frame rate of the camera
  * animation. Does not recompute the shutter in frames set by
  * vitrel_set_motion_blur. */
-VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps);
+VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps)
+    VITREL_NOEXCEPT;
 
 /* Appends a camera keyframe at `time` seconds with eye position and look-at
  * point (3 floats each). Keyframes stay in insertion order. Ignored when a
  * pointer is NULL. At least two keyframes make an animation. */
 VITREL_EXPORT void vitrel_add_keyframe(VitrelContext* ctx, const float* position,
-                                       const float* look_at, float time);
+                                       const float* look_at, float time) VITREL_NOEXCEPT;
 
 /* Sets `steps` motion-blur time steps per batch (0 or 1 = off) and the
  * shutter as a fraction of a frame. Every instance's steps start equal to
  * its current transform; instances added later have no steps until this is
  * called again. Ignored when steps is negative. */
-VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter);
+VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter)
+    VITREL_NOEXCEPT;
 
 /* Sets the transform (16 floats, column-major) of instance `instance` at
  * motion step `step`. Ignored when motion blur is off or either index is
  * out of range. Used by the next vitrel_render_batch. */
 VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int instance, int step,
-                                                    const float* matrix);
+                                                    const float* matrix) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Material expression graphs
@@ -299,32 +308,36 @@ VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int inst
  * node of its graph uses the default graph built from the material's
  * parameters. So does a graph that cannot be compiled: a used input that is
  * absent, not an earlier node (dangling, forward or self references), an
- * operand type the operator does not take (for example a texture index that
- * is not an int, or a vec3 added to a float), a root of the wrong type
- * (vec3 for albedo, normal and emission; float for roughness and metallic),
- * or a NormalMap root whose texture index is not a texture-index node or an
- * integer parameter. Each such slot prints one line naming the material,
- * the slot and the reason to standard error; the rest of the scene renders
- * unchanged.
+ * operand type the operator does not take as GLSL would compile it (for
+ * example a texture index that is not an int, a float added to a vec3, or
+ * the second component of a float; ints mix with floats as GLSL allows), a
+ * root of the wrong type (vec3 for albedo, normal and emission; float or int
+ * for roughness and metallic), or a NormalMap root whose texture index is
+ * not a texture-index node or an integer parameter. Each such slot prints
+ * one line naming the material, the slot and the reason to standard error;
+ * the rest of the scene renders unchanged.
  * --------------------------------------------------------------------- */
 
 /* Appends a float constant v to material `material`'s pool. Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v);
+VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v)
+    VITREL_NOEXCEPT;
 
 /* Appends a vec3 constant (x, y, z), a colour or a direction. Returns the
  * node index or -1. */
 VITREL_EXPORT int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float x, float y,
-                                         float z);
+                                         float z) VITREL_NOEXCEPT;
 
 /* Appends two nodes: the texture index `texture` (int, not checked against
  * the texture count) and an RGB sample of that texture at the hit's UV
  * (vec3). Returns the index of the sample (the index node is the one before
  * it) or -1, in which case neither node is added. */
-VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture);
+VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, but samples one channel (float). */
-VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture);
+VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, sampled at a transformed UV: the UV is scaled by
  * (scale_u, scale_v), rotated by `rotation` radians and offset by
@@ -332,92 +345,95 @@ VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int t
  * once, here. Returns the sample's index or -1. */
 VITREL_EXPORT int vitrel_expr_tex_rgb_xform(VitrelContext* ctx, int material, int texture,
                                             float scale_u, float scale_v, float offset_u,
-                                            float offset_v, float rotation);
+                                            float offset_v, float rotation) VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb_xform, sampling one channel (float). */
 VITREL_EXPORT int vitrel_expr_tex_scalar_xform(VitrelContext* ctx, int material, int texture,
                                                float scale_u, float scale_v, float offset_u,
-                                               float offset_v, float rotation);
+                                               float offset_v, float rotation) VITREL_NOEXCEPT;
 
 /* Appends a texture index node and an RGB lookup of that texture used as a
  * 1-D ramp at (value of node `coordinate`, 0.5); the coordinate is a float
  * or int node. Returns the lookup's index or -1. */
 VITREL_EXPORT int vitrel_expr_tex_rgb_1d(VitrelContext* ctx, int material, int texture,
-                                         int coordinate);
+                                         int coordinate) VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb_1d, looking up one channel (float). */
 VITREL_EXPORT int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture,
-                                            int coordinate);
+                                            int coordinate) VITREL_NOEXCEPT;
 
 /* Appends the animation time of the sample (float), as passed by the
  * renderer's programs. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material);
+VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material) VITREL_NOEXCEPT;
 
 /* Appends a blend of nodes a and b (equal types, float or vec3) by the
  * animation time. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b)
+    VITREL_NOEXCEPT;
 
 /* Appends a * b: equal types, or a vec3 times a float. Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a + b (types as for vitrel_expr_mul). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a - b (types as for vitrel_expr_mul). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends the linear blend of a and b (equal types, float or vec3) by t (a
  * float, or a vec3 when a is). Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t);
+VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t)
+    VITREL_NOEXCEPT;
 
 /* Appends 1 - a, per component for a vec3 (a float or vec3). Returns the
  * node index or -1. */
-VITREL_EXPORT int vitrel_expr_invert(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_invert(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the absolute value of a (float, int or vec3). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_abs(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_abs(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the square root of a (float or vec3). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the dot product of a and b (equal types, float or vec3), a
  * float. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a raised to the power b (equal types, float or vec3). Returns
  * the node index or -1. */
-VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends x clamped to [lo, hi]; lo and hi have x's type or are floats.
  * Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi);
+VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi)
+    VITREL_NOEXCEPT;
 
 /* Appends a choice: with_uv when the hit's mesh has texture coordinates,
  * else without_uv (equal types). Returns the node index or -1. */
 VITREL_EXPORT int vitrel_expr_if_uv(VitrelContext* ctx, int material, int with_uv,
-                                    int without_uv);
+                                    int without_uv) VITREL_NOEXCEPT;
 
 /* Appends the first component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_r(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_r(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the second component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_g(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_g(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the third component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_b(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_b(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the vec3 (r, g, b) built from three float or int nodes. Returns
  * the node index or -1. */
 VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int r, int g,
-                                          int b);
+                                          int b) VITREL_NOEXCEPT;
 
 /* Makes node `root` the root of slot `slot` (0 albedo, 1 roughness,
  * 2 metallic, 3 normal, 4 emission) of material `material`. Slots 1 to 4
@@ -428,7 +444,8 @@ VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int 
  * 0 to 4. No builder makes a normal-map node, so a host graph in slot 3
  * leaves the shading normal unperturbed (it turns a material's normal
  * texture off). */
-VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root);
+VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root)
+    VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * GPU selection, preparation, batches and read-out
@@ -604,29 +621,33 @@ VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width
  * Output, quality and grading settings
  * --------------------------------------------------------------------- */
 
-/* Size of the delivered image in pixels (stored without a range test; both
- * must be at least 1 before preparing). Renderers keep their framebuffers
- * until the next vitrel_prepare or vitrel_update_camera, and read-outs
- * report the new size at once, so on a prepared context prepare or update
- * the camera before reading pixels again. */
-VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height);
+/* Size of the delivered image in pixels, stored as given (negative values
+ * included). Both must be at least 1 before preparing: a preparation whose
+ * size or quality is below 1, or whose render size (the size plus the
+ * overscan border, times the quality) exceeds 2^31 - 1 pixels on an axis,
+ * fails with the reason in vitrel_get_last_error. Renderers keep their
+ * framebuffers until the next vitrel_prepare or vitrel_update_camera, and
+ * read-outs report the new size at once, so on a prepared context prepare or
+ * update the camera before reading pixels again. */
+VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height)
+    VITREL_NOEXCEPT;
 
 /* Samples per pixel added by each vitrel_render_batch and the trace
  * parameter handed to the GPU programs: both take effect only while the
  * context is not prepared (a prepared context keeps its values). The
  * exposure is always set and applies at the next read-out. */
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
-                                            int trace_param, float exposure);
+                                            int trace_param, float exposure) VITREL_NOEXCEPT;
 
 /* Edge of a render tile in framebuffer pixels (values below 1 store 1).
  * Prepared renderers pick it up at the next vitrel_prepare; multi-GPU tile
  * lists use it from the next batch on. */
-VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile);
+VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile) VITREL_NOEXCEPT;
 
-/* Supersampling factor per axis (stored without a range test; must be at
- * least 1 before preparing). Applies when framebuffers are next created or
- * resized. */
-VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality);
+/* Supersampling factor per axis, stored as given; must be at least 1 before
+ * preparing (see vitrel_set_output_size). Applies when framebuffers are next
+ * created or resized. */
+VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality) VITREL_NOEXCEPT;
 
 /* Directory of compiled shader programs (SPIR-V) and directory of GLSL
  * sources compiled at run time; NULL leaves that one unchanged, "" as the
@@ -634,13 +655,13 @@ VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality);
  * scratch (the first vitrel_prepare, or the first after vitrel_scene_clear
  * or a failed preparation). */
 VITREL_EXPORT void vitrel_set_shader_paths(VitrelContext* ctx, const char* shader_dir,
-                                           const char* shader_src_dir);
+                                           const char* shader_src_dir) VITREL_NOEXCEPT;
 
 /* Selects a colour-grading preset by exact name: "punchy", "filmic",
  * "bleach_bypass"; any other name selects "neutral". Changes only the five
  * grading values, never the exposure. Applies at the next read-out. Ignored
  * when name is NULL. */
-VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
+VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name) VITREL_NOEXCEPT;
 
 /* Writes the context's scene to the scene cache file `path` (.vsb), as last
  * prepared: the packed tables and the atlas are stored as they are, so save
@@ -650,7 +671,7 @@ VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
  * system is not touched) or when the file cannot be written, with the
  * reason printed to standard error. Runs under the context lock; reads host
  * memory only and touches no GPU. */
-VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path);
+VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path) VITREL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

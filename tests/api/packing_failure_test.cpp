@@ -3,8 +3,7 @@
 // last_error, and nothing escapes the call.
 //
 // This executable replaces the global operator new so that the next
-// allocation can be made to fail.
-#include <atomic>
+// allocation of the calling thread can be made to fail.
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -13,19 +12,24 @@
 
 namespace {
 
-std::atomic<bool> g_fail_next{false};
+// Per thread: the driver's own threads (shader compilation, disk cache)
+// allocate at any time and must not be the ones to fail.
+thread_local bool t_fail_next = false;
 
-// Makes the next allocation on any thread throw std::bad_alloc.
+// Makes the next allocation on this thread throw std::bad_alloc; packing
+// runs on the calling thread.
 struct FailNextAllocation {
-    FailNextAllocation() { g_fail_next = true; }
-    ~FailNextAllocation() { g_fail_next = false; }
+    FailNextAllocation() { t_fail_next = true; }
+    ~FailNextAllocation() { t_fail_next = false; }
 };
 
 }  // namespace
 
 void* operator new(size_t bytes) {
-    bool armed = true;
-    if (g_fail_next.compare_exchange_strong(armed, false)) throw std::bad_alloc();
+    if (t_fail_next) {
+        t_fail_next = false;
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(bytes ? bytes : 1)) return p;
     throw std::bad_alloc();
 }

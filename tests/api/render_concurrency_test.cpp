@@ -4,7 +4,6 @@
 // layer's own locks trip the race detector.
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -15,10 +14,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(1);
 }
 
 TEST(RenderConcurrency, BatchesViewerAndSettingsThreads) {
-    // Mesa's shader disk cache writes from its own queue threads, whose
-    // barriers ThreadSanitizer (which does not see inside the driver)
-    // reports as racing; nothing of ours is involved, so the cache is off.
-    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
     ContextGuard g;
     VitrelContext* ctx = g.ctx;
     setup_render_context(ctx, 16);
