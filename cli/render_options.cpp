@@ -36,7 +36,7 @@ bool parse_frames(const std::string& text, FrameRange& range) {
 void add_render_options(CLI::App& r, RenderOptions& o) {
     r.add_option("scene", o.scene, "Scene file: .json, .gltf, .glb, .obj or .vsb (default: the built-in Cornell box)");
     r.add_option("-o,--output", o.output, "Output image: .png (8-bit display) or .exr (linear float, AOV layers)");
-    r.add_option("--spp", o.spp, "Samples per pixel (default: 64, or fewer if 40 s of rendering pass first)")->check(CLI::Range(1, 1 << 20));
+    r.add_option("--spp", o.spp, "Samples per pixel (default: 64, or fewer if 30 s of rendering pass first)")->check(CLI::Range(1, 1 << 20));
     r.add_option("--time", o.time_budget, "Render until this many seconds have passed (with --spp: whichever comes first)")
         ->check(CLI::PositiveNumber);
     r.add_option_function<std::string>(

@@ -44,7 +44,7 @@ struct RenderOptions {
 // size and quality the built-in scene then renders cleanly in well under a
 // minute on two CPU cores under lavapipe, however busy the machine.
 inline constexpr int kDefaultSpp = 64;
-inline constexpr double kDefaultTimeBudget = 40.0;
+inline constexpr double kDefaultTimeBudget = 30.0;
 
 // Registers the options on the `render` subcommand.
 void add_render_options(CLI::App& render, RenderOptions& o);
