@@ -24,6 +24,7 @@ BOOKWORM_PKGS=(
   libshaderc-dev glslang-tools glslc spirv-tools
   libstb-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev binutils python3 locales
+  libcli11-dev libtinygltf-dev libtinyobjloader-dev libopenexr-dev nlohmann-json3-dev
 )
 
 # The first mirror URI that serves plain "bookworm" (not -security): read from

@@ -34,8 +34,8 @@ ctest --test-dir build/tsan -j "$JOBS" -L concurrency --output-on-failure
 echo "== libFuzzer (AddressSanitizer + UndefinedBehaviorSanitizer): 60 s per target"
 configure build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DVITREL_FUZZ=ON -DVITREL_TESTS=OFF
-cmake --build build/fuzz -j "$JOBS" --target json_fuzzer vsb_fuzzer
-for target in json vsb; do
+cmake --build build/fuzz -j "$JOBS" --target json_fuzzer vsb_fuzzer scene_import_fuzzer
+for target in json vsb scene_import; do
   # Fuzz a copy so that the committed seed corpus stays as it is.
   run_corpus=build/fuzz/corpus-run/$target
   rm -rf "$run_corpus"
