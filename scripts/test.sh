@@ -18,7 +18,8 @@ JOBS=$(nproc)
 configure() {  # configure DIR [cmake args...]; later arguments win
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVITREL_MESA_CACHE_DIR="$PWD/build/mesa-shader-cache" "$@" >/dev/null
 }
 
 echo "== Release: all tests"
