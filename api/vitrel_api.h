@@ -36,6 +36,17 @@
 #endif
 #endif
 
+/* No C++ exception leaves a call: a failure is reported by the call's result
+ * (or, for a call without one, the call has no effect). Under C++ the
+ * declarations say so, and the compiler holds the definitions to it. */
+#ifndef VITREL_NOEXCEPT
+#ifdef __cplusplus
+#define VITREL_NOEXCEPT noexcept
+#else
+#define VITREL_NOEXCEPT
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -51,12 +62,12 @@ typedef struct VitrelContext VitrelContext;
  * selected, the compiled-in shader directory and the "neutral" grading
  * preset. Touches no GPU. Returns NULL only if allocation fails. The host
  * owns the context until vitrel_destroy. */
-VITREL_EXPORT VitrelContext* vitrel_create(void);
+VITREL_EXPORT VitrelContext* vitrel_create(void) VITREL_NOEXCEPT;
 
 /* Destroys every renderer (releasing all GPU memory) and frees the context.
  * NULL is ignored. The context must not be used afterwards, and no other
  * call on it may be running or start. */
-VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Destroys the renderers and replaces the scene (materials, meshes,
  * instances, textures, camera, environment, animation and expression
@@ -65,22 +76,22 @@ VITREL_EXPORT void vitrel_destroy(VitrelContext* ctx);
  * selection, motion-blur data and AOV planes. Afterwards the context is
  * not prepared, the sample count is 0 and no 8-bit image is published.
  * NULL is ignored. */
-VITREL_EXPORT void vitrel_scene_clear(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_scene_clear(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* 1 when the last vitrel_prepare succeeded and nothing has cleared the scene
  * since, else 0 (also for NULL). */
-VITREL_EXPORT int vitrel_is_prepared(VitrelContext* ctx);
+VITREL_EXPORT int vitrel_is_prepared(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Samples per pixel accumulated since the last reset; 0 for NULL. Reads an
  * atomic counter without taking the context lock, so it may be called while
  * a batch runs on another thread; it never sees a partial batch. */
-VITREL_EXPORT int vitrel_get_total_samples(VitrelContext* ctx);
+VITREL_EXPORT int vitrel_get_total_samples(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Text of the last failed preparation or render batch, "" when none. Never
  * NULL (an empty string for a NULL context). A later success does not clear
  * it. The pointer stays valid until the next failure rewrites the text or
  * the context is destroyed. */
-VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
+VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Scene assembly
@@ -94,9 +105,11 @@ VITREL_EXPORT const char* vitrel_get_last_error(VitrelContext* ctx);
  * read as a colour. Scalar reads (roughness, metallic) take the first
  * channel as linear data either way. Texture coordinates repeat; v = 0 is
  * the first row, and lookups filter bilinearly. The texels are copied.
- * Returns the texture id, or -1 when data is NULL or a size is below 1. */
+ * Returns the texture id, or -1 when data is NULL, width or height is below
+ * 1, channels is outside 1 to 4, or the texels take more than 4 GiB (the
+ * most the texture atlas can address). */
 VITREL_EXPORT int vitrel_add_texture(VitrelContext* ctx, const void* data, int width, int height,
-                                     int channels, int is_float, int flag1);
+                                     int channels, int is_float, int flag1) VITREL_NOEXCEPT;
 
 /* Adds a principled material and returns its id, or -1 when the context,
  * base_color or emission is NULL. base_color and emission point to 3 floats;
@@ -132,7 +145,7 @@ VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_colo
                                       float metallic, float spec_trans, float ior, float specular,
                                       float extra_c, float extra_p0, float extra_p1,
                                       float extra_p2, float extra_p3, float extra_p4,
-                                      float extra_p5, float extra_p6);
+                                      float extra_p5, float extra_p6) VITREL_NOEXCEPT;
 
 /* Adds a triangle mesh in object space and returns its id. positions holds
  * 3 floats per vertex, indices 3 unsigned 32-bit indices per triangle
@@ -146,23 +159,26 @@ VITREL_EXPORT int vitrel_add_material(VitrelContext* ctx, const float* base_colo
 VITREL_EXPORT int vitrel_add_mesh(VitrelContext* ctx, const float* positions, int vertex_count,
                                   const unsigned int* indices, int triangle_count,
                                   const float* normals, const float* uvs, const float* tangents,
-                                  const int* face_materials, int material);
+                                  const int* face_materials, int material) VITREL_NOEXCEPT;
 
 /* Places mesh `mesh` with material `material` and the object-to-world
  * transform `matrix` (16 floats, column-major). The instance copies the
  * mesh's per-triangle materials. Returns the instance id, or -1 when the
  * mesh or material id is out of range or matrix is NULL. */
 VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material,
-                                      const float* matrix);
+                                      const float* matrix) VITREL_NOEXCEPT;
 
 /* Sets the camera: eye position, the point looked at and the up direction
  * (3 floats each; a NULL pointer makes the call do nothing), the vertical
  * field of view in degrees, the lens aperture (0 = pinhole) and the distance
  * of the plane in focus. Reaches a prepared renderer through vitrel_prepare
- * or vitrel_update_camera. */
+ * or vitrel_update_camera. A degenerate camera still renders: an eye equal
+ * to its target looks down -z, and an up vector that is zero or parallel to
+ * the view direction is replaced by +y, or by -z when the view runs along
+ * the y axis (looking straight down, the top of the image faces -z). */
 VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
                                      const float* look_at, const float* up, float fov,
-                                     float aperture, float focus_distance);
+                                     float aperture, float focus_distance) VITREL_NOEXCEPT;
 
 /* Sets the environment map: width x height RGB texels of 32-bit floats
  * (linear radiance, latitude-longitude layout), copied into a new texture.
@@ -170,7 +186,7 @@ VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
  * multiplies the radiance. A second call adds another texture and switches
  * to it. Returns 0, or -1 when data is NULL or a size is below 1. */
 VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int width, int height,
-                                    const float* rotation, float intensity);
+                                    const float* rotation, float intensity) VITREL_NOEXCEPT;
 
 /* Subsurface scattering of material `material`: weight in [0, 1] of a
  * random-walk subsurface medium under the surface (thin-walled materials
@@ -178,32 +194,32 @@ VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int wi
  * `radius` (3 floats; NULL keeps the current radius) and a scale applied
  * to it in scene units. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
-                                                  const float* radius, float scale);
+                                                  const float* radius, float scale) VITREL_NOEXCEPT;
 
 /* Two further subsurface values: a = subsurface index of refraction (0
  * means 1.5), b = scattering anisotropy (Henyey-Greenstein g, clamped to
  * [-0.99, 0.99]). Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
-                                                      float b);
+                                                      float b) VITREL_NOEXCEPT;
 
 /* Coverage, as glTF alphaMode: alpha_mode 0 opaque, 1 mask (covered where
  * alpha >= cutoff), 2 blend (stochastic transparency: a hit is kept with
  * probability alpha); any other mode is treated as opaque. alpha in
  * [0, 1]. Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_alpha(VitrelContext* ctx, int material, int alpha_mode,
-                                             float alpha, float alpha_cutoff);
+                                             float alpha, float alpha_cutoff) VITREL_NOEXCEPT;
 
 /* Texture id that multiplies the emission (-1 for none; not checked against
  * the texture count). Ignored for an out-of-range material id. */
 VITREL_EXPORT void vitrel_set_material_emission_tex(VitrelContext* ctx, int material,
-                                                    int texture);
+                                                    int texture) VITREL_NOEXCEPT;
 
 /* Edge tint of metals (3 floats): the F82-tint model, which multiplies the
  * Schlick reflectance of the base colour by this tint at about 82 degrees
  * from the normal; white is plain Schlick. Ignored for an out-of-range id or
  * NULL. */
 VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material,
-                                                const float* tint);
+                                                const float* tint) VITREL_NOEXCEPT;
 
 /* Transmission colour (3 floats) and amount: the distance in scene units at
  * which light inside the medium takes on the colour (as glTF
@@ -212,26 +228,28 @@ VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material
  * material's spec_trans weight with its ior and roughness. Ignored for an
  * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
-                                                    const float* color, float amount);
+                                                    const float* color, float amount)
+    VITREL_NOEXCEPT;
 
 /* Colour of the clear coat (3 floats): tints the light that passes through
  * the coat (the coat weight is extra_c of vitrel_add_material). Ignored for
  * an out-of-range id or NULL. */
 VITREL_EXPORT void vitrel_set_material_coat_color(VitrelContext* ctx, int material,
-                                                  const float* color);
+                                                  const float* color) VITREL_NOEXCEPT;
 
 /* Non-zero makes transmission and subsurface act as a thin sheet (glTF
  * KHR_materials_volume absent): light passes through without bending and
  * both faces look alike; the value is stored as given. Ignored for an
  * out-of-range id. */
-VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag);
+VITREL_EXPORT void vitrel_set_material_thin_walled(VitrelContext* ctx, int material, int flag)
+    VITREL_NOEXCEPT;
 
 /* Replaces the transform of instance `instance` (16 floats, column-major).
  * Reaches a prepared renderer through vitrel_rebuild_tlas or vitrel_prepare.
  * Ignored for an out-of-range id or a NULL matrix. Motion-blur steps are not
  * touched. */
 VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instance,
-                                                 const float* matrix);
+                                                 const float* matrix) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Camera animation and motion blur
@@ -240,30 +258,41 @@ VITREL_EXPORT void vitrel_set_instance_transform(VitrelContext* ctx, int instanc
 /* Removes the camera keyframes and resets the animation to no loop,
  * duration 0, 30 frames per second and a shutter of one frame. Motion-blur
  * data are kept. */
-VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx);
+VITREL_EXPORT void vitrel_clear_animation(VitrelContext* ctx) VITREL_NOEXCEPT;
 
 /* Sets looping, the duration in seconds and the frame rate of the camera
  * animation. Does not recompute the shutter in frames set by
  * vitrel_set_motion_blur. */
-VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps);
+VITREL_EXPORT void vitrel_set_animation(VitrelContext* ctx, int loop, float duration, float fps)
+    VITREL_NOEXCEPT;
 
 /* Appends a camera keyframe at `time` seconds with eye position and look-at
  * point (3 floats each). Keyframes stay in insertion order. Ignored when a
- * pointer is NULL. At least two keyframes make an animation. */
+ * pointer is NULL. At least two keyframes make an animation.
+ *
+ * How a render samples the animation: every sample takes its own time
+ * t = u x shutter x (1 / fps), u uniform in [0, 1), on the keyframe time
+ * axis starting at 0 (wrapped by the duration when looping, held at the
+ * first or last keyframe otherwise); the camera is interpolated linearly
+ * between the two keyframes around t, and t is also the `time` that
+ * material expressions see. A render therefore shows the frame that starts
+ * at time 0: to render frame f, add the keyframes with their times shifted
+ * by -f / fps (and prepare again). */
 VITREL_EXPORT void vitrel_add_keyframe(VitrelContext* ctx, const float* position,
-                                       const float* look_at, float time);
+                                       const float* look_at, float time) VITREL_NOEXCEPT;
 
 /* Sets `steps` motion-blur time steps per batch (0 or 1 = off) and the
  * shutter as a fraction of a frame. Every instance's steps start equal to
  * its current transform; instances added later have no steps until this is
  * called again. Ignored when steps is negative. */
-VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter);
+VITREL_EXPORT void vitrel_set_motion_blur(VitrelContext* ctx, int steps, float shutter)
+    VITREL_NOEXCEPT;
 
 /* Sets the transform (16 floats, column-major) of instance `instance` at
  * motion step `step`. Ignored when motion blur is off or either index is
  * out of range. Used by the next vitrel_render_batch. */
 VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int instance, int step,
-                                                    const float* matrix);
+                                                    const float* matrix) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Material expression graphs
@@ -288,32 +317,36 @@ VITREL_EXPORT void vitrel_set_instance_transform_at(VitrelContext* ctx, int inst
  * node of its graph uses the default graph built from the material's
  * parameters. So does a graph that cannot be compiled: a used input that is
  * absent, not an earlier node (dangling, forward or self references), an
- * operand type the operator does not take (for example a texture index that
- * is not an int, or a vec3 added to a float), a root of the wrong type
- * (vec3 for albedo, normal and emission; float for roughness and metallic),
- * or a NormalMap root whose texture index is not a texture-index node or an
- * integer parameter. Each such slot prints one line naming the material,
- * the slot and the reason to standard error; the rest of the scene renders
- * unchanged.
+ * operand type the operator does not take as GLSL would compile it (for
+ * example a texture index that is not an int, a float added to a vec3, or
+ * the second component of a float; ints mix with floats as GLSL allows), a
+ * root of the wrong type (vec3 for albedo, normal and emission; float or int
+ * for roughness and metallic), or a NormalMap root whose texture index is
+ * not a texture-index node or an integer parameter. Each such slot prints
+ * one line naming the material, the slot and the reason to standard error;
+ * the rest of the scene renders unchanged.
  * --------------------------------------------------------------------- */
 
 /* Appends a float constant v to material `material`'s pool. Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v);
+VITREL_EXPORT int vitrel_expr_const_float(VitrelContext* ctx, int material, float v)
+    VITREL_NOEXCEPT;
 
 /* Appends a vec3 constant (x, y, z), a colour or a direction. Returns the
  * node index or -1. */
 VITREL_EXPORT int vitrel_expr_const_vec3(VitrelContext* ctx, int material, float x, float y,
-                                         float z);
+                                         float z) VITREL_NOEXCEPT;
 
 /* Appends two nodes: the texture index `texture` (int, not checked against
  * the texture count) and an RGB sample of that texture at the hit's UV
  * (vec3). Returns the index of the sample (the index node is the one before
  * it) or -1, in which case neither node is added. */
-VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture);
+VITREL_EXPORT int vitrel_expr_tex_rgb(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, but samples one channel (float). */
-VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture);
+VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int texture)
+    VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb, sampled at a transformed UV: the UV is scaled by
  * (scale_u, scale_v), rotated by `rotation` radians and offset by
@@ -321,92 +354,95 @@ VITREL_EXPORT int vitrel_expr_tex_scalar(VitrelContext* ctx, int material, int t
  * once, here. Returns the sample's index or -1. */
 VITREL_EXPORT int vitrel_expr_tex_rgb_xform(VitrelContext* ctx, int material, int texture,
                                             float scale_u, float scale_v, float offset_u,
-                                            float offset_v, float rotation);
+                                            float offset_v, float rotation) VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb_xform, sampling one channel (float). */
 VITREL_EXPORT int vitrel_expr_tex_scalar_xform(VitrelContext* ctx, int material, int texture,
                                                float scale_u, float scale_v, float offset_u,
-                                               float offset_v, float rotation);
+                                               float offset_v, float rotation) VITREL_NOEXCEPT;
 
 /* Appends a texture index node and an RGB lookup of that texture used as a
  * 1-D ramp at (value of node `coordinate`, 0.5); the coordinate is a float
  * or int node. Returns the lookup's index or -1. */
 VITREL_EXPORT int vitrel_expr_tex_rgb_1d(VitrelContext* ctx, int material, int texture,
-                                         int coordinate);
+                                         int coordinate) VITREL_NOEXCEPT;
 
 /* As vitrel_expr_tex_rgb_1d, looking up one channel (float). */
 VITREL_EXPORT int vitrel_expr_tex_scalar_1d(VitrelContext* ctx, int material, int texture,
-                                            int coordinate);
+                                            int coordinate) VITREL_NOEXCEPT;
 
 /* Appends the animation time of the sample (float), as passed by the
  * renderer's programs. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material);
+VITREL_EXPORT int vitrel_expr_time(VitrelContext* ctx, int material) VITREL_NOEXCEPT;
 
 /* Appends a blend of nodes a and b (equal types, float or vec3) by the
  * animation time. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_lerp_time(VitrelContext* ctx, int material, int a, int b)
+    VITREL_NOEXCEPT;
 
 /* Appends a * b: equal types, or a vec3 times a float. Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_mul(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a + b (types as for vitrel_expr_mul). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_add(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a - b (types as for vitrel_expr_mul). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_sub(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends the linear blend of a and b (equal types, float or vec3) by t (a
  * float, or a vec3 when a is). Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t);
+VITREL_EXPORT int vitrel_expr_mix(VitrelContext* ctx, int material, int a, int b, int t)
+    VITREL_NOEXCEPT;
 
 /* Appends 1 - a, per component for a vec3 (a float or vec3). Returns the
  * node index or -1. */
-VITREL_EXPORT int vitrel_expr_invert(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_invert(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the absolute value of a (float, int or vec3). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_abs(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_abs(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the square root of a (float or vec3). Returns the node index or
  * -1. */
-VITREL_EXPORT int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_sqrt(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the dot product of a and b (equal types, float or vec3), a
  * float. Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_dot(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends a raised to the power b (equal types, float or vec3). Returns
  * the node index or -1. */
-VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b);
+VITREL_EXPORT int vitrel_expr_pow(VitrelContext* ctx, int material, int a, int b) VITREL_NOEXCEPT;
 
 /* Appends x clamped to [lo, hi]; lo and hi have x's type or are floats.
  * Returns the node index or -1. */
-VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi);
+VITREL_EXPORT int vitrel_expr_clamp(VitrelContext* ctx, int material, int x, int lo, int hi)
+    VITREL_NOEXCEPT;
 
 /* Appends a choice: with_uv when the hit's mesh has texture coordinates,
  * else without_uv (equal types). Returns the node index or -1. */
 VITREL_EXPORT int vitrel_expr_if_uv(VitrelContext* ctx, int material, int with_uv,
-                                    int without_uv);
+                                    int without_uv) VITREL_NOEXCEPT;
 
 /* Appends the first component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_r(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_r(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the second component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_g(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_g(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the third component of vec3 node a (a float). Returns the node
  * index or -1. */
-VITREL_EXPORT int vitrel_expr_split_b(VitrelContext* ctx, int material, int a);
+VITREL_EXPORT int vitrel_expr_split_b(VitrelContext* ctx, int material, int a) VITREL_NOEXCEPT;
 
 /* Appends the vec3 (r, g, b) built from three float or int nodes. Returns
  * the node index or -1. */
 VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int r, int g,
-                                          int b);
+                                          int b) VITREL_NOEXCEPT;
 
 /* Makes node `root` the root of slot `slot` (0 albedo, 1 roughness,
  * 2 metallic, 3 normal, 4 emission) of material `material`. Slots 1 to 4
@@ -417,95 +453,214 @@ VITREL_EXPORT int vitrel_expr_combine_rgb(VitrelContext* ctx, int material, int 
  * 0 to 4. No builder makes a normal-map node, so a host graph in slot 3
  * leaves the shading normal unperturbed (it turns a material's normal
  * texture off). */
-VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root);
+VITREL_EXPORT void vitrel_mat_set_expr(VitrelContext* ctx, int material, int slot, int root)
+    VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * GPU selection, preparation, batches and read-out
  * --------------------------------------------------------------------- */
 
-/* Copies the names of the ray-tracing GPUs into `names`, name k at byte
- * offset k * stride (at most stride - 1 characters, always NUL-terminated),
- * for at most `max_count` GPUs. Returns the number written; 0 when names is
- * NULL or stride or max_count is below 1. A name's position is the GPU index
- * used by vitrel_set_gpu_mask. Needs no context. */
-VITREL_EXPORT int vitrel_enumerate_gpus(char* names, int stride, int max_count);
+/* Copies the names of the ray-tracing GPUs into `names`: name k at byte
+ * offset k * stride, at most stride - 1 characters, and the rest of its
+ * stride bytes zeroed (so it is always NUL-terminated), for at most
+ * `max_count` GPUs. Nothing beyond stride x max_count bytes is written.
+ * Returns the number of names written; 0 when names is NULL, stride or
+ * max_count is below 1, or no Vulkan instance can be created. A name's
+ * position is the GPU index used by vitrel_set_gpu_mask. Needs no context
+ * and takes no lock; it creates and destroys a Vulkan instance, so it costs
+ * milliseconds. Thread-safe. */
+VITREL_EXPORT int vitrel_enumerate_gpus(char* names, int stride, int max_count) VITREL_NOEXCEPT;
 
-/* Selects the GPUs to render on, by index, in the given order. Ignored when
- * indices is NULL or count is below 1. Takes effect when renderers are next
- * created from scratch (after vitrel_scene_clear or a failed preparation). */
-VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices, int count);
+/* Selects the GPUs to render on: `count` indices into the list of
+ * vitrel_enumerate_gpus, in the given order (the first renders alone and
+ * receives the merged image when there are several). Ignored when ctx or
+ * indices is NULL, count is below 1 or any index is negative; indices are
+ * not compared with the device list here (a missing GPU makes the next full
+ * preparation fail). Existing renderers are not touched: the selection takes
+ * effect when renderers are next created from scratch, that is at the first
+ * vitrel_prepare after vitrel_scene_clear or after a failed preparation. */
+VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices,
+                                       int count) VITREL_NOEXCEPT;
 
-/* Packs the scene and prepares every selected GPU. Returns 0; -1 for an
- * empty scene; -2 when a GPU failed (see vitrel_get_last_error). */
-VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx);
+/* Packs the scene and prepares every selected GPU, one thread per GPU.
+ * The first preparation (and the first after vitrel_scene_clear or a failed
+ * one) opens the devices, compiles the shader programs with the material
+ * code, builds acceleration structures and uploads everything; later ones
+ * keep devices and programs and rebuild only the scene resources, so the
+ * GPU selection, the shader directories and the material graphs of the
+ * first preparation stay in force while samples per batch and tile size are
+ * copied again. Textures added since the last preparation rebuild the
+ * texture atlas.
+ * Returns 0 (the sample count is 0 and no 8-bit image is published);
+ * -1 for NULL, an empty scene (no material, mesh or instance; one line
+ * "vitrel_prepare: empty scene (mats=%zu, meshes=%zu, instances=%zu)" on
+ * standard error) or an output whose width, height or quality is below 1 or
+ * whose framebuffer would exceed 65536 pixels per axis (last error not
+ * written); -2 when packing failed (last error "scene packing: <reason>",
+ * e.g. an atlas beyond 4 GiB) or a GPU failed (last error
+ * "GPU <index>: <reason>" for the lowest failing slot of a full preparation,
+ * "<reason>" on the fast path). After -2 no renderer survives and the
+ * context is not prepared. Holds the context lock throughout. */
+VITREL_EXPORT int vitrel_prepare(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Adds samples_per_batch samples per pixel. Returns the new total; -1 when
- * not prepared; -3 on failure (see vitrel_get_last_error). */
-VITREL_EXPORT int vitrel_render_batch(VitrelContext* ctx);
+/* Adds samples to every pixel and returns the new per-pixel total.
+ * samples_per_batch below 1 counts as 1, and above 65536 as 65536 (also as
+ * the most samples a renderer takes per dispatch), so a batch always ends.
+ * One GPU renders the whole image with samples_per_batch samples. With
+ * motion blur set (more than one step) and one GPU, a GPU that traces motion
+ * itself gets each instance's first and last step and renders
+ * samples_per_batch samples; any other GPU renders each step in turn with
+ * max(1, samples_per_batch / steps) samples, so the batch adds
+ * steps x that many (3 steps at 8 samples add 6). The instances keep the
+ * last step's transform afterwards. The motion paths re-pack the scene and
+ * refuse, with -3, a scene whose materials, meshes, textures or environment
+ * map changed since vitrel_prepare ("... prepare again"). Several GPUs
+ * ignore motion blur and share the image in tiles of the tile size, handed
+ * out through one counter, each tile rendered by exactly one GPU with all
+ * samples of the batch.
+ * The first batch after a preparation, reset or camera update clears the
+ * accumulation. Returns -1 for NULL or when not prepared (last error
+ * untouched); -3 on failure with the last error "render_batch: <reason>"
+ * (the lowest failing GPU's reason when several render) and the line
+ * "vitrel_render_batch error: <reason>" on standard error. A batch refused
+ * before any GPU rendered leaves the total unchanged; one that failed while
+ * rendering may have left part of its samples in some pixels, so the
+ * accumulation restarts (total 0, published 8-bit image withdrawn) and the
+ * next batch clears it. A failure while a motion path replaced scene resources also
+ * makes the context unprepared. A batch that would take the total beyond
+ * INT_MAX is refused with -3. Holds the context lock throughout; other
+ * threads may meanwhile call vitrel_get_total_samples and
+ * vitrel_get_pixels_uint8. */
+VITREL_EXPORT int vitrel_render_batch(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Restarts accumulation: the next batch starts from sample 0. */
-VITREL_EXPORT void vitrel_reset_accumulation(VitrelContext* ctx);
+/* Restarts accumulation: the sample count becomes 0 and the published 8-bit
+ * image is withdrawn (its memory is kept); the next batch clears the GPU
+ * buffers. Touches no GPU. NULL is ignored. */
+VITREL_EXPORT void vitrel_reset_accumulation(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Moves the camera and resizes the output of a prepared context; restarts
- * accumulation. Returns 0, or -1 when not prepared. */
+/* Moves the camera (eye position, look-at point, up direction: 3 floats
+ * each; field of view in degrees, aperture, focus distance) and sets the
+ * output size of a prepared context, then re-packs the scene parameters,
+ * uploads them to every GPU (one thread each) and resizes the framebuffers
+ * when the render size changed. Restarts accumulation and withdraws the
+ * published 8-bit image. Camera keyframes may have been changed or added
+ * since preparation (the parameter block grows as needed); hosts render
+ * frame f of an animation by shifting the keyframe times by -f / fps and
+ * calling this.
+ * Returns 0; -1 for NULL, a NULL vector or when not prepared (last error
+ * untouched), and -1 with the last error "update_camera: <reason>" and the
+ * line "vitrel_update_camera error: <reason>" when width, height or quality
+ * is below 1, the framebuffer would exceed 65536 pixels per axis,
+ * materials, meshes, textures or the environment map changed since
+ * vitrel_prepare, the lights changed since they were last uploaded (call
+ * vitrel_rebuild_tlas), packing failed, or a GPU failed (which also makes
+ * the context unprepared). A refused call changes nothing. */
 VITREL_EXPORT int vitrel_update_camera(VitrelContext* ctx, const float* position,
                                        const float* look_at, const float* up, int width,
                                        int height, float fov, float aperture,
-                                       float focus_distance);
+                                       float focus_distance) VITREL_NOEXCEPT;
 
-/* Pushes changed instance transforms and lights to the prepared GPUs;
- * restarts accumulation. Returns 0, or -1 when not prepared. */
-VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx);
+/* Pushes moved instances, added instances of existing meshes and changed
+ * lights to every GPU of a prepared context (one thread each): re-packs the
+ * scene, rebuilds the top-level acceleration structure and replaces the
+ * light and instance tables. Restarts accumulation; the published 8-bit
+ * image stays. Returns 0; -1 for NULL or when not prepared (last error
+ * untouched), and -1 with the last error "rebuild_tlas: <reason>" and the
+ * line "vitrel_rebuild_tlas error: <reason>" when materials, meshes,
+ * textures or the environment map changed since vitrel_prepare ("...
+ * prepare again"), packing failed, or a GPU failed (which also makes the
+ * context unprepared). */
+VITREL_EXPORT int vitrel_rebuild_tlas(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* Display-transformed image, 4 floats per pixel, or NULL before the first
- * batch. `width` and `height` may be NULL. */
-VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width, int* height);
+/* Display-transformed image of output width x height pixels, 4 floats per
+ * pixel, rows top to bottom, the overscan border removed. With several GPUs
+ * their accumulations are summed on the first for the read-out and the
+ * first GPU's own content is restored afterwards, so reading twice gives
+ * the same image. Returns NULL before the first batch after a preparation,
+ * reset or camera update, for NULL or when not prepared, and on a GPU
+ * failure (last error "get_pixels: <reason>"). `width` and `height` may be
+ * NULL; they receive the size of the returned image whenever a pointer is
+ * returned: the output size, or the size of the last preparation or camera
+ * update when vitrel_set_output_size was called since (read no more than
+ * the reported size). The
+ * data stay valid until the next float read-out, camera update, preparation
+ * or scene clear. Holds the context lock. */
+VITREL_EXPORT const float* vitrel_get_pixels(VitrelContext* ctx, int* width,
+                                             int* height) VITREL_NOEXCEPT;
 
-/* Linear image (mean radiance times exposure), 4 floats per pixel. */
+/* As vitrel_get_pixels, but linear (mean radiance times exposure); failures
+ * are reported as "get_pixels_linear: <reason>". The same memory as
+ * vitrel_get_pixels, so each call overwrites the other's result. */
 VITREL_EXPORT const float* vitrel_get_pixels_linear(VitrelContext* ctx, int* width,
-                                                     int* height);
+                                                     int* height) VITREL_NOEXCEPT;
 
-/* 8-bit RGBA display image. Never waits for a running batch: while another
- * call holds the context it returns the last published image (or NULL). */
+/* 8-bit RGBA display image (4 bytes per pixel, output size). Never waits
+ * for the context lock: while another call holds it (a batch on another
+ * thread, for example) it returns the last published image with its size,
+ * or NULL when none was published since the last preparation, reset or
+ * camera update. Otherwise it reads a new image (merged across GPUs as
+ * vitrel_get_pixels does), publishes it and returns it; NULL before the
+ * first batch, when not prepared, or on a GPU failure (last error
+ * "get_pixels_uint8: <reason>"). The pointer stays valid until the second
+ * following successful 8-bit read-out, a preparation or a scene clear.
+ * The size reported is that of the returned image, as for
+ * vitrel_get_pixels. Safe to call from any thread at any time. */
 VITREL_EXPORT const unsigned char* vitrel_get_pixels_uint8(VitrelContext* ctx, int* width,
-                                                           int* height);
+                                                           int* height) VITREL_NOEXCEPT;
 
-/* Renders the depth, normal and object-id passes on the first GPU. Returns
- * 0, or -1 when not prepared. */
-VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx);
+/* Renders the depth, normal and object-id passes (one centre ray per output
+ * pixel) on the first GPU only and keeps them in the context. Returns 0;
+ * -1 for NULL, when not prepared, or on a GPU failure (last error
+ * "compute_aovs: <reason>"). */
+VITREL_EXPORT int vitrel_compute_aovs(VitrelContext* ctx) VITREL_NOEXCEPT;
 
-/* The passes of the last vitrel_compute_aovs, or NULL before the first. */
-VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width, int* height);
-VITREL_EXPORT const float* vitrel_get_aov_normal(VitrelContext* ctx, int* width, int* height);
-VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width, int* height);
+/* The passes of the last vitrel_compute_aovs: depth (1 float per pixel),
+ * normal (3 floats) and object id (1 int) at the size they were rendered
+ * (reported through width and height), or NULL (out
+ * parameters untouched) before the first. They keep their content until the
+ * next vitrel_compute_aovs, scene clears included. Hold the context lock. */
+VITREL_EXPORT const float* vitrel_get_aov_depth(VitrelContext* ctx, int* width,
+                                                int* height) VITREL_NOEXCEPT;
+VITREL_EXPORT const float* vitrel_get_aov_normal(VitrelContext* ctx, int* width,
+                                                 int* height) VITREL_NOEXCEPT;
+VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width,
+                                                  int* height) VITREL_NOEXCEPT;
 
 /* ---------------------------------------------------------------------
  * Output, quality and grading settings
  * --------------------------------------------------------------------- */
 
-/* Size of the delivered image in pixels (stored without a range test; both
- * must be at least 1 before preparing). Renderers keep their framebuffers
- * until the next vitrel_prepare or vitrel_update_camera, and read-outs
- * report the new size at once, so on a prepared context prepare or update
- * the camera before reading pixels again. */
-VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height);
+/* Size of the delivered image in pixels, stored as given (negative values
+ * included). Both must be at least 1 before preparing: a preparation whose
+ * size or quality is below 1, or whose render size (the size plus the
+ * overscan border, times the quality) exceeds 2^31 - 1 pixels on an axis,
+ * fails with the reason in vitrel_get_last_error. Renderers keep their
+ * framebuffers until the next vitrel_prepare or vitrel_update_camera, and
+ * read-outs report the new size at once, so on a prepared context prepare or
+ * update the camera before reading pixels again. */
+VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int height)
+    VITREL_NOEXCEPT;
 
 /* Samples per pixel added by each vitrel_render_batch and the trace
  * parameter handed to the GPU programs: both take effect only while the
  * context is not prepared (a prepared context keeps its values). The
- * exposure is always set and applies at the next read-out. */
+ * exposure is always set and applies at the next read-out. With the
+ * shipped programs the trace parameter is the largest number of bounces B
+ * (default 6): the first surface a camera ray hits is vertex 0, vertices
+ * 0 to B gather direct light, and the ray leaving vertex B still sees
+ * emitters; 0 means no limit but Russian roulette. */
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
-                                            int trace_param, float exposure);
+                                            int trace_param, float exposure) VITREL_NOEXCEPT;
 
 /* Edge of a render tile in framebuffer pixels (values below 1 store 1).
  * Prepared renderers pick it up at the next vitrel_prepare; multi-GPU tile
  * lists use it from the next batch on. */
-VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile);
+VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile) VITREL_NOEXCEPT;
 
-/* Supersampling factor per axis (stored without a range test; must be at
- * least 1 before preparing). Applies when framebuffers are next created or
- * resized. */
-VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality);
+/* Supersampling factor per axis, stored as given; must be at least 1 before
+ * preparing (see vitrel_set_output_size). Applies when framebuffers are next
+ * created or resized. */
+VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality) VITREL_NOEXCEPT;
 
 /* Directory of compiled shader programs (SPIR-V) and directory of GLSL
  * sources compiled at run time; NULL leaves that one unchanged, "" as the
@@ -513,13 +668,13 @@ VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality);
  * scratch (the first vitrel_prepare, or the first after vitrel_scene_clear
  * or a failed preparation). */
 VITREL_EXPORT void vitrel_set_shader_paths(VitrelContext* ctx, const char* shader_dir,
-                                           const char* shader_src_dir);
+                                           const char* shader_src_dir) VITREL_NOEXCEPT;
 
 /* Selects a colour-grading preset by exact name: "punchy", "filmic",
  * "bleach_bypass"; any other name selects "neutral". Changes only the five
  * grading values, never the exposure. Applies at the next read-out. Ignored
  * when name is NULL. */
-VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
+VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name) VITREL_NOEXCEPT;
 
 /* Writes the context's scene to the scene cache file `path` (.vsb), as last
  * prepared: the packed tables and the atlas are stored as they are, so save
@@ -529,7 +684,7 @@ VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name);
  * system is not touched) or when the file cannot be written, with the
  * reason printed to standard error. Runs under the context lock; reads host
  * memory only and touches no GPU. */
-VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path);
+VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path) VITREL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

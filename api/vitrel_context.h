@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "scene/render_output.h"
+#include "api/batch_plan.h"
+#include "api/scene_shape.h"
 #include "codegen/expr_ir.h"
+#include "scene/render_output.h"
 #include "scene/scene.h"
 
 class VkRenderer;
@@ -44,6 +46,20 @@ struct VitrelContext {
     std::vector<MaterialExprData> material_exprs;
     std::string last_error;
     std::mutex mutex;
+
+    // What the renderers' buffers were sized for at the last preparation
+    // (light fields: at the last light upload).
+    SceneShape uploaded_shape;
+    // Size of the AOV planes, as the first renderer delivered them.
+    uint32_t aov_width = 0;
+    uint32_t aov_height = 0;
+    // Opens renderers with the validation layer; off for hosts, on in tests.
+    bool validation = false;
+    // The last multi-GPU batch: its tiles and, per tile, the slot that
+    // rendered it and how often (each tile exactly once when all is well).
+    std::vector<GpuTile> last_tiles;
+    std::vector<int32_t> last_tile_slot;
+    std::vector<uint32_t> last_tile_renders;
 };
 
 // Calls VkRenderer::destroy on every renderer, deletes it and empties the

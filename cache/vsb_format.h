@@ -204,15 +204,30 @@ private:
 // umask; a symbolic link at `path` is replaced, not followed. Never throws.
 VITREL_EXPORT bool save_vsb(const char* path, const Scene& scene);
 
+// What a file may make load_vsb allocate, in all: kVsbMaxExpansion bytes
+// per byte of the file, and never more than kVsbMaxLoadBytes. A file written
+// by save_vsb needs about its own size plus one copy of a mesh's face
+// materials per instance of it; records that name the same ranges many
+// times (valid, each on its own) could otherwise ask a small file for
+// terabytes.
+inline constexpr uint64_t kVsbMaxExpansion = 64;
+inline constexpr uint64_t kVsbMaxLoadBytes = uint64_t{16} << 30;
+inline constexpr uint64_t vsb_load_limit(uint64_t file_size) {
+    return file_size > kVsbMaxLoadBytes / kVsbMaxExpansion ? kVsbMaxLoadBytes
+                                                           : file_size * kVsbMaxExpansion;
+}
+
 // Reads a cache written by save_vsb and prints "Loaded .vsb: <path> (<n>
 // meshes, <n> instances, <n> materials)" to standard output. Every byte is
 // validated before use. An unopenable, empty or too short file, a bad magic
 // or version, a section table or mesh section past the end of the file give
-// a default scene with a message on standard error; a mesh record whose
-// ranges do not fit (or that reuses data another mesh took) gives an empty
-// mesh, and a short environment block leaves the environment off, each with
-// a message; any other short or missing section silently leaves its fields
-// at their defaults. Never throws and never reads outside the file, which
+// a default scene with a message on standard error, and so does a file
+// that would need more memory than vsb_load_limit allows ("VSB: loading
+// would take more than ..."); a mesh record whose ranges do not fit in
+// their sections gives an empty mesh (records may share ranges), and a
+// short environment block leaves the environment off, each with a message;
+// any other short or missing section silently leaves its fields at their
+// defaults. Never throws and never reads outside the file, which
 // must not be truncated by another process while it is read (the mapping
 // would fault).
 VITREL_EXPORT Scene load_vsb(const char* path);

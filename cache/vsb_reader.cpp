@@ -1,8 +1,9 @@
 // Reader of the scene cache. Every byte of the file is untrusted: each range
 // is checked against the mapping in 64-bit arithmetic that cannot overflow,
 // every count taken from the file is checked against the bytes that back it
-// before anything is sized from it, and the data copied out of a section
-// never exceeds that section's size, so memory use is bounded by the file.
+// before anything is sized from it, and every allocation is charged to one
+// budget proportional to the file size (kVsbMaxExpansion, kVsbMaxLoadBytes),
+// so ranges named by many records cannot multiply memory use unbounded.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -97,6 +98,31 @@ private:
     const VsbHeader& header_;
 };
 
+// Thrown when loading would allocate more than the budget allows; caught at
+// the top, where it drops the whole scene.
+struct OverBudget {
+    uint64_t limit;
+};
+
+// What the file may make the reader allocate: kVsbMaxExpansion bytes per
+// file byte, at most kVsbMaxLoadBytes. Every array the reader fills is
+// charged before it is sized.
+class LoadBudget {
+public:
+    explicit LoadBudget(uint64_t file_size) : limit_(vsb_load_limit(file_size)), left_(limit_) {}
+
+    void charge(uint64_t count, uint64_t element_size) {
+        uint64_t bytes = 0;
+        if (__builtin_mul_overflow(count, element_size, &bytes) || bytes > left_)
+            throw OverBudget{limit_};
+        left_ -= bytes;
+    }
+
+private:
+    uint64_t limit_;
+    uint64_t left_;
+};
+
 void prefault_for_writing(const void* p, uint64_t bytes) {
 #ifdef MADV_POPULATE_WRITE
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kPageSize - 1) & ~(kPageSize - 1);
@@ -114,9 +140,11 @@ void prefault_for_writing(const void* p, uint64_t bytes) {
 #endif
 }
 
-// out = `count` elements of T starting at `src`, which may be unaligned.
+// out = `count` elements of T starting at `src`, which may be unaligned,
+// charged to `budget`.
 template <class T>
-void copy_out(std::vector<T>& out, const uint8_t* src, uint64_t count) {
+void copy_out(std::vector<T>& out, const uint8_t* src, uint64_t count, LoadBudget& budget) {
+    budget.charge(count, sizeof(T));
     if (count * sizeof(T) >= kPrefaultBytes) {
         out.clear();
         out.reserve(count);
@@ -133,41 +161,25 @@ void copy_out(std::vector<T>& out, const uint8_t* src, uint64_t count) {
 
 // The whole payload as elements of T (a trailing partial element is dropped).
 template <class T>
-void copy_whole(std::vector<T>& out, const Section& s) {
-    if (s.present && s.in_file) copy_out(out, s.data, s.size / sizeof(T));
+void copy_whole(std::vector<T>& out, const Section& s, LoadBudget& budget) {
+    if (s.present && s.in_file) copy_out(out, s.data, s.size / sizeof(T), budget);
 }
 
-// Hands out ranges of one concatenated mesh array: checks them against the
-// section and caps the total handed out at the section's size, so records
-// pointing many meshes at the same range cannot multiply memory use.
-class RangeBudget {
-public:
-    RangeBudget(const Section& s, uint64_t element_size)
-        : s_(s), elements_(s.present && s.in_file ? s.size / element_size : 0),
-          left_(elements_), element_size_(element_size) {}
-
-    // Start of elements [first, first + count), or null when out of range or
-    // over budget.
-    const uint8_t* take(uint64_t first, uint64_t count) {
-        if (first > elements_ || count > elements_ - first || count > left_) return nullptr;
-        left_ -= count;
-        return s_.data + first * element_size_;
-    }
-    // Returns a range taken earlier but not used after all.
-    void give_back(uint64_t count) { left_ += count; }
-
-private:
-    const Section& s_;
-    uint64_t elements_;
-    uint64_t left_;
-    uint64_t element_size_;
-};
+// Start of elements [first, first + count) of a section of 4-byte elements,
+// or null when the range is not inside it. Records may share ranges; each
+// is valid on its own when it lies inside its section.
+const uint8_t* range_in(const Section& s, uint64_t first, uint64_t count) {
+    if (!s.present || !s.in_file) return nullptr;
+    const uint64_t elements = s.size / 4;
+    if (first > elements || count > elements - first) return nullptr;
+    return s.data + first * 4;
+}
 
 struct MeshSections {
     Section table, positions, indices, face_normals, normals, uvs, tangents, face_materials;
 };
 
-bool load_meshes(const SectionTable& t, const VsbHeader& h, Scene& scene) {
+bool load_meshes(const SectionTable& t, const VsbHeader& h, Scene& scene, LoadBudget& budget) {
     MeshSections m;
     m.table = t.find(VsbSectionType::MeshTable);
     m.positions = t.find(VsbSectionType::Positions);
@@ -188,28 +200,23 @@ bool load_meshes(const SectionTable& t, const VsbHeader& h, Scene& scene) {
     m.tangents = t.find(VsbSectionType::Tangents);
     m.face_materials = t.find(VsbSectionType::FaceMaterials);
 
-    RangeBudget positions(m.positions, 4), indices(m.indices, 4), face_normals(m.face_normals, 4);
-    RangeBudget normals(m.normals, 4), uvs(m.uvs, 4), tangents(m.tangents, 4);
-    RangeBudget face_materials(m.face_materials, 4);
-
+    budget.charge(h.mesh_count, sizeof(MeshData));
     scene.meshes.resize(h.mesh_count);
     for (uint32_t i = 0; i < h.mesh_count; ++i) {
         VsbMeshRecord r;
         std::memcpy(&r, m.table.data + uint64_t{i} * sizeof r, sizeof r);
         const uint64_t vc = r.vertex_count, tc = r.triangle_count;
-        const uint8_t* p = positions.take(3ull * r.first_vertex, 3 * vc);
-        const uint8_t* x = p ? indices.take(r.first_index, 3 * tc) : nullptr;
-        const uint8_t* n = x ? face_normals.take(3ull * r.first_triangle, 3 * tc) : nullptr;
-        if (!n) {
-            if (p) positions.give_back(3 * vc);
-            if (x) indices.give_back(3 * tc);
+        const uint8_t* p = range_in(m.positions, 3ull * r.first_vertex, 3 * vc);
+        const uint8_t* x = range_in(m.indices, r.first_index, 3 * tc);
+        const uint8_t* n = range_in(m.face_normals, 3ull * r.first_triangle, 3 * tc);
+        if (!p || !x || !n) {
             std::fprintf(stderr, "VSB: mesh %u has out-of-bounds offsets\n", i);
             continue;
         }
         MeshData& mesh = scene.meshes[i];
-        copy_out(mesh.positions, p, 3 * vc);
-        copy_out(mesh.indices, x, 3 * tc);
-        copy_out(mesh.face_normals, n, 3 * tc);
+        copy_out(mesh.positions, p, 3 * vc, budget);
+        copy_out(mesh.indices, x, 3 * tc, budget);
+        copy_out(mesh.face_normals, n, 3 * tc, budget);
         mesh.material = r.material;
 
         struct Optional {
@@ -217,35 +224,36 @@ bool load_meshes(const SectionTable& t, const VsbHeader& h, Scene& scene) {
             uint32_t first;
             uint64_t first_scale;  // elements per unit of `first`
             uint64_t count;
-            RangeBudget& budget;
+            const Section& section;
             bool& has;
             std::vector<float>* floats;  // null for the face materials
         };
         const Optional optionals[] = {
-            {kVsbMeshNormals, r.first_normal, 3, 3 * vc, normals, mesh.has_normals, &mesh.normals},
-            {kVsbMeshUvs, r.first_uv, 2, 2 * vc, uvs, mesh.has_uvs, &mesh.uvs},
-            {kVsbMeshTangents, r.first_tangent, 3, 3 * vc, tangents, mesh.has_tangents,
+            {kVsbMeshNormals, r.first_normal, 3, 3 * vc, m.normals, mesh.has_normals, &mesh.normals},
+            {kVsbMeshUvs, r.first_uv, 2, 2 * vc, m.uvs, mesh.has_uvs, &mesh.uvs},
+            {kVsbMeshTangents, r.first_tangent, 3, 3 * vc, m.tangents, mesh.has_tangents,
              &mesh.tangents},
-            {kVsbMeshFaceMaterials, r.first_face_material, 1, tc, face_materials,
+            {kVsbMeshFaceMaterials, r.first_face_material, 1, tc, m.face_materials,
              mesh.has_face_materials, nullptr},
         };
         for (const Optional& o : optionals) {
             if (!(r.flags & o.flag) || o.first == kVsbNoArray) continue;
-            const uint8_t* src = o.budget.take(o.first_scale * o.first, o.count);
+            const uint8_t* src = range_in(o.section, o.first_scale * o.first, o.count);
             if (!src) continue;  // does not fit: left out like an absent section
             if (o.floats)
-                copy_out(*o.floats, src, o.count);
+                copy_out(*o.floats, src, o.count, budget);
             else
-                copy_out(mesh.face_materials, src, o.count);
+                copy_out(mesh.face_materials, src, o.count, budget);
             o.has = true;
         }
     }
     return true;
 }
 
-void load_instances(const SectionTable& t, const VsbHeader& h, Scene& scene) {
+void load_instances(const SectionTable& t, const VsbHeader& h, Scene& scene, LoadBudget& budget) {
     const Section s = t.find(VsbSectionType::Instances);
     if (!s.holds(uint64_t{h.instance_count} * sizeof(VsbInstanceRecord))) return;
+    budget.charge(h.instance_count, sizeof(Instance));
     scene.instances.resize(h.instance_count);
     for (uint32_t i = 0; i < h.instance_count; ++i) {
         VsbInstanceRecord r;
@@ -255,18 +263,24 @@ void load_instances(const SectionTable& t, const VsbHeader& h, Scene& scene) {
         inst.material = r.material;
         std::memcpy(inst.transform, r.transform, sizeof inst.transform);
         inst.has_face_materials = (r.has_face_materials & 1u) != 0;
-        if (inst.has_face_materials && r.mesh < scene.meshes.size())
-            inst.face_materials = scene.meshes[r.mesh].face_materials;
+        // Every instance holds its own copy: the copies are what a small
+        // file can multiply, so they are charged like everything else.
+        if (inst.has_face_materials && r.mesh < scene.meshes.size()) {
+            const std::vector<int32_t>& faces = scene.meshes[r.mesh].face_materials;
+            budget.charge(faces.size(), sizeof(int32_t));
+            inst.face_materials = faces;
+        }
     }
 }
 
 template <class T>
-void load_records(const SectionTable& t, VsbSectionType type, uint32_t count, std::vector<T>& out) {
+void load_records(const SectionTable& t, VsbSectionType type, uint32_t count, std::vector<T>& out,
+                  LoadBudget& budget) {
     const Section s = t.find(type);
-    if (s.holds(uint64_t{count} * sizeof(T))) copy_out(out, s.data, count);
+    if (s.holds(uint64_t{count} * sizeof(T))) copy_out(out, s.data, count, budget);
 }
 
-void load_envmap(const SectionTable& t, Scene& scene) {
+void load_envmap(const SectionTable& t, Scene& scene, LoadBudget& budget) {
     const Section s = t.find(VsbSectionType::EnvmapCdf);
     if (!s.holds(sizeof(VsbEnvHeader))) return;
     VsbEnvHeader e;
@@ -289,12 +303,12 @@ void load_envmap(const SectionTable& t, Scene& scene) {
     scene.envmap_intensity = e.intensity;
     scene.envmap_texture = e.texture;
     const uint8_t* p = s.data + sizeof e;
-    copy_out(scene.env_marginal_cdf, p, H);
-    copy_out(scene.env_row_weights, p + 4 * H, H);
-    copy_out(scene.env_conditional_cdf, p + 8 * H, W * H);
+    copy_out(scene.env_marginal_cdf, p, H, budget);
+    copy_out(scene.env_row_weights, p + 4 * H, H, budget);
+    copy_out(scene.env_conditional_cdf, p + 8 * H, W * H, budget);
 }
 
-void load_camera_and_animation(const SectionTable& t, Scene& scene) {
+void load_camera_and_animation(const SectionTable& t, Scene& scene, LoadBudget& budget) {
     const Section cam = t.find(VsbSectionType::Camera);
     if (cam.holds(sizeof(VsbCamera))) {
         VsbCamera c;
@@ -315,6 +329,7 @@ void load_camera_and_animation(const SectionTable& t, Scene& scene) {
         scene.anim_loop = a.loop != 0;
         const uint64_t fit = (anim.size - sizeof a) / sizeof(CameraKeyframe);
         const uint64_t n = std::min<uint64_t>(a.keyframe_count, fit);
+        budget.charge(n, sizeof(CameraKeyframe));
         const size_t old = scene.camera_keyframes.size();
         scene.camera_keyframes.resize(old + n);
         if (n) std::memcpy(scene.camera_keyframes.data() + old, anim.data + sizeof a, n * sizeof(CameraKeyframe));
@@ -324,18 +339,19 @@ void load_camera_and_animation(const SectionTable& t, Scene& scene) {
 // Everything after the header checks; false when the scene must be dropped.
 bool load_sections(const MappedFile& file, const VsbHeader& h, Scene& scene) {
     const SectionTable t(file, h);
-    if (!load_meshes(t, h, scene)) return false;
-    load_records(t, VsbSectionType::GpuMaterials, h.material_count, scene.gpu_materials);
-    load_records(t, VsbSectionType::Materials, h.material_count, scene.materials);
-    load_instances(t, h, scene);
-    load_records(t, VsbSectionType::AtlasEntries, h.texture_count, scene.atlas_entries);
-    copy_whole(scene.atlas_data, t.find(VsbSectionType::AtlasData));
-    copy_whole(scene.srgb_lut, t.find(VsbSectionType::SrgbLut));
-    copy_whole(scene.emissive_tri_cdf, t.find(VsbSectionType::EmissiveTriCdf));
-    copy_whole(scene.light_cdf, t.find(VsbSectionType::LightCdf));
-    copy_whole(scene.scene_params, t.find(VsbSectionType::SceneParams));
-    load_envmap(t, scene);
-    load_camera_and_animation(t, scene);
+    LoadBudget budget(file.size());
+    if (!load_meshes(t, h, scene, budget)) return false;
+    load_records(t, VsbSectionType::GpuMaterials, h.material_count, scene.gpu_materials, budget);
+    load_records(t, VsbSectionType::Materials, h.material_count, scene.materials, budget);
+    load_instances(t, h, scene, budget);
+    load_records(t, VsbSectionType::AtlasEntries, h.texture_count, scene.atlas_entries, budget);
+    copy_whole(scene.atlas_data, t.find(VsbSectionType::AtlasData), budget);
+    copy_whole(scene.srgb_lut, t.find(VsbSectionType::SrgbLut), budget);
+    copy_whole(scene.emissive_tri_cdf, t.find(VsbSectionType::EmissiveTriCdf), budget);
+    copy_whole(scene.light_cdf, t.find(VsbSectionType::LightCdf), budget);
+    copy_whole(scene.scene_params, t.find(VsbSectionType::SceneParams), budget);
+    load_envmap(t, scene, budget);
+    load_camera_and_animation(t, scene, budget);
     return true;
 }
 
@@ -366,7 +382,17 @@ Scene load_mapped(const char* path, const MappedFile& file) {
     }
     Scene scene;
     file.prefault();
-    if (h.section_count > 0 && !load_sections(file, h, scene)) return Scene{};
+    try {
+        if (h.section_count > 0 && !load_sections(file, h, scene)) return Scene{};
+    } catch (const OverBudget& e) {
+        std::fprintf(stderr,
+                     "VSB: loading would take more than %llu bytes of memory (%llu per byte of "
+                     "the file, at most %llu): %s\n",
+                     static_cast<unsigned long long>(e.limit),
+                     static_cast<unsigned long long>(kVsbMaxExpansion),
+                     static_cast<unsigned long long>(kVsbMaxLoadBytes), path);
+        return Scene{};
+    }
     std::printf("Loaded .vsb: %s (%u meshes, %u instances, %u materials)\n", path, h.mesh_count,
                 h.instance_count, h.material_count);
     return scene;

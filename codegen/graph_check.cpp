@@ -18,7 +18,12 @@ constexpr std::array<const char*, kExprOpCount> kOpNames = {
 bool numeric(T t) { return t == T::Float || t == T::Vec3; }
 bool scalar(T t) { return t == T::Float || t == T::Int; }
 
-// Whether the types of a node's used inputs (a, b, c) suit its GLSL text.
+// Whether the types of a node's used inputs (a, b, c) make its GLSL text,
+// assigned to a variable of the node's type, compile. GLSL converts int to
+// float implicitly (so a float or vec3 operation may take int operands) and
+// allows .r of a scalar; what it rejects is float to int (an int-typed node
+// whose text yields a float), scalars where a vec3 is needed and the other
+// swizzles of a scalar.
 bool operands_fit(const ExprNode& n, T a, T b, T c) {
     switch (n.op) {
     case ExprOp::ParamFloat:
@@ -33,23 +38,26 @@ bool operands_fit(const ExprNode& n, T a, T b, T c) {
     case ExprOp::TexScalarXform: return a == T::Int;
     case ExprOp::TexRgb1D:
     case ExprOp::TexScalar1D: return a == T::Int && scalar(b);
-    case ExprOp::IfUv: return a == b;
+    case ExprOp::IfUv: return a == b || (a == T::Float && b == T::Int);
     case ExprOp::Mul:
     case ExprOp::Add:
-    case ExprOp::Sub: return a == b || (a == T::Vec3 && b == T::Float);
-    case ExprOp::Mix: return numeric(a) && a == b && (c == T::Float || c == a);
+    case ExprOp::Sub: return a == b || (a == T::Float && b == T::Int) || (a == T::Vec3 && scalar(b));
+    case ExprOp::Mix:
+        return (a == T::Float && scalar(b) && scalar(c)) || (a == T::Vec3 && b == T::Vec3);
     case ExprOp::Invert:
     case ExprOp::Sqrt: return numeric(a);
     case ExprOp::Clamp:
-        return (numeric(a) && b == c && (b == a || b == T::Float)) ||
-               (a == T::Int && b == T::Int && c == T::Int);
+        if (a == T::Int) return b == T::Int && c == T::Int;
+        if (a == T::Float) return scalar(b) && scalar(c);
+        return (scalar(b) && scalar(c)) || (b == T::Vec3 && c == T::Vec3);
     case ExprOp::Pow:
-    case ExprOp::Dot:
-    case ExprOp::LerpTime: return numeric(a) && a == b;
-    case ExprOp::SplitR:
+    case ExprOp::LerpTime: return (a == T::Float && scalar(b)) || (a == T::Vec3 && b == T::Vec3);
+    case ExprOp::Dot: return (scalar(a) && scalar(b)) || (a == T::Vec3 && b == T::Vec3);
+    case ExprOp::SplitR: return true;
     case ExprOp::SplitG:
     case ExprOp::SplitB: return a == T::Vec3;
-    case ExprOp::CombineRgb: return scalar(a) && scalar(b) && scalar(c);
+    // The last argument of a constructor may be partly used.
+    case ExprOp::CombineRgb: return scalar(a) && scalar(b);
     default: return true;
     }
 }
@@ -115,6 +123,24 @@ std::string expr_op_name(ExprOp op) {
     return "op" + std::to_string(o);
 }
 
+EmitPlan plan_emission(const ExprGraph& graph) {
+    const size_t n = graph.nodes.size();
+    EmitPlan plan;
+    plan.reachable.assign(n, false);
+    plan.types.assign(n, T::Float);
+    // Every input, used or not, makes a node reachable, exactly as the
+    // emitter declares variables.
+    mark_reachable(graph, graph.root, plan.reachable);
+    for (size_t k = 0; k < n; ++k) {
+        const ExprNode& node = graph.nodes[k];
+        const int32_t in = node.in[0];
+        const bool earlier = expr_op_used_inputs(node.op) > 0 && in >= 0 && static_cast<size_t>(in) < k;
+        const T first = earlier ? plan.types[static_cast<size_t>(in)] : T::Float;
+        plan.types[k] = expr_op_passes_type(node.op) ? first : expr_op_own_type(node.op);
+    }
+    return plan;
+}
+
 bool check_emittable(const ExprGraph& graph, int slot, EmitPlan& plan, std::string& why) {
     const size_t n = graph.nodes.size();
     if (graph.root < 0 || static_cast<size_t>(graph.root) >= n) {
@@ -123,11 +149,7 @@ bool check_emittable(const ExprGraph& graph, int slot, EmitPlan& plan, std::stri
     }
     if (slot == static_cast<int>(ExprSlot::Normal)) return check_normal(graph, why);
 
-    plan.reachable.assign(n, false);
-    plan.types.assign(n, T::Float);
-    // Every input, used or not, makes a node reachable, exactly as the
-    // emitter declares variables.
-    mark_reachable(graph, graph.root, plan.reachable);
+    plan = plan_emission(graph);
     for (size_t k = 0; k < n; ++k) {
         if (!plan.reachable[k]) continue;
         const ExprNode& node = graph.nodes[k];
@@ -147,10 +169,10 @@ bool check_emittable(const ExprGraph& graph, int slot, EmitPlan& plan, std::stri
                   ") has operands of unsuitable types";
             return false;
         }
-        plan.types[k] = expr_op_passes_type(node.op) ? t[0] : expr_op_own_type(node.op);
     }
+    // A float function may return an int (converted); vec3 needs a vec3.
     const T root_type = plan.types[static_cast<size_t>(graph.root)];
-    if (root_type != slot_type(slot)) {
+    if (root_type != slot_type(slot) && !(root_type == T::Int && slot_type(slot) == T::Float)) {
         why = std::string("the result is ") + expr_type_name(root_type) + ", not " +
               expr_type_name(slot_type(slot));
         return false;

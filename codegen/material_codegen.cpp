@@ -2,6 +2,7 @@
 // the renderer's shader programs, so every piece below is spelled exactly.
 #include "codegen/material_codegen.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -13,6 +14,7 @@ namespace {
 
 // "%.9g" never needs more; the buffer is bounded regardless.
 constexpr size_t kLiteralBuffer = 32;
+constexpr int kLiteralDigits = 9;  // round-trips every float
 // Texture indices are written as GLSL int literals; the most negative int
 // has no literal form, so indices saturate one short of it.
 constexpr double kTexIndexLimit = 2147483647.0;
@@ -97,35 +99,19 @@ std::string node_text(const ExprNode& n, ExprType first_input_type) {
 
 void append_function(const char* prefix, const char* type, const char* fallback, uint32_t number,
                      const ExprGraph& graph, int slot, std::string& out) {
-    out += type;
-    out += ' ';
-    out += prefix;
-    out += std::to_string(number);
-    out += kUniformParams;
-    out += ") {\n";
+    const std::string name = prefix + std::to_string(number);
     EmitPlan plan;
     std::string why;
-    if (!check_emittable(graph, slot, plan, why)) {
-        out += "    return ";
-        out += fallback;
-        out += ";\n}\n";
+    if (check_emittable(graph, slot, plan, why)) {
+        out += graph_function_text(graph, type, name);
         return;
     }
-    for (size_t k = 0; k < graph.nodes.size(); ++k) {
-        if (!plan.reachable[k]) continue;
-        const ExprNode& n = graph.nodes[k];
-        const ExprType first =
-            expr_op_used_inputs(n.op) > 0 ? plan.types[static_cast<size_t>(n.in[0])] : ExprType::Float;
-        out += "    ";
-        out += expr_type_name(plan.types[k]);
-        out += " _v";
-        out += std::to_string(k);
-        out += " = ";
-        out += node_text(n, first);
-        out += ";\n";
-    }
-    out += "    return _v";
-    out += std::to_string(graph.root);
+    out += type;
+    out += ' ';
+    out += name;
+    out += kUniformParams;
+    out += ") {\n    return ";
+    out += fallback;
     out += ";\n}\n";
 }
 
@@ -172,11 +158,37 @@ void append_stubs(std::string& out) {
 std::string flit(float f) {
     if (std::isnan(f)) return "0.0";
     if (std::isinf(f)) return f > 0.0f ? "3.402823466e+38" : "-3.402823466e+38";
+    // "%.9g" in the C locale: GLSL needs a point, whatever LC_NUMERIC says.
     char buf[kLiteralBuffer];
-    std::snprintf(buf, sizeof(buf), "%.9g", static_cast<double>(f));
-    std::string s(buf);
+    const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f),
+                                   std::chars_format::general, kLiteralDigits).ptr;
+    std::string s(buf, end);
     if (s.find_first_of(".eE") == std::string::npos) s += ".0";
     return s;
+}
+
+std::string graph_function_text(const ExprGraph& graph, const char* type, const std::string& name) {
+    std::string out = std::string(type) + ' ' + name + kUniformParams + ") {\n";
+    const EmitPlan plan = plan_emission(graph);
+    for (size_t k = 0; k < graph.nodes.size(); ++k) {
+        if (!plan.reachable[k]) continue;
+        const ExprNode& n = graph.nodes[k];
+        const int32_t in = n.in[0];
+        const ExprType first = expr_op_used_inputs(n.op) > 0 && in >= 0 && static_cast<size_t>(in) < k
+                                   ? plan.types[static_cast<size_t>(in)]
+                                   : ExprType::Float;
+        out += "    ";
+        out += expr_type_name(plan.types[k]);
+        out += " _v";
+        out += std::to_string(k);
+        out += " = ";
+        out += node_text(n, first);
+        out += ";\n";
+    }
+    out += "    return _v";
+    out += std::to_string(graph.root);
+    out += ";\n}\n";
+    return out;
 }
 
 std::string emit_node_inline(const ExprGraph& graph, int32_t i) {
@@ -186,13 +198,13 @@ std::string emit_node_inline(const ExprGraph& graph, int32_t i) {
 }
 
 void gen_param(const char* prefix, const char* entry, const char* type, const char* fallback,
-               const std::vector<ExprGraph>& graphs, std::string& out) {
+               const std::vector<ExprGraph>& graphs, std::string& out, ShapeHashFn hash) {
     const int slot = slot_for_type(type);
-    ShapeNumbering numbering;
+    ShapeNumbering numbering(hash);
     std::vector<uint32_t> numbers(graphs.size());
     for (size_t i = 0; i < graphs.size(); ++i) {
         bool is_new = false;
-        numbers[i] = numbering.number(expr_shape_hash(graphs[i]), is_new);
+        numbers[i] = numbering.number(graphs[i], is_new);
         if (is_new) append_function(prefix, type, fallback, numbers[i], graphs[i], slot, out);
     }
     out += '\n';
@@ -224,12 +236,12 @@ void gen_param(const char* prefix, const char* entry, const char* type, const ch
     out += ";\n}\n\n";
 }
 
-void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out) {
-    ShapeNumbering numbering;
+void gen_normal(const std::vector<ExprGraph>& graphs, std::string& out, ShapeHashFn hash) {
+    ShapeNumbering numbering(hash);
     std::vector<uint32_t> numbers(graphs.size());
     for (size_t i = 0; i < graphs.size(); ++i) {
         bool is_new = false;
-        numbers[i] = numbering.number(expr_shape_hash(graphs[i]), is_new);
+        numbers[i] = numbering.number(graphs[i], is_new);
         if (!is_new) continue;
         out += "vec3 _normal_fn_";
         out += std::to_string(numbers[i]);

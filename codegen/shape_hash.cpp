@@ -2,6 +2,8 @@
 #include "codegen/shape_hash.h"
 
 #include <bit>
+#include <set>
+#include <utility>
 
 namespace {
 
@@ -11,6 +13,18 @@ bool in_list(const ExprGraph& graph, int32_t i) {
     return i >= 0 && static_cast<size_t>(i) < graph.nodes.size();
 }
 
+// How many of a node's values its opcode writes into the text.
+int constant_count(ExprOp op) {
+    switch (op) {
+    case ExprOp::ConstFloat:
+    case ExprOp::TexIndex: return 1;
+    case ExprOp::ConstVec3: return 3;
+    case ExprOp::TexRgbXform:
+    case ExprOp::TexScalarXform: return 6;
+    default: return 0;
+    }
+}
+
 // The node's own contribution: opcode, parameter slot and constants.
 uint64_t hash_own(const ExprNode& n) {
     const uint64_t k = kShapeHashK;
@@ -18,16 +32,7 @@ uint64_t hash_own(const ExprNode& n) {
     const auto param1 = static_cast<int32_t>(static_cast<uint32_t>(n.param) + 1u);
     uint64_t h = static_cast<uint64_t>(static_cast<int64_t>(param1)) +
                  static_cast<uint64_t>(static_cast<uint8_t>(n.op)) * k;
-    int constants = 0;
-    switch (n.op) {
-    case ExprOp::ConstFloat:
-    case ExprOp::TexIndex: constants = 1; break;
-    case ExprOp::ConstVec3: constants = 3; break;
-    case ExprOp::TexRgbXform:
-    case ExprOp::TexScalarXform: constants = 6; break;
-    default: break;
-    }
-    for (int c = 0; c < constants; ++c)
+    for (int c = 0; c < constant_count(n.op); ++c)
         h = h * k + static_cast<uint64_t>(std::bit_cast<uint32_t>(n.value[c]));
     return h;
 }
@@ -85,8 +90,39 @@ void mark_reachable(const ExprGraph& graph, int32_t i, std::vector<bool>& seen) 
     }
 }
 
-uint32_t ShapeNumbering::number(uint64_t hash, bool& is_new) {
-    const auto [it, inserted] = numbers.try_emplace(hash, static_cast<uint32_t>(numbers.size()));
-    is_new = inserted;
-    return it->second;
+bool same_shape(const ExprGraph& a, const ExprGraph& b) {
+    const auto own_equal = [](const ExprNode& x, const ExprNode& y) {
+        if (x.op != y.op || x.param != y.param) return false;
+        for (int c = 0; c < constant_count(x.op); ++c)
+            if (std::bit_cast<uint32_t>(x.value[c]) != std::bit_cast<uint32_t>(y.value[c]))
+                return false;
+        return true;
+    };
+    std::set<std::pair<int32_t, int32_t>> seen;
+    std::vector<std::pair<int32_t, int32_t>> stack{{a.root, b.root}};
+    while (!stack.empty()) {
+        const auto [i, j] = stack.back();
+        stack.pop_back();
+        const bool in_a = in_list(a, i), in_b = in_list(b, j);
+        if (in_a != in_b) return false;
+        if (!in_a || !seen.insert({i, j}).second) continue;
+        const ExprNode& x = a.nodes[static_cast<size_t>(i)];
+        const ExprNode& y = b.nodes[static_cast<size_t>(j)];
+        if (!own_equal(x, y)) return false;
+        for (int k = 0; k < 3; ++k) stack.emplace_back(x.in[k], y.in[k]);
+    }
+    return true;
+}
+
+uint32_t ShapeNumbering::number(const ExprGraph& graph, bool& is_new) {
+    std::vector<Shape>& candidates = shapes_[hash_(graph)];
+    for (const Shape& shape : candidates) {
+        if (same_shape(*shape.graph, graph)) {
+            is_new = false;
+            return shape.number;
+        }
+    }
+    candidates.push_back({&graph, count_});
+    is_new = true;
+    return count_++;
 }

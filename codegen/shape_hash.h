@@ -33,12 +33,35 @@ VITREL_EXPORT uint64_t expr_shape_hash(const ExprGraph& graph);
 // one entry per node.
 void mark_reachable(const ExprGraph& graph, int32_t i, std::vector<bool>& seen);
 
-// First-appearance numbering of shapes for one parameter kind.
-struct ShapeNumbering {
-    std::unordered_map<uint64_t, uint32_t> numbers;
+// Whether the subgraphs below the roots of a and b are equal in everything
+// the hash sees: opcodes, parameter slots, the bits of the constants their
+// opcodes use and the inputs in slot order (absent and out-of-list inputs
+// alike). Iterative like the hash; a pair met again on a cycle counts as
+// equal.
+bool same_shape(const ExprGraph& a, const ExprGraph& b);
 
-    // The function number of a graph with this hash; `is_new` tells whether
-    // it was assigned now (so the caller must emit the function).
-    uint32_t number(uint64_t hash, bool& is_new);
-    size_t count() const { return numbers.size(); }
+using ShapeHashFn = uint64_t (*)(const ExprGraph&);
+
+// First-appearance numbering of shapes for one parameter kind. The hash only
+// finds candidates: a graph shares a number only with an earlier graph of
+// the same shape (same_shape), so a hash collision costs a function, never
+// a material's code.
+class ShapeNumbering {
+public:
+    explicit ShapeNumbering(ShapeHashFn hash = expr_shape_hash) : hash_(hash) {}
+
+    // The function number of `graph`; `is_new` tells whether it was assigned
+    // now (so the caller must emit the function). Earlier graphs are kept by
+    // pointer and must outlive the numbering.
+    uint32_t number(const ExprGraph& graph, bool& is_new);
+    size_t count() const { return count_; }
+
+private:
+    struct Shape {
+        const ExprGraph* graph;
+        uint32_t number;
+    };
+    ShapeHashFn hash_;
+    std::unordered_map<uint64_t, std::vector<Shape>> shapes_;
+    uint32_t count_ = 0;
 };

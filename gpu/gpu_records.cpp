@@ -7,6 +7,7 @@
 
 static_assert(sizeof(VkAccelerationStructureInstanceKHR) == 64);
 static_assert(sizeof(VkAccelerationStructureMotionInstanceNV) == 152);
+static_assert(sizeof(VkAccelerationStructureMotionInstanceNV) <= kMotionInstanceStride);
 
 namespace {
 
@@ -197,4 +198,18 @@ VkAccelerationStructureMotionInstanceNV make_motion_instance_record(const Instan
     m.flags = VK_GEOMETRY_INSTANCE_TRIANGLE_FACING_CULL_DISABLE_BIT_KHR;
     m.accelerationStructureReference = blasAddress;
     return record;
+}
+
+std::vector<uint8_t> pack_motion_instance_records(
+    const Scene& scene, const std::vector<VkDeviceAddress>& blasAddresses) {
+    std::vector<uint8_t> bytes(scene.instances.size() * kMotionInstanceStride, 0);
+    for (size_t i = 0; i < scene.instances.size(); ++i) {
+        const Instance& inst = scene.instances[i];
+        const VkDeviceAddress blas =
+            inst.mesh < blasAddresses.size() ? blasAddresses[inst.mesh] : 0;
+        const VkAccelerationStructureMotionInstanceNV record =
+            make_motion_instance_record(inst, static_cast<uint32_t>(i), blas);
+        std::memcpy(bytes.data() + i * kMotionInstanceStride, &record, sizeof(record));
+    }
+    return bytes;
 }

@@ -75,3 +75,11 @@ VkAccelerationStructureInstanceKHR make_static_instance_record(const Instance& i
 VkAccelerationStructureMotionInstanceNV make_motion_instance_record(const Instance& instance,
                                                                     uint32_t index,
                                                                     VkDeviceAddress blasAddress);
+
+// A TLAS build reads motion instance records at a fixed stride of 160 bytes,
+// 8 more than the record itself; the gap after each record is zero.
+inline constexpr size_t kMotionInstanceStride = 160;
+// The motion records of every instance, packed at kMotionInstanceStride.
+// `blasAddresses[m]` is mesh m's BLAS address (0 or missing: no triangles).
+std::vector<uint8_t> pack_motion_instance_records(
+    const Scene& scene, const std::vector<VkDeviceAddress>& blasAddresses);

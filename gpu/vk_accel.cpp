@@ -259,21 +259,24 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
     const uint32_t count = static_cast<uint32_t>(scene.instances.size());
 
     // 2. Instance records.
-    auto blasAddress = [&](uint32_t mesh) -> VkDeviceAddress {
-        if (mesh >= blasList.size() || blasList[mesh].handle == VK_NULL_HANDLE) return 0;
+    std::vector<VkDeviceAddress> blasAddresses(blasList.size(), 0);
+    for (size_t m = 0; m < blasList.size(); ++m) {
+        if (blasList[m].handle == VK_NULL_HANDLE) continue;
         VkAccelerationStructureDeviceAddressInfoKHR info{};
         info.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_DEVICE_ADDRESS_INFO_KHR;
-        info.accelerationStructure = blasList[mesh].handle;
-        return vkGetAccelerationStructureDeviceAddressKHR(device, &info);
-    };
+        info.accelerationStructure = blasList[m].handle;
+        blasAddresses[m] = vkGetAccelerationStructureDeviceAddressKHR(device, &info);
+    }
     std::vector<VkAccelerationStructureInstanceKHR> staticRecords;
-    std::vector<VkAccelerationStructureMotionInstanceNV> motionRecords;
-    for (uint32_t i = 0; i < count; ++i) {
-        const Instance& inst = scene.instances[i];
-        if (motion)
-            motionRecords.push_back(make_motion_instance_record(inst, i, blasAddress(inst.mesh)));
-        else
-            staticRecords.push_back(make_static_instance_record(inst, i, blasAddress(inst.mesh)));
+    std::vector<uint8_t> motionRecords;
+    if (motion) {
+        motionRecords = pack_motion_instance_records(scene, blasAddresses);
+    } else {
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t mesh = scene.instances[i].mesh;
+            staticRecords.push_back(make_static_instance_record(
+                scene.instances[i], i, mesh < blasAddresses.size() ? blasAddresses[mesh] : 0));
+        }
     }
     const void* recordData = motion ? static_cast<const void*>(motionRecords.data())
                                     : static_cast<const void*>(staticRecords.data());

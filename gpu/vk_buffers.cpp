@@ -3,8 +3,34 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "gpu/vk_barriers.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
+
+namespace {
+
+constexpr VkMemoryPropertyFlags kHostCoherent =
+    VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT;
+
+}  // namespace
+
+VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
+                                                    VkMemoryPropertyFlags required) {
+    VmaAllocationCreateInfo info{};
+    info.usage = VMA_MEMORY_USAGE_AUTO;
+    info.requiredFlags = required;
+    if (access == HostAccess::RandomRead) {
+        // Uncached memory turns every host read into a bus transaction;
+        // read-back wants cached memory where the device has it.
+        info.flags =
+            VMA_ALLOCATION_CREATE_MAPPED_BIT | VMA_ALLOCATION_CREATE_HOST_ACCESS_RANDOM_BIT;
+        info.preferredFlags = VK_MEMORY_PROPERTY_HOST_CACHED_BIT;
+    } else {
+        info.flags = VMA_ALLOCATION_CREATE_MAPPED_BIT |
+                     VMA_ALLOCATION_CREATE_HOST_ACCESS_SEQUENTIAL_WRITE_BIT;
+    }
+    return info;
+}
 
 AllocatedBuffer VkRenderer::createBuffer(VkDeviceSize size, VkBufferUsageFlags usage,
                                          VkMemoryPropertyFlags properties) {
@@ -17,19 +43,33 @@ AllocatedBuffer VkRenderer::createBuffer(VkDeviceSize size, VkBufferUsageFlags u
     bufferInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
 
     VmaAllocationCreateInfo allocInfo{};
-    allocInfo.requiredFlags = properties;
     if (properties & VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT) {
-        allocInfo.usage = VMA_MEMORY_USAGE_AUTO;
-        allocInfo.flags = VMA_ALLOCATION_CREATE_MAPPED_BIT |
-                          VMA_ALLOCATION_CREATE_HOST_ACCESS_SEQUENTIAL_WRITE_BIT;
+        allocInfo = host_allocation_create_info(HostAccess::SequentialWrite, properties);
     } else {
+        allocInfo.requiredFlags = properties;
         allocInfo.usage = VMA_MEMORY_USAGE_AUTO_PREFER_DEVICE;
     }
+    return allocateBuffer(bufferInfo, allocInfo);
+}
 
+AllocatedBuffer VkRenderer::createReadbackBuffer(VkDeviceSize size) {
+    if (size == 0) throw std::runtime_error("Cannot create a buffer of 0 bytes");
+    VkBufferCreateInfo bufferInfo{};
+    bufferInfo.sType = VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO;
+    bufferInfo.size = size;
+    bufferInfo.usage = VK_BUFFER_USAGE_TRANSFER_DST_BIT;
+    bufferInfo.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    // Coherent as well, so that readers need no invalidation of their own.
+    return allocateBuffer(bufferInfo,
+                          host_allocation_create_info(HostAccess::RandomRead, kHostCoherent));
+}
+
+AllocatedBuffer VkRenderer::allocateBuffer(const VkBufferCreateInfo& bufferInfo,
+                                           const VmaAllocationCreateInfo& allocInfo) {
     AllocatedBuffer result;
-    VK_CHECK(vmaCreateBuffer(allocator, &bufferInfo, &allocInfo, &result.buffer,
-                             &result.allocation, nullptr));
-    result.size = size;
+    VK_CHECK(vmaCreateBuffer(allocator, &bufferInfo, &allocInfo, &result.buffer, &result.allocation,
+                             nullptr));
+    result.size = bufferInfo.size;
     return result;
 }
 
@@ -53,8 +93,7 @@ void VkRenderer::uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSi
         vmaUnmapMemory(allocator, staging.allocation);
 
         VkCommandBuffer cmd = beginSingleTimeCommands();
-        VkBufferCopy region{0, 0, size};
-        vkCmdCopyBuffer(cmd, staging.buffer, dst.buffer, 1, &region);
+        recordUpload(cmd, staging.buffer, dst.buffer, size);
         endSingleTimeCommands(cmd);
     } catch (...) {
         destroyBuffer(staging);
@@ -65,13 +104,10 @@ void VkRenderer::uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSi
 
 void VkRenderer::downloadBuffer(const AllocatedBuffer& src, void* data, VkDeviceSize size) {
     if (size == 0) return;
-    AllocatedBuffer staging = createBuffer(
-        size, VK_BUFFER_USAGE_TRANSFER_DST_BIT,
-        VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+    AllocatedBuffer staging = createReadbackBuffer(size);
     try {
         VkCommandBuffer cmd = beginSingleTimeCommands();
-        VkBufferCopy region{0, 0, size};
-        vkCmdCopyBuffer(cmd, src.buffer, staging.buffer, 1, &region);
+        recordDownload(cmd, src.buffer, staging.buffer, size);
         endSingleTimeCommands(cmd);
         void* mapped = nullptr;
         VK_CHECK(vmaMapMemory(allocator, staging.allocation, &mapped));
@@ -82,6 +118,22 @@ void VkRenderer::downloadBuffer(const AllocatedBuffer& src, void* data, VkDevice
         throw;
     }
     destroyBuffer(staging);
+}
+
+void VkRenderer::recordUpload(VkCommandBuffer cmd, VkBuffer staging, VkBuffer dst,
+                              VkDeviceSize size) {
+    barrier_shader_to_transfer(cmd);
+    const VkBufferCopy region{0, 0, size};
+    vkCmdCopyBuffer(cmd, staging, dst, 1, &region);
+    barrier_transfer_to_shader(cmd);
+}
+
+void VkRenderer::recordDownload(VkCommandBuffer cmd, VkBuffer src, VkBuffer staging,
+                                VkDeviceSize size) {
+    barrier_shader_to_transfer(cmd);
+    const VkBufferCopy region{0, 0, size};
+    vkCmdCopyBuffer(cmd, src, staging, 1, &region);
+    barrier_transfer_to_host(cmd);
 }
 
 void VkRenderer::destroyBuffer(AllocatedBuffer& buffer) {

@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "gpu/vk_check.h"
+#include "gpu/vk_features.h"
 #include "gpu/vk_renderer.h"
 
 namespace {
 
 constexpr const char* kValidationLayer = "VK_LAYER_KHRONOS_validation";
-constexpr const char* kAtomicFloatExtension = "VK_EXT_shader_atomic_float";
-constexpr const char* kMotionBlurExtension = "VK_NV_ray_tracing_motion_blur";
 constexpr const char* kRequiredRayTracingExtensions[] = {
     "VK_KHR_acceleration_structure", "VK_KHR_ray_tracing_pipeline", "VK_KHR_ray_query",
     "VK_KHR_deferred_host_operations"};
@@ -51,6 +50,15 @@ bool has_extension(const std::vector<VkExtensionProperties>& list, const char* n
     for (const VkExtensionProperties& e : list)
         if (std::strcmp(e.extensionName, name) == 0) return true;
     return false;
+}
+
+bool layer_has_extension(const char* layer, const char* name) {
+    uint32_t count = 0;
+    if (vkEnumerateInstanceExtensionProperties(layer, &count, nullptr) != VK_SUCCESS) return false;
+    std::vector<VkExtensionProperties> extensions(count);
+    if (count > 0) vkEnumerateInstanceExtensionProperties(layer, &count, extensions.data());
+    extensions.resize(count);
+    return has_extension(extensions, name);
 }
 
 // Shared by the device list and init so that indices always agree.
@@ -110,15 +118,29 @@ void VkRenderer::init(bool enableValidation, int deviceIndex) {
     // 1. Instance, with the validation layer and debug utils on request.
     const VkApplicationInfo app = application_info();
     const char* layers[] = {kValidationLayer};
-    const char* instanceExtensions[] = {VK_EXT_DEBUG_UTILS_EXTENSION_NAME};
+    std::vector<const char*> instanceExtensions = {VK_EXT_DEBUG_UTILS_EXTENSION_NAME};
     VkInstanceCreateInfo instanceInfo{};
     instanceInfo.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
     instanceInfo.pApplicationInfo = &app;
+    const VkValidationFeatureEnableEXT syncValidation =
+        VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT;
+    VkValidationFeaturesEXT validationFeatures{};
+    validationFeatures.sType = VK_STRUCTURE_TYPE_VALIDATION_FEATURES_EXT;
+    validationFeatures.enabledValidationFeatureCount = 1;
+    validationFeatures.pEnabledValidationFeatures = &syncValidation;
     if (enableValidation) {
         instanceInfo.enabledLayerCount = 1;
         instanceInfo.ppEnabledLayerNames = layers;
-        instanceInfo.enabledExtensionCount = 1;
-        instanceInfo.ppEnabledExtensionNames = instanceExtensions;
+        if (synchronizationValidation) {
+            if (!layer_has_extension(kValidationLayer, VK_EXT_VALIDATION_FEATURES_EXTENSION_NAME))
+                throw std::runtime_error(
+                    "Synchronisation validation needs VK_EXT_validation_features from the "
+                    "validation layer");
+            instanceExtensions.push_back(VK_EXT_VALIDATION_FEATURES_EXTENSION_NAME);
+            instanceInfo.pNext = &validationFeatures;
+        }
+        instanceInfo.enabledExtensionCount = static_cast<uint32_t>(instanceExtensions.size());
+        instanceInfo.ppEnabledExtensionNames = instanceExtensions.data();
     }
     VK_CHECK(vkCreateInstance(&instanceInfo, nullptr, &instance));
 
@@ -159,26 +181,11 @@ void VkRenderer::init(bool enableValidation, int deviceIndex) {
     std::printf("Vulkan device: %s\n", props.deviceName);
     maxStorageBufferRange = props.limits.maxStorageBufferRange;
 
-    // 5. Optional capabilities.
-    const std::vector<VkExtensionProperties> extensions = device_extensions(physicalDevice);
-    if (has_extension(extensions, kAtomicFloatExtension)) {
-        VkPhysicalDeviceShaderAtomicFloatFeaturesEXT atomics{};
-        atomics.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SHADER_ATOMIC_FLOAT_FEATURES_EXT;
-        VkPhysicalDeviceFeatures2 features{};
-        features.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2;
-        features.pNext = &atomics;
-        vkGetPhysicalDeviceFeatures2(physicalDevice, &features);
-        hasFloatAtomics = atomics.shaderBufferFloat32AtomicAdd == VK_TRUE;
-    }
-    if (has_extension(extensions, kMotionBlurExtension)) {
-        VkPhysicalDeviceRayTracingMotionBlurFeaturesNV motion{};
-        motion.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_MOTION_BLUR_FEATURES_NV;
-        VkPhysicalDeviceFeatures2 features{};
-        features.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2;
-        features.pNext = &motion;
-        vkGetPhysicalDeviceFeatures2(physicalDevice, &features);
-        hasMotionBlur = motion.rayTracingMotionBlur == VK_TRUE;
-    }
+    // 5. Required features, then the optional ones.
+    const DeviceFeatureReport reported = query_device_features(physicalDevice);
+    require_device_features(reported, props.deviceName);
+    hasFloatAtomics = reports_float_atomics(reported);
+    hasMotionBlur = reports_motion_blur(reported);
     std::printf("  Float atomics: %s\n", yes_no(hasFloatAtomics));
     std::printf("  Motion blur: %s\n", yes_no(hasMotionBlur));
 

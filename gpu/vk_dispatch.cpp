@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "gpu/vk_barriers.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
 #include "scene/render_output.h"
@@ -245,6 +246,7 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     compute_to_transfer(cmd);
     const VkBufferCopy copy{0, 0, kOutputTexelBytes * P};
     vkCmdCopyBuffer(cmd, outputBuffer.buffer, outputStaging.buffer, 1, &copy);
+    barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
     return outputMapped;
 }
@@ -273,6 +275,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
     const VkDeviceSize bytes = kRgba8TexelBytes * P;
     const VkBufferCopy copy{0, 0, bytes};
     vkCmdCopyBuffer(cmd, outputRgba8Buffer.buffer, outputRgba8Staging.buffer, 1, &copy);
+    barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
     dst.resize(bytes);
     void* mapped = nullptr;
@@ -317,6 +320,7 @@ void VkRenderer::readbackAOVs(const RenderOutput&, std::vector<float>& depthPass
         compute_to_transfer(cmd);
         const VkBufferCopy copy{0, 0, pass.bytes};
         vkCmdCopyBuffer(cmd, pass.source.buffer, aovStaging.buffer, 1, &copy);
+        barrier_transfer_to_host(cmd);
         endSingleTimeCommands(cmd);
         void* mapped = nullptr;
         VK_CHECK(vmaMapMemory(allocator, aovStaging.allocation, &mapped));

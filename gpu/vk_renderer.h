@@ -53,6 +53,13 @@ struct BlasEntry {
     AllocatedBuffer buffer;
 };
 
+// How the host uses a mapped buffer: staging for uploads is written once in
+// order; read-back memory is read, possibly out of order, and should be cached.
+enum class HostAccess { SequentialWrite, RandomRead };
+// The allocation request for mapped host memory with `required` properties.
+VmaAllocationCreateInfo host_allocation_create_info(HostAccess access,
+                                                    VkMemoryPropertyFlags required);
+
 class VITREL_EXPORT VkRenderer {
 public:
     VkRenderer();
@@ -70,7 +77,9 @@ public:
 
     // Opens ray-tracing GPU number `deviceIndex` of that list. With
     // `enableValidation` the Khronos validation layer reports warnings and
-    // errors through debugCallback. Throws std::runtime_error; nothing is
+    // errors through debugCallback. Enables only the features the device
+    // reports; a device without a required one fails with a message naming
+    // it (see vk_features.h). Throws std::runtime_error; nothing is
     // released on failure (call destroy).
     void init(bool enableValidation, int deviceIndex);
     void loadExtensionFunctions();
@@ -94,8 +103,20 @@ public:
     // device-local memory.
     AllocatedBuffer createBuffer(VkDeviceSize size, VkBufferUsageFlags usage,
                                  VkMemoryPropertyFlags properties);
+    // Mapped, coherent, host-cached where possible: a copy destination the
+    // host reads back from (HostAccess::RandomRead).
+    AllocatedBuffer createReadbackBuffer(VkDeviceSize size);
     // Device-local, addressable, and a valid copy destination.
     AllocatedBuffer createDeviceBuffer(VkDeviceSize size, VkBufferUsageFlags usage);
+    // Record a copy of the first `size` bytes between barriers: earlier
+    // shader and build work on the buffers completes first, and the result
+    // is visible to later shaders and builds (upload) or to the host after
+    // the submission's fence (download). Lets uploads, tracing, filtering
+    // and read-back share one command buffer.
+    static void recordUpload(VkCommandBuffer cmd, VkBuffer staging, VkBuffer dst,
+                             VkDeviceSize size);
+    static void recordDownload(VkCommandBuffer cmd, VkBuffer src, VkBuffer staging,
+                               VkDeviceSize size);
     // Staged synchronous copy of `size` bytes (size <= dst.size).
     void uploadBuffer(AllocatedBuffer& dst, const void* data, VkDeviceSize size);
     void destroyBuffer(AllocatedBuffer& buffer);
@@ -242,6 +263,11 @@ public:
     // Warnings and errors reported by the validation layer so far.
     std::atomic<uint32_t> validationMessageCount{0};
 
+    // Set by the owner before init: with validation on, also check the
+    // ordering of every access (synchronisation validation); hazards count
+    // as validation messages. Slow; meant for tests and debugging.
+    bool synchronizationValidation = false;
+
     // Set by the owner before init; kept across scenes.
     uint32_t samplesPerDispatch = 8;  // most samples one dispatch may take
     uint32_t tileSize = 256;          // edge of a render tile in framebuffer pixels
@@ -327,6 +353,8 @@ public:
 
 private:
     void destroyDeviceObjects();
+    AllocatedBuffer allocateBuffer(const VkBufferCreateInfo& bufferInfo,
+                                   const VmaAllocationCreateInfo& allocInfo);
     // Descriptor-set layout and the one pipeline layout every pipeline uses.
     void createLayouts();
     // Pipelines, layouts, SBTs and their regions; safe to call twice.

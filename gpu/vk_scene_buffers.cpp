@@ -9,6 +9,7 @@
 
 #include "scene/render_output.h"
 #include "gpu/gpu_records.h"
+#include "gpu/vk_barriers.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
 #include "scene/scene.h"
@@ -46,18 +47,6 @@ int32_t render_extent(uint32_t size, uint32_t overscan, uint32_t quality, const 
         throw std::runtime_error(std::string("Render ") + axis + " " + std::to_string(extent) +
                                  " is too large");
     return static_cast<int32_t>(extent);
-}
-
-// The clear and upload of the accumulation buffers hand over to the shaders.
-void transfer_to_shader_barrier(VkCommandBuffer cmd) {
-    VkMemoryBarrier barrier{};
-    barrier.sType = VK_STRUCTURE_TYPE_MEMORY_BARRIER;
-    barrier.srcAccessMask = VK_ACCESS_TRANSFER_WRITE_BIT;
-    barrier.dstAccessMask = VK_ACCESS_SHADER_READ_BIT | VK_ACCESS_SHADER_WRITE_BIT;
-    vkCmdPipelineBarrier(cmd, VK_PIPELINE_STAGE_TRANSFER_BIT,
-                         VK_PIPELINE_STAGE_RAY_TRACING_SHADER_BIT_KHR |
-                             VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT,
-                         0, 1, &barrier, 0, nullptr, 0, nullptr);
 }
 
 }  // namespace
@@ -112,19 +101,17 @@ void VkRenderer::createFramebuffers() {
     lightAccumBuffer = createDeviceBuffer(kAccumTexelBytes * R, accumUsage);
     workBuffer = createDeviceBuffer(kAccumTexelBytes * R, storage);
     outputBuffer = createDeviceBuffer(kOutputTexelBytes * P, readUsage);
-    outputStaging =
-        createBuffer(kOutputTexelBytes * P, VK_BUFFER_USAGE_TRANSFER_DST_BIT, kHostVisible);
+    outputStaging = createReadbackBuffer(kOutputTexelBytes * P);
     void* mapped = nullptr;
     VK_CHECK(vmaMapMemory(allocator, outputStaging.allocation, &mapped));
     outputMapped = static_cast<float*>(mapped);
     outputRgba8Buffer = createDeviceBuffer(kRgba8TexelBytes * P, readUsage);
-    outputRgba8Staging =
-        createBuffer(kRgba8TexelBytes * P, VK_BUFFER_USAGE_TRANSFER_DST_BIT, kHostVisible);
+    outputRgba8Staging = createReadbackBuffer(kRgba8TexelBytes * P);
     sampleBuffer = createDeviceBuffer(samples, storage);
     aovDepthBuffer = createDeviceBuffer(kDepthTexelBytes * P, readUsage);
     aovNormalBuffer = createDeviceBuffer(kNormalTexelBytes * P, readUsage);
     aovObjectIdBuffer = createDeviceBuffer(kObjectIdTexelBytes * P, readUsage);
-    aovStaging = createBuffer(kNormalTexelBytes * P, VK_BUFFER_USAGE_TRANSFER_DST_BIT, kHostVisible);
+    aovStaging = createReadbackBuffer(kNormalTexelBytes * P);
 }
 
 void VkRenderer::destroyFramebuffers() {
@@ -269,23 +256,25 @@ void VkRenderer::requireFramebuffers() const {
 void VkRenderer::clearFramebuffers() {
     requireFramebuffers();
     VkCommandBuffer cmd = beginSingleTimeCommands();
+    barrier_shader_to_transfer(cmd);
     vkCmdFillBuffer(cmd, eyeAccumBuffer.buffer, 0, VK_WHOLE_SIZE, 0);
     vkCmdFillBuffer(cmd, lightAccumBuffer.buffer, 0, VK_WHOLE_SIZE, 0);
-    transfer_to_shader_barrier(cmd);
+    barrier_transfer_to_shader(cmd);
     endSingleTimeCommands(cmd);
 }
 
 void VkRenderer::readbackFramebuffers(std::vector<float>& eye, std::vector<int32_t>& light) {
     requireFramebuffers();
     const VkDeviceSize half = eyeAccumBuffer.size;
-    AllocatedBuffer staging =
-        createBuffer(2 * half, VK_BUFFER_USAGE_TRANSFER_DST_BIT, kHostVisible);
+    AllocatedBuffer staging = createReadbackBuffer(2 * half);
     try {
         VkCommandBuffer cmd = beginSingleTimeCommands();
+        barrier_shader_to_transfer(cmd);
         VkBufferCopy eyeRegion{0, 0, half};
         VkBufferCopy lightRegion{0, half, half};
         vkCmdCopyBuffer(cmd, eyeAccumBuffer.buffer, staging.buffer, 1, &eyeRegion);
         vkCmdCopyBuffer(cmd, lightAccumBuffer.buffer, staging.buffer, 1, &lightRegion);
+        barrier_transfer_to_host(cmd);
         endSingleTimeCommands(cmd);
         void* mapped = nullptr;
         VK_CHECK(vmaMapMemory(allocator, staging.allocation, &mapped));
@@ -320,11 +309,12 @@ void VkRenderer::uploadFramebuffers(const std::vector<float>& eye,
         std::memcpy(static_cast<uint8_t*>(mapped) + half, light.data(), half);
         vmaUnmapMemory(allocator, staging.allocation);
         VkCommandBuffer cmd = beginSingleTimeCommands();
+        barrier_shader_to_transfer(cmd);
         VkBufferCopy eyeRegion{0, 0, half};
         VkBufferCopy lightRegion{half, 0, half};
         vkCmdCopyBuffer(cmd, staging.buffer, eyeAccumBuffer.buffer, 1, &eyeRegion);
         vkCmdCopyBuffer(cmd, staging.buffer, lightAccumBuffer.buffer, 1, &lightRegion);
-        transfer_to_shader_barrier(cmd);
+        barrier_transfer_to_shader(cmd);
         endSingleTimeCommands(cmd);
     } catch (...) {
         destroyBuffer(staging);

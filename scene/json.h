@@ -3,14 +3,18 @@
 // Besides standard JSON it accepts `//` line comments, and it forgives a lot:
 // literals are recognised by their first letter (`tru` reads as true), escapes
 // other than \" \\ \/ \n \r \t are kept literally (\u00e9 reads as the five
-// characters u00e9), numbers are whatever strtod accepts, and a value that is
+// characters u00e9), numbers are whatever strtod accepts in the C locale (the host's LC_NUMERIC
+// plays no part), and a value that is
 // not a number where one is expected reads as 0 without consuming anything
 // (so [1,2,] holds 1, 2 and 0). Files depend on this leniency; keep it.
 //
 // Every syntax error throws std::runtime_error("Expected 'x', got 'y'"); the
 // character found is NUL at the end of the input, which ends the text right
 // after "got '". Nesting deeper than kJsonMaxDepth arrays and objects throws
-// the same exception type, so hostile input cannot exhaust the stack.
+// the same exception type. Parsing and destroying values take the same,
+// small amount of stack at any depth (a few KiB; the tests run them on a
+// 128 KiB thread stack, the smallest common default), so hostile input
+// cannot exhaust the stack.
 #pragma once
 
 #include <cstddef>
@@ -36,13 +40,21 @@ struct JsonValue {
     std::vector<JsonValue> array;
     std::map<std::string, JsonValue> object;  // byte-wise key order
 
+    JsonValue() = default;
+    JsonValue(const JsonValue&) = default;
+    JsonValue(JsonValue&&) = default;
+    JsonValue& operator=(const JsonValue&) = default;
+    JsonValue& operator=(JsonValue&&) = default;
+    // Takes nested values apart without recursion.
+    ~JsonValue();
+
     // The member named `key` of an object; for anything else (not an object,
     // or no such member) a shared null value that lives until program exit.
     const JsonValue& operator[](const std::string& key) const;
 };
 
 // Arrays and objects nested deeper than this are rejected. Scene files nest a
-// handful of levels; the limit only keeps recursion within the stack.
+// handful of levels; the limit bounds the work list of open containers.
 inline constexpr int kJsonMaxDepth = 512;
 
 class JsonParser {
@@ -68,10 +80,12 @@ private:
     char peek() const { return pos_ < end_ ? *pos_ : '\0'; }
     void advance(size_t n);
     double parse_number();
-    void parse_array(JsonValue& out);
-    void parse_object(JsonValue& out);
+    // A string, literal or number at the current position.
+    void parse_scalar(JsonValue& v);
+    // The value slot of the next member of `container` (for an object, after
+    // reading its key and colon).
+    JsonValue* next_member(JsonValue& container);
 
     const char* pos_;
     const char* end_;
-    int depth_ = 0;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 
 #include "scene/color_constants.h"
 #include "scene/scene_prep.h"
@@ -16,6 +18,11 @@ using vitrel_color::kLumR;
 constexpr double kMinLightArea = 1e-8;
 constexpr float kPiF = 3.1415927f;
 constexpr float kHalfFovDegreesToRadians = kPiF / 360.0f;
+// Vectors shorter than this have no usable direction.
+constexpr float kMinBasisLength = 1e-20f;
+// |cos| of the angle between the view and the y axis above which the view
+// counts as running along y.
+constexpr float kParallelCosine = 0.999f;
 
 const Material* material_at(const Scene& scene, int32_t id) {
     if (id < 0 || static_cast<size_t>(id) >= scene.materials.size()) return nullptr;
@@ -57,8 +64,8 @@ void build_emissive_instances(Scene& scene) {
 bool environment_takes_part(const Scene& scene) { return scene.envmap_texture >= 0 && scene.env_cdf_width >= 1; }
 
 // Step 3. A light whose power comes out negative (an emission with a
-// negative component) counts as power 0, so the CDF never decreases and no
-// probability is negative.
+// negative component) or not finite counts as power 0, so the CDF never
+// decreases and no probability is negative or NaN.
 void build_light_selection(Scene& scene) {
     scene.light_cdf.clear();
     scene.light_pdf.clear();
@@ -70,10 +77,11 @@ void build_light_selection(Scene& scene) {
         const EmissiveInstance& light = scene.emissive_instances[i];
         const float* e = scene.materials[static_cast<size_t>(scene.instances[light.instance].material)].emission;
         const double p = (kLumR * e[0] + kLumG * e[1] + kLumB * e[2]) * static_cast<double>(light.area);
-        power[i] = p > 0.0 ? p : 0.0;
+        power[i] = p > 0.0 && std::isfinite(p) ? p : 0.0;
         total += power[i];
     }
-    const double env_power = env ? std::max(0.0, static_cast<double>(scene.env_total_weight)) : 0.0;
+    const double env_weight = scene.env_total_weight;
+    const double env_power = env && env_weight > 0.0 && std::isfinite(env_weight) ? env_weight : 0.0;
     total += env_power;
     if ((n == 0 && !env) || !(total > 0.0)) return;
 
@@ -124,17 +132,47 @@ GpuMaterial pack_material(const Material& m) {
     return g;
 }
 
-void normalize3(float* v) {
-    const float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    v[0] /= len;
-    v[1] /= len;
-    v[2] /= len;
-}
+float length3(const float* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 void cross3(const float* a, const float* b, float* out) {
     out[0] = a[1] * b[2] - a[2] * b[1];
     out[1] = a[2] * b[0] - a[0] * b[2];
     out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Scales v to unit length; false (v unchanged) when its length is zero or
+// not finite.
+bool normalize3(float* v) {
+    const float len = length3(v);
+    if (!(len > kMinBasisLength) || !std::isfinite(len)) return false;
+    for (int i = 0; i < 3; ++i) v[i] /= len;
+    return true;
+}
+
+// The camera basis: w points from the target back to the eye, u to the
+// right, v up in the image. A degenerate camera still gets a sound basis:
+// an eye on its target looks down -z; an up vector that is zero, not finite
+// or parallel to the view falls back to +y, or to -z when the view itself
+// runs along the y axis. `up_used` receives the up vector the basis was
+// built from.
+void camera_basis(const Scene& scene, float* w, float* u, float* v, float* up_used) {
+    for (int i = 0; i < 3; ++i) w[i] = scene.camera_position[i] - scene.camera_look_at[i];
+    if (!normalize3(w)) {
+        w[0] = 0.0f;
+        w[1] = 0.0f;
+        w[2] = 1.0f;
+    }
+    std::copy_n(scene.camera_up, 3, up_used);
+    cross3(up_used, w, u);
+    if (!normalize3(u)) {
+        const bool along_y = std::fabs(w[1]) > kParallelCosine;
+        up_used[0] = 0.0f;
+        up_used[1] = along_y ? 0.0f : 1.0f;
+        up_used[2] = along_y ? -1.0f : 0.0f;
+        cross3(up_used, w, u);
+        normalize3(u);
+    }
+    cross3(w, u, v);
 }
 
 // Step 5.
@@ -149,12 +187,8 @@ void build_scene_params(Scene& scene, int width, int height, float overscan_scal
     const float h = overscan_scale * std::tan(scene.camera_fov * kHalfFovDegreesToRadians);
     const float aspect = static_cast<float>(width) / static_cast<float>(height);
     const float half_width = aspect * h;
-    float w[3], u[3], v[3];
-    for (int i = 0; i < 3; ++i) w[i] = scene.camera_position[i] - scene.camera_look_at[i];
-    normalize3(w);
-    cross3(scene.camera_up, w, u);
-    normalize3(u);
-    cross3(w, u, v);
+    float w[3], u[3], v[3], up[3];
+    camera_basis(scene, w, u, v, up);
 
     const bool env = scene.envmap_texture >= 0 && scene.env_cdf_width > 0;
     const size_t n = scene.emissive_instances.size();
@@ -189,7 +223,7 @@ void build_scene_params(Scene& scene, int width, int height, float overscan_scal
     anim[SP_ANIM_DURATION] = scene.anim_duration;
     anim[SP_ANIM_LOOP] = scene.anim_loop ? 1.0f : 0.0f;
     anim[SP_ANIM_HALF_HEIGHT] = h;
-    std::copy_n(scene.camera_up, 3, anim + SP_ANIM_CAMERA_UP);
+    std::copy_n(up, 3, anim + SP_ANIM_CAMERA_UP);
     anim[SP_ANIM_FRAME_TIME] = 1.0f / scene.anim_fps;
     for (size_t i = 0; i < k; ++i) {
         const CameraKeyframe& key = scene.camera_keyframes[i];
@@ -210,6 +244,10 @@ void build_srgb_lut(Scene& scene) {
 }  // namespace
 
 void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale) {
+    if (width < 1 || height < 1 || !(overscan_scale > 0.0f) || !std::isfinite(overscan_scale))
+        throw std::invalid_argument("Scene buffer: render size " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " with overscan scale " +
+                                    std::to_string(overscan_scale) + " is not renderable");
     build_emissive_instances(scene);
     build_envmap_cdf(scene);
     build_light_selection(scene);

@@ -16,11 +16,19 @@
 // `width` and `height` are the rendered image size including the overscan
 // border; `overscan_scale` is rendered height / output height and widens the
 // field of view accordingly. Prints one summary line to standard output.
-// Nothing is reported as an error, but the atlas step may throw (see
+// A width or height below 1, or an overscan scale that is not a positive
+// finite number, is refused with std::invalid_argument before anything
+// changes (sizes stored as given by the host arrive here unchecked). Beyond
+// that nothing is reported as an error, but the atlas step may throw (see
 // build_texture_atlas) and allocations may throw std::bad_alloc; the scene's
 // derived tables are then partly rebuilt and the call should be repeated
 // after the cause is removed. Callers serialise all access to `scene`.
 VITREL_EXPORT void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale);
+
+// Entry offsets are 32-bit, and the GPU programs address texels as offset
+// plus an in-texture index in 32-bit arithmetic, so every texel must lie
+// below 4 GiB.
+inline constexpr uint64_t kAtlasAddressLimit = uint64_t{1} << 32;
 
 // Concatenates the texels of every texture into `atlas_data` (each start
 // aligned to ATLAS_OFFSET_ALIGNMENT, zero padding between) and writes one
@@ -70,7 +78,8 @@ struct TriangleAreas {
 // area = 0.5 * |cross(p1 - p0, p2 - p0)|, all in single precision. Returns
 // the sum of the areas, added in triangle order in double precision. A
 // triangle that references a vertex beyond the vertex count has area 0, as
-// in compute_face_normals.
+// in compute_face_normals, and so has one whose area comes out NaN or
+// infinite: such triangles are never sampled as lights.
 double compute_triangle_areas(const MeshData& mesh, const float* transform, TriangleAreas& out);
 
 // build_envmap_cdf with the rows split over `workers` threads (at least 1).

@@ -8,10 +8,6 @@
 
 namespace {
 
-// Entry offsets are 32-bit, and the GPU programs address texels as offset
-// plus an in-texture index in 32-bit arithmetic, so every texel must lie
-// below 4 GiB.
-constexpr uint64_t kAtlasAddressLimit = uint64_t{1} << 32;
 constexpr uint64_t kMaxOffset = UINT32_MAX;
 constexpr double kBytesPerMiB = 1048576.0;
 

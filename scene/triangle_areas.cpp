@@ -99,8 +99,10 @@ double compute_triangle_areas(const MeshData& mesh, const float* transform, Tria
         }
         const float area = triangle_area(world + kWorldStride * i0, world + kWorldStride * i1,
                                          world + kWorldStride * i2);
-        areas[t] = area;
-        total += area;
+        // Non-finite coordinates (or an overflowing product) give no area
+        // rather than poisoning every CDF entry after this one.
+        areas[t] = std::isfinite(area) ? area : 0.0f;
+        total += areas[t];
     }
     return total;
 }

@@ -23,7 +23,8 @@ BOOKWORM_PKGS=(
   libvulkan-dev vulkan-tools vulkan-validationlayers
   libshaderc-dev glslang-tools glslc spirv-tools
   libstb-dev libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev binutils python3
+  clang libclang-rt-14-dev binutils python3 locales
+  libcli11-dev libtinygltf-dev libtinyobjloader-dev libopenexr-dev nlohmann-json3-dev
 )
 
 # The first mirror URI that serves plain "bookworm" (not -security): read from
@@ -110,6 +111,14 @@ if [ -n "$need" ]; then
 fi
 if ! have_rt_lavapipe; then
   apt-get install -y -qq --no-install-recommends -t bookworm-backports mesa-vulkan-drivers
+fi
+
+# The tests run the number parsing and formatting under a decimal-comma
+# locale, as hosts that call setlocale(LC_ALL, "") do.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen
 fi
 
 echo "install-deps.sh: dependencies present (mesa-vulkan-drivers $(dpkg-query -W -f='${Version}' mesa-vulkan-drivers))"

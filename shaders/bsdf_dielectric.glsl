@@ -30,6 +30,31 @@ struct DielectricLobe {
     bool radiance;      // camera paths: transmitted radiance scales by 1 / eta'^2
 };
 
+// Between equal indices the interface is invisible: light passes straight
+// through, neither bent nor reflected nor shadowed, whatever the roughness
+// (every microfacet refracts it by zero degrees). The lobe is then a Dirac
+// delta along -wo: eval and pdf are zero everywhere (no light sample can hit
+// it), and sampling returns -wo with weight trans_tint and the stand-in
+// density DIELECTRIC_PASS_THROUGH_PDF, large enough to win any MIS
+// comparison and small enough that its square stays finite.
+#define DIELECTRIC_INDEX_MATCH_EPS 1e-4
+#define DIELECTRIC_PASS_THROUGH_PDF 1e12
+
+bool dielectric_index_matched(DielectricLobe p) {
+    return abs(p.eta - 1.0) < DIELECTRIC_INDEX_MATCH_EPS;
+}
+
+BsdfSample dielectric_pass_through(DielectricLobe p, vec3 wo) {
+    BsdfSample s = bsdf_invalid_sample();
+    if (wo.z == 0.0) return s;
+    s.wi = -wo;
+    s.weight = p.trans_tint;
+    s.pdf = DIELECTRIC_PASS_THROUGH_PDF;
+    s.valid = true;
+    s.transmitted = true;
+    return s;
+}
+
 float dielectric_reflectance(DielectricLobe p, float cos_o_m) {
     float f = fresnel_dielectric(cos_o_m, p.eta);
     if (p.thin) f = 2.0 * f / (1.0 + f);  // a slab: all inter-reflections summed
@@ -123,6 +148,7 @@ bool dielectric_half_vector(DielectricLobe p, vec3 wo, vec3 wi, out vec3 m, out 
 }
 
 vec3 dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (dielectric_index_matched(p)) return vec3(0.0);
     if (p.thin) return thin_dielectric_eval(p, wo, wi);
     vec3 m;
     float eta_used;
@@ -139,6 +165,7 @@ vec3 dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
 }
 
 float dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (dielectric_index_matched(p)) return 0.0;
     if (p.thin) return thin_dielectric_pdf(p, wo, wi);
     vec3 m;
     float eta_used;
@@ -153,6 +180,7 @@ float dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
 }
 
 BsdfSample dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {
+    if (dielectric_index_matched(p)) return dielectric_pass_through(p, wo);
     if (p.thin) return thin_dielectric_sample(p, wo, u);
     if (wo.z == 0.0) return bsdf_invalid_sample();
     vec3 m = ggx_sample_visible(wo, p.alpha, u.yz);

@@ -1,26 +1,18 @@
-// Directional albedo of single-scattering GGX lobes from the 32 x 32 x 32
-// table of binding 4 (index i + 32 j + 1024 k, unsigned 16-bit values
-// E * 65535 packed two per word, little-endian):
-//   i: cosine of the view angle, mu = (i + 0.5) / 32
-//   j: perceptual roughness j / 31, GGX alpha = max(r^2, 0.0016)
-//   k = 0: lobe with Fresnel = 1 (metals); k = 1..31: dielectric entered from
-//   outside, eta = 1 + 2 k / 31, reflection plus transmission.
-// The including program declares the table as `uint ess_lut_words[]`.
+// Directional albedo of single-scattering GGX lobes from the table of
+// binding 4, laid out as gpu_layout.h describes (ESS_*). The including
+// program declares the table as `uint ess_lut_words[]`.
 #ifndef VITREL_ENERGY_LUT_GLSL
 #define VITREL_ENERGY_LUT_GLSL
 
 #extension GL_EXT_control_flow_attributes : require
 
-#define ESS_DIM 32
-#define ESS_MAX_ETA 3.0
-// The table never stores less, so compensation factors 1 / E stay bounded.
-#define ESS_MIN_ALBEDO 0.125
+#include "gpu_layout.h"
 
 float ess_entry(int i, int j, int k) {
     uint index = uint(i + ESS_DIM * j + ESS_DIM * ESS_DIM * k);
     uint word = ess_lut_words[index >> 1];
     uint v = (index & 1u) != 0u ? (word >> 16) : (word & 0xFFFFu);
-    return float(v) * (1.0 / 65535.0);
+    return float(v) * (1.0 / ESS_VALUE_SCALE);
 }
 
 // Bilinear in (mu, roughness) within slice k.

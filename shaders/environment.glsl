@@ -2,11 +2,12 @@
 // preparation builds, and its density and radiance for any direction.
 //
 // The including program declares the environment block of binding 22 as
-// `uint env_words[]`: a 16-word header (width, height, total weight,
-// intensity, the 3 x 3 row-major rotation, texture index), then the marginal
-// CDF (height words), the row weights (height floats) and the conditional
-// CDFs (width x height words, row-major). textures.glsl must be included
-// first (the map's texels come from the atlas).
+// `{ GpuEnvHeader env_header; uint env_words[]; }`: the header record of
+// gpu_layout.h (size, total weight, intensity, rotation, texture index),
+// then as env_words the marginal CDF (height words), the row weights
+// (height floats) and the conditional CDFs (width x height words,
+// row-major). textures.glsl must be included first (the map's texels come
+// from the atlas).
 //
 // Map convention: a latitude-longitude image whose row y spans polar angles
 // theta in [pi y / H, pi (y + 1) / H] from +Y (the first row is the sky
@@ -22,14 +23,6 @@
 #include "constants.glsl"
 #include "sampling.glsl"
 
-#define ENV_HEADER_SIZE 16u
-#define ENV_W_WIDTH 0
-#define ENV_W_HEIGHT 1
-#define ENV_W_TOTAL 2
-#define ENV_W_INTENSITY 3
-#define ENV_W_ROTATION 4
-#define ENV_W_TEXTURE 13
-
 CDF_SEARCH_FUNCTIONS(env_cdf_search, env_words)
 
 struct EnvSample {
@@ -41,33 +34,28 @@ struct EnvSample {
 
 // True when the block holds a complete table set of a non-empty map.
 bool env_active() {
-    uint len = uint(env_words.length());
-    if (len < ENV_HEADER_SIZE) return false;
-    int w = int(env_words[ENV_W_WIDTH]);
-    int h = int(env_words[ENV_W_HEIGHT]);
+    int w = env_header.width;
+    int h = env_header.height;
     if (w <= 0 || h <= 0) return false;
-    uint rest = len - ENV_HEADER_SIZE;
+    uint rest = uint(env_words.length());
     if (uint(h) > rest / 2u) return false;
     rest -= 2u * uint(h);
     return uint(h) <= rest / uint(w);
 }
 
-uvec2 env_size() { return uvec2(env_words[ENV_W_WIDTH], env_words[ENV_W_HEIGHT]); }
+uvec2 env_size() { return uvec2(env_header.width, env_header.height); }
 
 mat3 env_rotation() {
-    vec3 r0 = vec3(uintBitsToFloat(env_words[ENV_W_ROTATION]), uintBitsToFloat(env_words[ENV_W_ROTATION + 1]),
-                   uintBitsToFloat(env_words[ENV_W_ROTATION + 2]));
-    vec3 r1 = vec3(uintBitsToFloat(env_words[ENV_W_ROTATION + 3]), uintBitsToFloat(env_words[ENV_W_ROTATION + 4]),
-                   uintBitsToFloat(env_words[ENV_W_ROTATION + 5]));
-    vec3 r2 = vec3(uintBitsToFloat(env_words[ENV_W_ROTATION + 6]), uintBitsToFloat(env_words[ENV_W_ROTATION + 7]),
-                   uintBitsToFloat(env_words[ENV_W_ROTATION + 8]));
+    vec3 r0 = vec3(env_header.rotation[0], env_header.rotation[1], env_header.rotation[2]);
+    vec3 r1 = vec3(env_header.rotation[3], env_header.rotation[4], env_header.rotation[5]);
+    vec3 r2 = vec3(env_header.rotation[6], env_header.rotation[7], env_header.rotation[8]);
     return transpose(mat3(r0, r1, r2));  // GLSL matrices are built from columns
 }
 
-uint env_marginal_first() { return ENV_HEADER_SIZE; }
+uint env_marginal_first() { return 0u; }
 uint env_conditional_first(uint y) {
     uvec2 size = env_size();
-    return ENV_HEADER_SIZE + 2u * size.y + y * size.x;
+    return 2u * size.y + y * size.x;
 }
 
 // Probability of texel (x, y) under the quantised tables.
@@ -79,7 +67,7 @@ float env_texel_probability(uint x, uint y) {
 
 // Texel (x, y) as radiance (times the intensity).
 vec3 env_texel_radiance(uint x, uint y) {
-    return texel_fetch_rgb(int(env_words[ENV_W_TEXTURE]), x, y) * uintBitsToFloat(env_words[ENV_W_INTENSITY]);
+    return texel_fetch_rgb(env_header.texture, x, y) * env_header.intensity;
 }
 
 // Solid-angle density of a direction inside texel (x, y) at polar sine s.

@@ -1,8 +1,19 @@
 #version 460
-// Eye-path closest hit. Placeholder: does nothing yet.
+// Closest hit of every ray: records the hit for the ray-generation program,
+// which shades it. Nothing else runs here, so the hit group stays cheap.
 #extension GL_EXT_ray_tracing : require
-#ifdef HAS_NV_MOTION_BLUR
-#extension GL_NV_ray_tracing_motion_blur : require
-#endif
+#include "payload.glsl"
 
-void main() {}
+layout(location = PAYLOAD_LOCATION) rayPayloadInEXT HitPayload payload;
+hitAttributeEXT vec2 hit_barycentrics;
+
+void main() {
+    payload.instance = uint(gl_InstanceCustomIndexEXT);
+    payload.primitive = gl_PrimitiveID;
+    payload.barycentrics = hit_barycentrics;
+    payload.t = gl_HitTEXT;
+    payload.front_face = gl_HitKindEXT == gl_HitKindFrontFacingTriangleEXT ? 1u : 0u;
+    payload.object_x = gl_ObjectToWorldEXT[0];
+    payload.object_y = gl_ObjectToWorldEXT[1];
+    payload.object_z = gl_ObjectToWorldEXT[2];
+}

@@ -1,8 +1,9 @@
 #version 460
-// Eye-path miss. Placeholder: does nothing yet.
+// Camera and bounce rays that leave the scene: the ray-generation program
+// looks the environment up (with its rotation) or uses black.
 #extension GL_EXT_ray_tracing : require
-#ifdef HAS_NV_MOTION_BLUR
-#extension GL_NV_ray_tracing_motion_blur : require
-#endif
+#include "payload.glsl"
 
-void main() {}
+layout(location = PAYLOAD_LOCATION) rayPayloadInEXT HitPayload payload;
+
+void main() { payload.t = PAYLOAD_MISS; }

@@ -129,6 +129,26 @@ static_assert(sizeof(AtlasEntry) == 32, "AtlasEntry is 8 words");
 static_assert(offsetof(AtlasEntry, flags) == 16);
 #endif
 
+// Directional-albedo table of single-scattering GGX lobes (binding 4), for
+// multiple-scattering energy compensation. ESS_ENTRIES unsigned 16-bit
+// values round(E * ESS_VALUE_SCALE), two per 32-bit word (little-endian:
+// even index in the low half), at index i + ESS_DIM j + ESS_DIM^2 k:
+//   i: cosine of the view angle, mu = (i + 0.5) / ESS_DIM
+//   j: perceptual roughness r = j / (ESS_DIM - 1), GGX alpha =
+//      max(r^2, ESS_ALPHA_MIN)
+//   k = 0: a lobe with Fresnel = 1 (metals); k = 1 .. ESS_DIM - 1: a
+//      dielectric entered from outside, eta = 1 + (ESS_MAX_ETA - 1) k /
+//      (ESS_DIM - 1), reflection plus transmission
+// E is the fraction of incident energy the lobe returns (height-correlated
+// Smith masking), clamped to [ESS_MIN_ALBEDO, 1] so that compensation
+// factors 1 / E stay bounded. tools/gen_ess_lut writes the table.
+#define ESS_DIM 32
+#define ESS_ENTRIES (ESS_DIM * ESS_DIM * ESS_DIM)
+#define ESS_ALPHA_MIN 0.0016
+#define ESS_MAX_ETA 3.0
+#define ESS_MIN_ALBEDO 0.125
+#define ESS_VALUE_SCALE 65535.0
+
 // Descriptor set 0: one acceleration structure and 27 storage buffers, each
 // bound from offset 0 over its whole size.
 #define BINDING_TLAS 0
@@ -202,6 +222,14 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 #define PUSH_BLOCK_SIZE 96
 #define PUSH_BLOCK_WRITTEN_BYTES 92
 #define PUSH_BLOCK_STAGES 0xD20u
+// Word 9 (extra_param) of trace passes selects a diagnostic mode of the
+// eye-path program; batch rendering passes 0, the normal mode.
+// TRACE_EXTRA_RAY_COUNT: each sample's red channel is the number of rays its
+// path traced (benchmarks count rays this way); TRACE_EXTRA_PRIMARY_ONLY:
+// only the camera ray is traced, red = 1 on a hit (the raw ray rate).
+#define TRACE_EXTRA_NORMAL 0
+#define TRACE_EXTRA_RAY_COUNT 1
+#define TRACE_EXTRA_PRIMARY_ONLY 2
 struct PushBlock {
     GPU_UINT width;         // render width (or output width in later post passes)
     GPU_UINT height;

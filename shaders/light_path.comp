@@ -1,16 +1,26 @@
 #version 460
-// Light-path pass, one invocation per tile pixel and sample. Placeholder:
-// adds nothing to the light accumulation yet (and, like the placeholder ray
-// generation, does not include "material_eval.glsl" yet).
-#extension GL_GOOGLE_include_directive : require
-#ifdef HAS_NV_MOTION_BLUR
+// Light paths (light tracing into the light accumulation). Not active yet:
+// the pass is dispatched per tile with one z layer per sample like the
+// filter pass, is compiled with the material unit like the eye paths, and
+// contributes nothing. Turning light tracing on only needs a body here;
+// the bindings, macros and dispatch shape already match.
+#extension GL_EXT_ray_tracing : require
 #extension GL_EXT_ray_query : require
+#extension GL_EXT_control_flow_attributes : require
+#ifdef HAS_NV_MOTION_BLUR
 #extension GL_NV_ray_tracing_motion_blur : require
 #endif
 
-#include "gpu_layout.h"
-#include "push_block.glsl"
+#include "path_resources.glsl"
 
 layout(local_size_x = 8, local_size_y = 8, local_size_z = 1) in;
+
+mat3 path_object_linear = mat3(1.0);
+#define VITREL_OBJECT_TO_WORLD path_object_linear
+
+#include "textures.glsl"
+#include "geometry.glsl"
+#include "material.glsl"
+#include "material_eval.glsl"
 
 void main() {}

@@ -208,6 +208,14 @@ BsdfSample principled_sample(PrincipledBsdf b, vec3 wo_shading, vec3 u) {
     BsdfSample s = principled_lobe_sample(b, chosen, wo, lu);
     if (!s.valid) return s;
     vec3 wi = principled_from_lobe(b, s.wi);
+    if (chosen == LOBE_TRANSMISSION && dielectric_index_matched(b.glass)) {
+        // A delta direction no other lobe reaches: the lobe's own share is
+        // the whole BSDF there.
+        s.wi = wi;
+        s.weight *= b.weight[chosen] / p;
+        s.pdf *= p;
+        return s;
+    }
     bool transmitted = s.transmitted;
     s = bsdf_make_sample(wi, principled_eval(b, wo_shading, wi), principled_pdf(b, wo_shading, wi));
     s.transmitted = transmitted;

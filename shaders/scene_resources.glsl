@@ -19,7 +19,7 @@ layout(std430, set = 0, binding = BINDING_ATLAS_DATA) readonly buffer AtlasDataB
 layout(std430, set = 0, binding = BINDING_ATLAS_ENTRIES) readonly buffer AtlasEntryBlock { AtlasEntry atlas_entries[]; };
 layout(std430, set = 0, binding = BINDING_SRGB_LUT) readonly buffer SrgbLutBlock { float srgb_lut[]; };
 layout(std430, set = 0, binding = BINDING_LIGHT_CDF) readonly buffer LightCdfBlock { uint light_cdf[]; };
-layout(std430, set = 0, binding = BINDING_ENV_CDF) readonly buffer EnvBlock { uint env_words[]; };
+layout(std430, set = 0, binding = BINDING_ENV_CDF) readonly buffer EnvBlock { GpuEnvHeader env_header; uint env_words[]; };
 layout(std430, set = 0, binding = BINDING_TANGENTS) readonly buffer TangentBlock { float vertex_tangents[]; };
 
 #endif

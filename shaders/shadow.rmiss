@@ -1,8 +1,8 @@
 #version 460
-// Shadow-ray miss. Placeholder: does nothing yet.
+// Shadow rays that reach their end unblocked: the light is visible.
 #extension GL_EXT_ray_tracing : require
-#ifdef HAS_NV_MOTION_BLUR
-#extension GL_NV_ray_tracing_motion_blur : require
-#endif
+#include "payload.glsl"
 
-void main() {}
+layout(location = PAYLOAD_LOCATION) rayPayloadInEXT HitPayload payload;
+
+void main() { payload.t = PAYLOAD_MISS; }

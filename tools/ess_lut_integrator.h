@@ -1,27 +1,20 @@
 // Directional albedo of one GGX microfacet lobe, integrated numerically.
 // Shared by the table generator and the test that re-derives table entries.
 //
-// Table layout (32 x 32 x 32 entries, index i + 32 j + 1024 k):
-//   i: cosine of the incident angle, mu = (i + 0.5) / 32
-//   j: perceptual roughness r = j / 31, GGX alpha = max(r^2, kEssAlphaMin)
-//   k = 0:     a lobe with Fresnel = 1 (conductor energy compensation)
-//   k = 1..31: a smooth-to-rough dielectric entered from outside,
-//              relative IOR eta = 1 + 2 k / 31, reflection plus
-//              transmission (energy lost only to masking-shadowing)
-// The value is the fraction of incident energy the single-scattering lobe
-// returns (height-correlated Smith G2 = 1 / (1 + L(o) + L(i)) for reflection
-// and transmission alike), clamped to [0.125, 1] and stored as
-// round(E * 65535). The floor keeps compensation factors 1 / E bounded.
+// The table's layout, axes and clamping are defined once, in
+// shaders/gpu_layout.h (ESS_*).
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-inline constexpr int kEssDim = 32;
-inline constexpr double kEssAlphaMin = 0.0016;
-inline constexpr double kEssFloor = 0.125;
-inline constexpr double kEssMaxEta = 3.0;
+#include "shaders/gpu_layout.h"
+
+inline constexpr int kEssDim = ESS_DIM;
+inline constexpr double kEssAlphaMin = ESS_ALPHA_MIN;
+inline constexpr double kEssFloor = ESS_MIN_ALBEDO;
+inline constexpr double kEssMaxEta = ESS_MAX_ETA;
 
 inline double ess_mu(int i) { return (i + 0.5) / kEssDim; }
 inline double ess_alpha(int j) {
@@ -107,5 +100,5 @@ inline double ess_albedo(int i, int j, int k, int n = 128) {
 
 inline uint16_t ess_quantise(double e) {
     const double c = std::clamp(e, kEssFloor, 1.0);
-    return static_cast<uint16_t>(std::lround(c * 65535.0));
+    return static_cast<uint16_t>(std::lround(c * ESS_VALUE_SCALE));
 }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "test_helpers.h"
 
 TEST(Context, FreshContextHasDefaults) {

@@ -25,6 +25,16 @@ TEST_F(SceneCalls, TextureIdsStayDenseAcrossRejectedCalls) {
     EXPECT_EQ(vitrel_add_texture(ctx, px, 0, 1, 1, 0, 0), -1);
     EXPECT_EQ(vitrel_add_texture(ctx, px, 1, -1, 1, 0, 0), -1);
     EXPECT_EQ(vitrel_add_texture(ctx, px, 1, 1, 0, 0, 0), -1);
+    // Channels outside 1..4, and sizes whose byte count wraps 64 bits or
+    // passes what the atlas can address (the call must refuse them before
+    // it reads the six bytes given).
+    const struct { int w, h, c, is_float; } refused[] = {
+        {1, 1, 5, 0}, {1, 1, -1, 0},
+        {48448661, 494770, 769546, 0},  // 2^64 + 4 bytes
+        {2147483647, 2147483647, 4, 1}, {65537, 65536, 1, 0}, {32768, 32769, 1, 1}};
+    for (const auto& r : refused)
+        EXPECT_EQ(vitrel_add_texture(ctx, px, r.w, r.h, r.c, r.is_float, 0), -1)
+            << r.w << " x " << r.h << " x " << r.c;
     EXPECT_EQ(vitrel_add_texture(ctx, px, 2, 1, 3, 0, 5), 1);
     const float fpx[2] = {0.25f, -3.0f};
     EXPECT_EQ(vitrel_add_texture(ctx, fpx, 2, 1, 1, 7, 0), 2);
@@ -60,40 +70,32 @@ TEST_F(SceneCalls, MaterialTakesArgumentsAndDefaults) {
     const int id = vitrel_add_material(ctx, color, emit, 3, 4, 5, 6, 0.25f, 0.75f, 0.5f, 1.33f,
                                        0.6f, 0.9f, 1, 2, 3, 4, 5, 6, 7);
     ASSERT_EQ(id, 0);
-    const Material& m = scene().materials[0];
-    EXPECT_EQ(std::memcmp(m.base_color, color, sizeof(color)), 0);
-    EXPECT_EQ(std::memcmp(m.emission, emit, sizeof(emit)), 0);
-    EXPECT_EQ(m.albedo_tex, 3);
-    EXPECT_EQ(m.roughness_tex, 4);
-    EXPECT_EQ(m.metallic_tex, 5);
-    EXPECT_EQ(m.normal_tex, 6);
-    EXPECT_FLOAT_EQ(m.roughness, 0.25f);
-    EXPECT_FLOAT_EQ(m.metallic, 0.75f);
-    EXPECT_FLOAT_EQ(m.spec_trans, 0.5f);
-    EXPECT_FLOAT_EQ(m.ior, 1.33f);
-    EXPECT_FLOAT_EQ(m.specular, 0.6f);
-    EXPECT_FLOAT_EQ(m.extra_c, 0.9f);
-    for (int i = 0; i < 7; ++i) EXPECT_FLOAT_EQ(m.extra_params[i], static_cast<float>(i + 1));
-    EXPECT_FLOAT_EQ(m.extra_a, 4000.0f);
-    EXPECT_FLOAT_EQ(m.extra_b, 0.0f);
-    EXPECT_FLOAT_EQ(m.subsurface, 0.0f);
-    EXPECT_FLOAT_EQ(m.subsurface_radius[0], 1.0f);
-    EXPECT_FLOAT_EQ(m.subsurface_radius[1], 0.2f);
-    EXPECT_FLOAT_EQ(m.subsurface_radius[2], 0.1f);
-    EXPECT_FLOAT_EQ(m.subsurface_scale, 0.05f);
-    EXPECT_FLOAT_EQ(m.subsurface_ext[0], 1.4f);
-    EXPECT_FLOAT_EQ(m.subsurface_ext[1], 0.0f);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FLOAT_EQ(m.f82_tint[i], 1.0f);
-        EXPECT_FLOAT_EQ(m.transmission_color[i], 1.0f);
-        EXPECT_FLOAT_EQ(m.coat_color[i], 1.0f);
-    }
-    EXPECT_FLOAT_EQ(m.transmission_extra, 0.0f);
-    EXPECT_EQ(m.thin_walled, 0);
-    EXPECT_FLOAT_EQ(m.alpha, 1.0f);
-    EXPECT_EQ(m.alpha_mode, 0);
-    EXPECT_FLOAT_EQ(m.alpha_cutoff, 0.5f);
-    EXPECT_EQ(m.emission_tex, -1);
+    // Every other field keeps the record's default.
+    Material expected;
+    std::memcpy(expected.base_color, color, sizeof(color));
+    std::memcpy(expected.emission, emit, sizeof(emit));
+    expected.albedo_tex = 3;
+    expected.roughness_tex = 4;
+    expected.metallic_tex = 5;
+    expected.normal_tex = 6;
+    expected.roughness = 0.25f;
+    expected.metallic = 0.75f;
+    expected.spec_trans = 0.5f;
+    expected.ior = 1.33f;
+    expected.specular = 0.6f;
+    expected.extra_c = 0.9f;
+    for (int i = 0; i < 7; ++i) expected.extra_params[i] = static_cast<float>(i + 1);
+    EXPECT_EQ(std::memcmp(&scene().materials[0], &expected, sizeof(Material)), 0);
+    // ... and those defaults are the documented ones.
+    const Material d;
+    EXPECT_EQ((std::vector<float>{d.subsurface, d.subsurface_radius[0], d.subsurface_radius[1],
+                                  d.subsurface_radius[2], d.subsurface_scale, d.subsurface_ext[0],
+                                  d.subsurface_ext[1], d.transmission_extra, d.alpha,
+                                  d.alpha_cutoff, d.extra_a, d.extra_b}),
+              (std::vector<float>{0, 1, 0.2f, 0.1f, 0.05f, 1.4f, 0, 0, 1, 0.5f, 4000, 0}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(d.f82_tint[i] == 1 && d.transmission_color[i] == 1 && d.coat_color[i] == 1);
+    EXPECT_TRUE(d.thin_walled == 0 && d.alpha_mode == 0 && d.emission_tex == -1);
     ASSERT_EQ(ctx->material_exprs.size(), 1u);
     EXPECT_EQ(ctx->material_exprs[0].albedo.root, -1);
     EXPECT_TRUE(ctx->material_exprs[0].emission.nodes.empty());

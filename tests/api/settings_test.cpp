@@ -75,6 +75,27 @@ TEST(Settings, OutputSizeAndQualityStoredUnchecked) {
     EXPECT_EQ(ctx->output.padded_width(), 1928u);
     EXPECT_EQ(ctx->output.padded_height(), 1088u);
     EXPECT_FLOAT_EQ(ctx->output.overscan_scale(), 1088.0f / 1080.0f);
+    EXPECT_EQ(ctx->output.size_error(), "");
+}
+
+// Negative and zero sizes are stored as given but never pass for a large
+// (or wrapped small) render size.
+TEST(Settings, UnrenderableSizesAreNamed) {
+    ContextGuard g;
+    VitrelContext* ctx = g.ctx;
+    const struct { int w, h, q; } cases[] = {
+        {-1, 512, 2}, {512, -8, 2}, {0, 512, 2}, {512, 512, 0}, {512, 512, -1},
+        {1073741820, 512, 2}, {512, 512, 1 << 30}};
+    for (const auto& c : cases) {
+        vitrel_set_output_size(ctx, c.w, c.h);
+        vitrel_set_quality(ctx, c.q);
+        EXPECT_EQ(ctx->output.width, static_cast<uint32_t>(c.w));
+        EXPECT_EQ(ctx->output.size_error(),
+                  "Output size " + std::to_string(c.w) + " x " + std::to_string(c.h) +
+                      " at quality " + std::to_string(c.q) + " is not renderable");
+    }
+    vitrel_set_output_size(ctx, -8, 16);
+    EXPECT_EQ(ctx->output.padded_width(), 0xFFFFFFF8ull + 8);  // no wrap to 0
 }
 
 TEST(Settings, ShaderPathsReplaceOnlyNonNull) {

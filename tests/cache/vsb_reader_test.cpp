@@ -165,40 +165,36 @@ TEST(VsbReaderMessages, NoSectionsLoadsDefaults) {
     EXPECT_TRUE(is_default(r.scene));
 }
 
-TEST(VsbReaderMeshes, OutOfBoundsRecordAmongGoodMeshes) {
-    ScratchDir dir;
-    const Scene s = make_full_scene();
-    std::vector<uint8_t> f = saved(dir, s);
-    const uint64_t table = read_at<uint64_t>(f, entry(0) + 8);
-    write_at<uint32_t>(f, table + 48 * 1 + 4 * 3, 1000000);  // mesh 1's first index
-    const LoadResult r = load_bytes(dir, f);
-    EXPECT_EQ(r.err, "VSB: mesh 1 has out-of-bounds offsets\n");
-    ASSERT_EQ(r.scene.meshes.size(), 3u);
-    EXPECT_TRUE(r.scene.meshes[1].positions.empty());
-    EXPECT_TRUE(r.scene.meshes[1].indices.empty());
-    EXPECT_EQ(r.scene.meshes[0].positions, s.meshes[0].positions);
-    EXPECT_EQ(r.scene.meshes[0].tangents, s.meshes[0].tangents);
-    EXPECT_EQ(r.scene.meshes[2].indices, s.meshes[2].indices);
-    EXPECT_EQ(r.scene.meshes[2].uvs, s.meshes[2].uvs);
-    EXPECT_EQ(r.scene.instances.size(), 4u);
-}
-
+// A record whose required range leaves its section gives that one mesh
+// empty; the meshes around it load unshifted.
 TEST(VsbReaderMeshes, EachRequiredRangeIsChecked) {
     ScratchDir dir;
-    const std::vector<uint8_t> good = saved(dir, make_full_scene());
+    const Scene s = make_full_scene();
+    const std::vector<uint8_t> good = saved(dir, s);
     const uint64_t table = read_at<uint64_t>(good, entry(0) + 8);
     // Mesh 2 is the last: its ranges end exactly at the ends of the sections.
-    const struct { int word; uint32_t value; } cases[] = {
-        {0, 5}, {2, 9}, {1, 3}, {3, 16}, {4, 6}, {2, 0xFFFFFFFFu}, {0, 0xFFFFFFFFu}, {1, 0x80000000u},
+    const struct { uint32_t mesh; int word; uint32_t value; } cases[] = {
+        {1, 3, 1000000}, {2, 0, 5}, {2, 2, 9}, {2, 1, 3}, {2, 3, 16}, {2, 4, 6},
+        {2, 2, 0xFFFFFFFFu}, {2, 0, 0xFFFFFFFFu}, {2, 1, 0x80000000u},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> f = good;
-        write_at<uint32_t>(f, table + 48 * 2 + 4 * c.word, c.value);
+        write_at<uint32_t>(f, table + 48 * c.mesh + 4 * c.word, c.value);
         const LoadResult r = load_bytes(dir, f);
-        EXPECT_EQ(r.err, "VSB: mesh 2 has out-of-bounds offsets\n") << c.word << "=" << c.value;
+        EXPECT_EQ(r.err, "VSB: mesh " + std::to_string(c.mesh) + " has out-of-bounds offsets\n")
+            << c.word << "=" << c.value;
         ASSERT_EQ(r.scene.meshes.size(), 3u);
-        EXPECT_TRUE(r.scene.meshes[2].positions.empty());
-        EXPECT_FALSE(r.scene.meshes[0].positions.empty());
+        for (uint32_t m = 0; m < 3; ++m) {
+            const MeshData& got = r.scene.meshes[m];
+            if (m == c.mesh) {
+                EXPECT_TRUE(got.positions.empty() && got.indices.empty());
+            } else {
+                EXPECT_EQ(got.positions, s.meshes[m].positions) << m;
+                EXPECT_EQ(got.uvs, s.meshes[m].uvs) << m;
+                EXPECT_EQ(got.tangents, s.meshes[m].tangents) << m;
+            }
+        }
+        EXPECT_EQ(r.scene.instances.size(), 4u);
     }
 }
 
@@ -265,33 +261,71 @@ TEST(VsbReaderHostile, HugeCountsInATinyFileFailFast) {
                          " (4294967295 meshes, 4294967295 instances, 4294967295 materials)\n");
 }
 
-TEST(VsbReaderHostile, SharedRangesCannotMultiplyMemory) {
-    // 2000 mesh records all naming the same 1000 vertices: the first takes
-    // them, the rest would copy the same bytes again and are refused.
-    const uint32_t meshes = 2000, verts = 999, tris = 333;
-    std::vector<uint8_t> f = header_only(meshes, 4);
-    const uint64_t table = 64 + 24 * 4;
-    const uint64_t pos = table + 48ull * meshes;
-    const uint64_t idx = pos + 12ull * verts;
-    const uint64_t nrm = idx + 12ull * tris;
-    add_entry(f, 1, table, 48ull * meshes);
-    add_entry(f, 2, pos, 12ull * verts);
-    add_entry(f, 3, idx, 12ull * tris);
-    add_entry(f, 4, nrm, 12ull * tris);
-    f.resize(nrm + 12ull * tris, 0);
-    for (uint32_t m = 0; m < meshes; ++m) {
-        write_at<uint32_t>(f, table + 48 * m, verts);
-        write_at<uint32_t>(f, table + 48 * m + 4, tris);
-        for (int w = 5; w <= 8; ++w) write_at<uint32_t>(f, table + 48 * m + 4 * w, 0xFFFFFFFFu);
-    }
+// Mesh records may name the same ranges: each is valid on its own.
+TEST(VsbReaderMeshes, SharedRangesAreValid) {
     ScratchDir dir;
+    const Scene s = make_full_scene();
+    std::vector<uint8_t> f = saved(dir, s);
+    const uint64_t table = read_at<uint64_t>(f, entry(0) + 8);
+    for (int w = 0; w < 12; ++w)  // mesh 2 becomes a second mesh 0
+        write_at<uint32_t>(f, table + 48 * 2 + 4 * w, read_at<uint32_t>(f, table + 4 * w));
     const LoadResult r = load_bytes(dir, f);
-    ASSERT_EQ(r.scene.meshes.size(), meshes);
-    EXPECT_EQ(r.scene.meshes[0].positions.size(), 3u * verts);
-    size_t loaded = 0;
-    for (const MeshData& m : r.scene.meshes) loaded += !m.positions.empty();
-    EXPECT_EQ(loaded, 1u);
-    EXPECT_NE(r.err.find("VSB: mesh 1999 has out-of-bounds offsets\n"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.scene.meshes.size(), 3u);
+    const MeshData& a = r.scene.meshes[0];
+    const MeshData& b = r.scene.meshes[2];
+    EXPECT_EQ(b.positions, s.meshes[0].positions);
+    EXPECT_EQ(b.indices, a.indices);
+    EXPECT_EQ(b.face_normals, a.face_normals);
+    EXPECT_EQ(b.normals, a.normals);
+    EXPECT_EQ(b.tangents, a.tangents);
+    EXPECT_EQ(b.face_materials, a.face_materials);
+    EXPECT_TRUE(b.has_normals && b.has_face_materials);
+}
+
+// A small file whose records name the same data many times, or whose
+// instances each copy a mesh's face materials, may not make the reader
+// allocate more than vsb_load_limit of its size.
+TEST(VsbReaderHostile, SharedDataCannotMultiplyMemoryBeyondTheLimit) {
+    const struct { const char* what; uint32_t meshes, tris, instances; } cases[] = {
+        {"2000 meshes on one range", 2000, 333, 0},
+        {"100000 instances copying face materials", 1, 10000, 100000},
+    };
+    for (const auto& c : cases) {
+        const uint32_t verts = 3 * c.tris;
+        std::vector<uint8_t> f = header_only(c.meshes, 6);
+        write_at<uint32_t>(f, 12, c.instances);
+        const uint64_t table = 64 + 24 * 6;
+        const uint64_t pos = table + 48ull * c.meshes;
+        const uint64_t idx = pos + 12ull * verts;
+        const uint64_t nrm = idx + 12ull * c.tris;
+        const uint64_t faces = nrm + 12ull * c.tris;
+        const uint64_t inst = faces + 4ull * c.tris;
+        add_entry(f, 1, table, 48ull * c.meshes);
+        add_entry(f, 2, pos, 12ull * verts);
+        add_entry(f, 3, idx, 12ull * c.tris);
+        add_entry(f, 4, nrm, 12ull * c.tris);
+        add_entry(f, 8, faces, 4ull * c.tris);
+        add_entry(f, 10, inst, 72ull * c.instances);
+        f.resize(inst + 72ull * c.instances, 0);
+        for (uint32_t m = 0; m < c.meshes; ++m) {
+            write_at<uint32_t>(f, table + 48 * m, verts);
+            write_at<uint32_t>(f, table + 48 * m + 4, c.tris);
+            for (int w = 5; w <= 7; ++w) write_at<uint32_t>(f, table + 48 * m + 4 * w, 0xFFFFFFFFu);
+            write_at<uint32_t>(f, table + 48 * m + 40, 8u);  // face materials stored, from 0
+        }
+        for (uint32_t i = 0; i < c.instances; ++i) write_at<uint32_t>(f, inst + 72 * i + 56, 1);
+        ScratchDir dir;
+        const LoadResult r = load_bytes(dir, f);
+        EXPECT_EQ(r.err, "VSB: loading would take more than " + std::to_string(vsb_load_limit(f.size())) +
+                             " bytes of memory (64 per byte of the file, at most 17179869184): " +
+                             dir.path("crafted.vsb") + "\n")
+            << c.what;
+        EXPECT_TRUE(r.scene.meshes.empty()) << c.what;
+        EXPECT_TRUE(r.scene.instances.empty()) << c.what;
+    }
+    EXPECT_EQ(vsb_load_limit(1000), 64000u);
+    EXPECT_EQ(vsb_load_limit(uint64_t{1} << 40), kVsbMaxLoadBytes);
 }
 
 TEST(VsbReaderSections, ShortEnvironmentBlock) {

@@ -85,30 +85,6 @@ TEST(GraphFallback, TheMessageNamesMaterialAndSlotAndOthersAreUntouched) {
     EXPECT_NE(o.unit.find("float _v0 = gmat_roughness(mid);"), std::string::npos);
 }
 
-TEST(GraphFallback, OperandTypesGlslRejectsFallBack) {
-    const ExprNode f = constant(ExprOp::ConstFloat, {1});
-    const ExprNode v = constant(ExprOp::ConstVec3, {1, 2, 3});
-    const ExprNode i = constant(ExprOp::TexIndex, {1});
-    const std::vector<ExprGraph> bad = {
-        graph({f, v, node(ExprOp::Add, 0, 1)}, 2),                 // float + vec3 declared float
-        graph({f, node(ExprOp::TexRgb, 0)}, 1),                    // float texture index
-        graph({param(ExprOp::ParamVec3, 1)}, 0),                   // float accessor as vec3
-        graph({param(ExprOp::ParamVec3, 40)}, 0),                  // "0" is no vec3
-        graph({f, node(ExprOp::SplitR, 0), node(ExprOp::CombineRgb, 1, 1, 1)}, 2),  // float.r
-        graph({i, node(ExprOp::Invert, 0), node(ExprOp::CombineRgb, 1, 1, 1)}, 2),  // 1.0 - int
-        graph({v, f, node(ExprOp::IfUv, 0, 1)}, 2),                // branches differ
-        graph({v, i, node(ExprOp::Mix, 0, 0, 1)}, 2),              // int blend factor
-    };
-    for (size_t k = 0; k < bad.size(); ++k) {
-        SCOPED_TRACE(k);
-        EXPECT_FALSE(accepted(bad[k], 0));
-        EXPECT_EQ(line_count(generate_with(bad[k], 0).errors), 1);
-    }
-    // Accepted mixtures: vec3 times float, int parameter read as a float.
-    EXPECT_TRUE(accepted(graph({v, f, node(ExprOp::Mul, 0, 1)}, 2), 0));
-    EXPECT_TRUE(accepted(graph({param(ExprOp::ParamFloat, 6)}, 0), 1));
-}
-
 TEST(GraphFallback, UnusedInputsAreNotFollowedIntoErrors) {
     // Sqrt uses one input; its second one points past the list.
     const ExprGraph g = graph({constant(ExprOp::ConstVec3, {1, 2, 3}), node(ExprOp::Sqrt, 0, 99)}, 1);

@@ -219,11 +219,38 @@ TEST(Numbering, FirstAppearanceOrderAcrossMaterials) {
 
     ShapeNumbering numbering;
     bool is_new = false;
-    EXPECT_EQ(numbering.number(expr_shape_hash(p), is_new), 0u);
+    EXPECT_EQ(numbering.number(p, is_new), 0u);
     EXPECT_TRUE(is_new);
-    EXPECT_EQ(numbering.number(expr_shape_hash(q), is_new), 1u);
-    EXPECT_EQ(numbering.number(expr_shape_hash(p), is_new), 0u);
+    EXPECT_EQ(numbering.number(q, is_new), 1u);
+    EXPECT_EQ(numbering.number(p, is_new), 0u);
     EXPECT_FALSE(is_new);
-    EXPECT_EQ(numbering.number(expr_shape_hash(r), is_new), 2u);
+    EXPECT_EQ(numbering.number(r, is_new), 2u);
     EXPECT_EQ(numbering.count(), 3u);
+}
+
+// With every graph hashing alike, only graphs of equal shape share a
+// function, and each material calls the text of its own graph.
+TEST(ShapeSharing, HashCollisionsNeverShareCode) {
+    const auto colliding = [](const ExprGraph&) -> uint64_t { return 42; };
+    const ExprGraph red = graph({constant(ExprOp::ConstVec3, {1, 0, 0})}, 0);
+    const ExprGraph green = graph({constant(ExprOp::ConstVec3, {0, 1, 0})}, 0);
+    const ExprGraph base = graph({param(ExprOp::ParamVec3, 0)}, 0);
+    const ExprGraph red_again = graph(
+        {constant(ExprOp::ConstFloat, {7}), constant(ExprOp::ConstVec3, {1, 0, 0})}, 1);
+    const std::vector<ExprGraph> graphs = {red, green, base, red_again};
+    std::string out;
+    gen_param("_albedo_fn_", "eval_albedo", "vec3", "vec3(1.0)", graphs, out, colliding);
+    EXPECT_NE(out.find("        case 0: return _albedo_fn_0(mid, uv, have_uv, time);\n"
+                       "        case 1: return _albedo_fn_1(mid, uv, have_uv, time);\n"
+                       "        case 2: return _albedo_fn_2(mid, uv, have_uv, time);\n"
+                       "        case 3: return _albedo_fn_0(mid, uv, have_uv, time);\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("_albedo_fn_1(int mid, vec2 uv, bool have_uv, float time) {\n"
+                       "    vec3 _v0 = vec3(0.0, 1.0, 0.0);\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(same_shape(red, red_again));
+    EXPECT_FALSE(same_shape(red, green));
+    EXPECT_FALSE(same_shape(red, base));
 }

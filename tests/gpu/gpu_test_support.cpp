@@ -4,6 +4,7 @@
 
 void GpuTest::SetUp() {
     renderer = std::make_unique<VkRenderer>();
+    renderer->synchronizationValidation = true;
     renderer->init(true, 0);
 }
 

@@ -13,7 +13,8 @@
 
 #include "gpu/vk_renderer.h"
 
-// A renderer with validation enabled. Every test that uses it ends with the
+// A renderer with validation, synchronisation validation included, enabled.
+// Every test that uses it ends with the
 // renderer destroyed and no validation warning or error reported.
 class GpuTest : public ::testing::Test {
 protected:

@@ -28,20 +28,26 @@ Instance sample_instance() {
 constexpr uint64_t kBlas = 0x0123456789ABCDE0ull;
 constexpr uint32_t kCullDisable = 0x1;  // VK_GEOMETRY_INSTANCE_TRIANGLE_FACING_CULL_DISABLE_BIT_KHR
 
+// Transform rows, custom index (low 24 bits kept) and mask, SBT offset and
+// flags, BLAS address; an instance without a BLAS is masked out.
 TEST(InstanceRecords, StaticRecordBytes) {
     const Instance inst = sample_instance();
-    const VkAccelerationStructureInstanceKHR r = make_static_instance_record(inst, 7, kBlas);
-    ASSERT_EQ(sizeof(r), 64u);
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(at<float>(r, 4 * i), inst.transform[i]);
-    EXPECT_EQ(at<uint32_t>(r, 48), 7u | (0xFFu << 24));     // custom index, mask
-    EXPECT_EQ(at<uint32_t>(r, 52), kCullDisable << 24);     // SBT offset 0, flags
-    EXPECT_EQ(at<uint64_t>(r, 56), kBlas);
-}
-
-TEST(InstanceRecords, CustomIndexKeepsTheLow24Bits) {
-    const VkAccelerationStructureInstanceKHR r =
-        make_static_instance_record(sample_instance(), 0x1000005u, kBlas);
-    EXPECT_EQ(at<uint32_t>(r, 48) & 0xFFFFFFu, 5u);
+    const struct {
+        uint32_t index;
+        uint64_t blas;
+        uint32_t indexAndMask;
+    } cases[] = {{7, kBlas, 7u | (0xFFu << 24)},
+                 {0x1000005u, kBlas, 5u | (0xFFu << 24)},
+                 {2, 0, 2u}};
+    for (const auto& c : cases) {
+        const VkAccelerationStructureInstanceKHR r =
+            make_static_instance_record(inst, c.index, c.blas);
+        ASSERT_EQ(sizeof(r), 64u);
+        for (int i = 0; i < 12; ++i) EXPECT_EQ(at<float>(r, 4 * i), inst.transform[i]);
+        EXPECT_EQ(at<uint32_t>(r, 48), c.indexAndMask) << c.index;
+        EXPECT_EQ(at<uint32_t>(r, 52), kCullDisable << 24);  // SBT offset 0, flags
+        EXPECT_EQ(at<uint64_t>(r, 56), c.blas);
+    }
 }
 
 TEST(InstanceRecords, CountsBeyondTheCustomIndexAreRefused) {
@@ -52,12 +58,6 @@ TEST(InstanceRecords, CountsBeyondTheCustomIndexAreRefused) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Scene has 16777217 instances; at most 16777216 can be traced");
     }
-}
-
-TEST(InstanceRecords, InstanceWithoutBlasIsInactive) {
-    const VkAccelerationStructureInstanceKHR r = make_static_instance_record(sample_instance(), 2, 0);
-    EXPECT_EQ(at<uint32_t>(r, 48) >> 24, 0u);
-    EXPECT_EQ(at<uint64_t>(r, 56), 0u);
 }
 
 TEST(InstanceRecords, MovingInstanceMotionRecordBytes) {
@@ -85,6 +85,29 @@ TEST(InstanceRecords, StillInstanceMotionRecordWrapsTheStaticRecord) {
     EXPECT_EQ(at<uint32_t>(r, 4), 0u);
     EXPECT_EQ(std::memcmp(reinterpret_cast<const uint8_t*>(&r) + 8, &s, sizeof(s)), 0);
     for (size_t b = 8 + sizeof(s); b < 152; ++b) EXPECT_EQ(at<uint8_t>(r, b), 0u) << b;
+}
+
+TEST(InstanceRecords, MotionRecordsArePackedAtTheBuildStride) {
+    Scene scene;
+    scene.instances.assign(3, sample_instance());
+    scene.instances[0].moving = true;
+    scene.instances[1].mesh = 1;
+    scene.instances[2].mesh = 7;  // no BLAS known: inactive
+    const std::vector<VkDeviceAddress> blas = {kBlas, kBlas + 0x100};
+    const std::vector<uint8_t> bytes = pack_motion_instance_records(scene, blas);
+    ASSERT_EQ(kMotionInstanceStride, 160u);
+    ASSERT_EQ(bytes.size(), 3 * kMotionInstanceStride);
+    const VkDeviceAddress expectedBlas[] = {kBlas, kBlas + 0x100, 0};
+    for (uint32_t i = 0; i < 3; ++i) {
+        const VkAccelerationStructureMotionInstanceNV expected =
+            make_motion_instance_record(scene.instances[i], i, expectedBlas[i]);
+        const uint8_t* record = bytes.data() + i * kMotionInstanceStride;
+        EXPECT_EQ(std::memcmp(record, &expected, sizeof(expected)), 0) << "record " << i;
+        for (size_t b = sizeof(expected); b < kMotionInstanceStride; ++b)
+            EXPECT_EQ(record[b], 0u) << "record " << i << " byte " << b;
+    }
+    EXPECT_EQ(at<uint32_t>(bytes[kMotionInstanceStride], 0), 0u);  // still: static type
+    EXPECT_EQ(at<uint64_t>(bytes[kMotionInstanceStride], 8 + 56), kBlas + 0x100);
 }
 
 TEST(GeometryPack, ShortAttributesAreAbsentAndLongOnesCut) {

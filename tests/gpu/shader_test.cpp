@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shaderc/shaderc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,53 +50,57 @@ protected:
     std::string dir;
 };
 
-TEST_F(ShaderTest, CompilesAPlainComputeShader) {
-    EXPECT_EQ(compile("layout(std430, binding = 0) buffer B { uint v[]; };\n"
-                      "void main() { v[gl_GlobalInvocationID.x] = 1u; }\n"),
-              "");
-}
-
-TEST_F(ShaderTest, VirtualIncludeWinsOverAFileOfTheSameName) {
-    write("material_eval.glsl", "#error the file on disk was used\n");
-    renderer->virtualIncludes["material_eval.glsl"] = "float eval_albedo() { return 0.5; }\n";
-    EXPECT_EQ(compile("#extension GL_GOOGLE_include_directive : require\n"
-                      "#include \"material_eval.glsl\"\n"
-                      "layout(std430, binding = 0) buffer B { float v[]; };\n"
-                      "void main() { v[0] = eval_albedo(); }\n"),
-              "");
-}
-
-TEST_F(ShaderTest, FilesAreIncludedFromTheDirectoryAlsoFromInsideIncludes) {
-    write("outer.glsl", "#include \"inner.glsl\"\nfloat outer() { return inner() * 2.0; }\n");
-    write("inner.glsl", "float inner() { return 0.25; }\n");
-    EXPECT_EQ(compile("#extension GL_GOOGLE_include_directive : require\n"
-                      "#include \"outer.glsl\"\n"
-                      "layout(std430, binding = 0) buffer B { float v[]; };\n"
-                      "void main() { v[0] = outer(); }\n"),
-              "");
-}
-
-TEST_F(ShaderTest, MissingIncludeNamesTheInclude) {
-    const std::string error = compile("#extension GL_GOOGLE_include_directive : require\n"
-                                      "#include \"not_there.glsl\"\nvoid main() {}\n");
-    EXPECT_THAT(error, StartsWith("Shader compilation failed for probe.comp:\n"));
-    EXPECT_THAT(error, HasSubstr("Cannot find include: not_there.glsl"));
-}
-
-TEST_F(ShaderTest, SyntaxErrorsCarryTheFileName) {
-    const std::string error = compile("void main() { this is not glsl; }\n");
-    EXPECT_THAT(error, StartsWith("Shader compilation failed for probe.comp:\n"));
-    EXPECT_GT(error.size(), std::string("Shader compilation failed for probe.comp:\n").size());
-}
-
-TEST_F(ShaderTest, MacrosAreDefinedEmpty) {
-    // Compiles only when both names are defined and expand to nothing.
-    const std::string body =
+// Compilation outcomes: "" means the body compiles; otherwise the error
+// names the file and carries the given text.
+TEST_F(ShaderTest, CompilesResolvesIncludesAndMacrosAndReportsErrors) {
+    const std::string include = "#extension GL_GOOGLE_include_directive : require\n";
+    const std::string macroBody =
         "#if !defined(HAS_MESH) || !defined(HAS_FLOAT_ATOMICS)\n#error macro missing\n#endif\n"
         "layout(std430, binding = 0) buffer B { int v[]; };\n"
         "void main() { v[0] = 1 HAS_MESH HAS_FLOAT_ATOMICS; }\n";
-    EXPECT_EQ(compile(body, {"HAS_MESH", "HAS_FLOAT_ATOMICS"}), "");
-    EXPECT_THAT(compile(body, {"HAS_MESH"}), HasSubstr("macro missing"));
+    const struct {
+        const char* what;
+        std::string body;
+        std::vector<std::string> macros;
+        std::string error;
+    } cases[] = {
+        {"plain compute shader",
+         "layout(std430, binding = 0) buffer B { uint v[]; };\n"
+         "void main() { v[gl_GlobalInvocationID.x] = 1u; }\n",
+         {}, ""},
+        // The file on disk of the same name holds an #error.
+        {"virtual include wins over a file",
+         include + "#include \"material_eval.glsl\"\n"
+                   "layout(std430, binding = 0) buffer B { float v[]; };\n"
+                   "void main() { v[0] = eval_albedo(); }\n",
+         {}, ""},
+        {"includes from the directory, also inside includes",
+         include + "#include \"outer.glsl\"\n"
+                   "layout(std430, binding = 0) buffer B { float v[]; };\n"
+                   "void main() { v[0] = outer(); }\n",
+         {}, ""},
+        {"missing include", include + "#include \"not_there.glsl\"\nvoid main() {}\n", {},
+         "Cannot find include: not_there.glsl"},
+        {"syntax error", "void main() { this is not glsl; }\n", {}, "error"},
+        // Compiles only when both names are defined and expand to nothing.
+        {"macros defined empty", macroBody, {"HAS_MESH", "HAS_FLOAT_ATOMICS"}, ""},
+        {"a macro left out", macroBody, {"HAS_MESH"}, "macro missing"},
+    };
+    write("material_eval.glsl", "#error the file on disk was used\n");
+    renderer->virtualIncludes["material_eval.glsl"] = "float eval_albedo() { return 0.5; }\n";
+    write("outer.glsl", "#include \"inner.glsl\"\nfloat outer() { return inner() * 2.0; }\n");
+    write("inner.glsl", "float inner() { return 0.25; }\n");
+    const std::string prefix = "Shader compilation failed for probe.comp:\n";
+    for (const auto& c : cases) {
+        const std::string error = compile(c.body, c.macros);
+        if (c.error.empty()) {
+            EXPECT_EQ(error, "") << c.what;
+            continue;
+        }
+        EXPECT_THAT(error, StartsWith(prefix)) << c.what;
+        EXPECT_THAT(error.substr(std::min(error.size(), prefix.size())), HasSubstr(c.error))
+            << c.what;
+    }
 }
 
 TEST_F(ShaderTest, SharedLayoutHeaderCompilesAsGlsl) {

@@ -106,6 +106,35 @@ TEST(EmissiveInstances, TriangleWithIndexAtVertexCountHasZeroArea) {
     EXPECT_EQ(work.areas, (std::vector<float>{0.0f, 0.5f, 0.0f}));
 }
 
+// Triangles whose area is NaN or infinite weigh nothing, an instance made
+// only of such triangles is no light, and an infinite emission is never
+// sampled: no table holds NaN or infinity.
+TEST(EmissiveInstances, NonFiniteAreasAndPowersWeighNothing) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    Scene scene;
+    MeshData mixed;
+    mixed.positions = {nan, 0, 0, 1, 0, 0, 0, 1, 0};  // NaN vertex
+    mixed.indices = {0, 1, 2};
+    add_right_triangle(mixed, 1, 1);
+    add_right_triangle(mixed, 1e30f, 1e30f);  // area overflows a float
+    scene.meshes.push_back(mixed);
+    MeshData bad;
+    bad.positions = mixed.positions;
+    bad.indices = {0, 1, 2, 0, 0, 0};
+    scene.meshes.push_back(bad);
+    const int light = add_material(scene, 1, 1, 1);
+    add_instance(scene, 0, light);
+    add_instance(scene, 1, light);
+    add_instance(scene, 0, add_material(scene, std::numeric_limits<float>::infinity(), 0, 0));
+    scene_test::prepare(scene);
+    ASSERT_EQ(scene.emissive_instances.size(), 2u);
+    EXPECT_EQ(scene.emissive_instances[0].area, 0.5f);
+    EXPECT_EQ(scene.emissive_instances[0].tri_cdf, (std::vector<uint32_t>{0, kLast, kLast}));
+    EXPECT_EQ(scene.emissive_instances[1].instance, 2u);
+    EXPECT_EQ(scene.light_pdf, (std::vector<float>{1.0f, 0.0f}));
+    EXPECT_EQ(scene.light_cdf, (std::vector<uint32_t>{kLast, kLast}));
+}
+
 TEST(EmissiveInstances, TriangleCdfsAreConcatenatedInInstanceOrder) {
     Scene scene;
     MeshData two, three;

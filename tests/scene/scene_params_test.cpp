@@ -1,5 +1,7 @@
 // The scene parameter block: header, extra-object blocks, camera animation
 // block and the camera image plane.
+#include <limits>
+
 #include "scene/render_output.h"
 #include "scene_test_util.h"
 
@@ -15,6 +17,17 @@ void axis_camera(Scene& scene, float fov) {
     std::copy_n(look, 3, scene.camera_look_at);
     std::copy_n(up, 3, scene.camera_up);
     scene.camera_fov = fov;
+}
+
+TEST(SceneParams, UnrenderableSizesAreRefusedBeforeAnyChange) {
+    const struct { int w, h; float scale; } cases[] = {
+        {-1, 64, 1.0f}, {64, 0, 1.0f}, {64, 64, 0.0f}, {64, 64, -1.0f}, {64, 64, NAN}, {64, 64, INFINITY}};
+    for (const auto& c : cases) {
+        Scene scene;
+        scene.scene_params = {7.0f};
+        EXPECT_THROW(build_scene_buffer(scene, c.w, c.h, c.scale), std::invalid_argument);
+        EXPECT_EQ(scene.scene_params, std::vector<float>{7.0f});
+    }
 }
 
 TEST(SceneParams, EmptySceneHasBareHeader) {
@@ -113,6 +126,40 @@ TEST(SceneParams, TwoKeyframesAddAnimationBlockAfterExtraObjects) {
     scene.anim_loop = false;
     scene_test::prepare(scene);
     EXPECT_EQ(scene.scene_params[42], 0.0f);
+}
+
+// Cameras without a proper view or up direction still get an orthonormal
+// basis: the documented fallbacks, never NaN.
+TEST(SceneParams, DegenerateCamerasGetTheDocumentedBasis) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* what;
+        float eye[3], target[3], up[3], right[3], image_up[3];
+    } cases[] = {
+        {"eye on target", {1, 2, 3}, {1, 2, 3}, {0, 1, 0}, {1, 0, 0}, {0, 1, 0}},
+        {"zero up", {0, 0, 0}, {0, 0, -1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
+        {"up along view", {0, 0, 0}, {0, 0, -1}, {0, 0, 5}, {1, 0, 0}, {0, 1, 0}},
+        {"NaN up", {0, 0, 0}, {0, 0, -1}, {nan, 1, 0}, {1, 0, 0}, {0, 1, 0}},
+        {"infinite up", {0, 0, 0}, {0, 0, -1}, {0, inf, 0}, {1, 0, 0}, {0, 1, 0}},
+        {"straight down", {0, 5, 0}, {0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, -1}},
+        {"straight up", {0, 0, 0}, {0, 5, 0}, {0, 1, 0}, {-1, 0, 0}, {0, 0, -1}},
+    };
+    for (const auto& c : cases) {
+        Scene scene;
+        std::copy_n(c.eye, 3, scene.camera_position);
+        std::copy_n(c.target, 3, scene.camera_look_at);
+        std::copy_n(c.up, 3, scene.camera_up);
+        scene.camera_fov = 90.0f;
+        scene.camera_keyframes.resize(2);
+        scene_test::prepare(scene);
+        for (float f : scene.scene_params) ASSERT_TRUE(std::isfinite(f)) << c.what;
+        const float* p = scene.scene_params.data();
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(p[12 + i], 2.0f * c.right[i], 1e-5f) << c.what << " axis " << i;
+            EXPECT_NEAR(p[16 + i], 2.0f * c.image_up[i], 1e-5f) << c.what << " axis " << i;
+        }
+    }
 }
 
 TEST(SceneParams, NinetyDegreeSquareImageSpansHaveLengthTwo) {

@@ -37,7 +37,10 @@ void GpuBuffer::readBytes(void* data, size_t bytes) const {
     renderer_.downloadBuffer(buffer_, data, bytes);
 }
 
-ComputeHarness::ComputeHarness() { renderer_.init(true, kDeviceIndex); }
+ComputeHarness::ComputeHarness() {
+    renderer_.synchronizationValidation = true;
+    renderer_.init(true, kDeviceIndex);
+}
 
 ComputeHarness::~ComputeHarness() { release(); }
 

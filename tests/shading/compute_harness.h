@@ -48,8 +48,8 @@ private:
 
 class ComputeHarness {
 public:
-    // Opens ray-tracing device 0 with validation on. Throws when there is
-    // none.
+    // Opens ray-tracing device 0 with validation, synchronisation validation
+    // included, on. Throws when there is none.
     ComputeHarness();
     ~ComputeHarness();
     ComputeHarness(const ComputeHarness&) = delete;

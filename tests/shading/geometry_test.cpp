@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "gpu/gpu_records.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"

@@ -7,7 +7,7 @@
 layout(std430, set = 0, binding = 0) readonly buffer AtlasData { uint atlas_words[]; };
 layout(std430, set = 0, binding = 1) readonly buffer AtlasDir { AtlasEntry atlas_entries[]; };
 layout(std430, set = 0, binding = 2) readonly buffer SrgbLut { float srgb_lut[]; };
-layout(std430, set = 0, binding = 3) readonly buffer EnvBlock { uint env_words[]; };
+layout(std430, set = 0, binding = 3) readonly buffer EnvBlock { GpuEnvHeader env_header; uint env_words[]; };
 layout(std430, set = 0, binding = 4) buffer Out { float out_values[]; };
 
 #include "textures.glsl"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "api/ess_lut.h"
+#include "scene/ess_lut.h"
 #include "tools/ess_lut_integrator.h"
 
 namespace {

@@ -1,0 +1,144 @@
+// Path-tracer throughput on the Cornell box (scenes/cornell_box.json),
+// 512 x 512 output, quality 1 and 2, 64 samples per pixel, at most 8
+// bounces. Prints samples and rays per second against the raw ray rate of a
+// primary-ray-only trace of the same scene in the same run, and the time of
+// one batch split into trace, filter, light and post-processing passes
+// (each pass type submitted and timed on its own).
+//
+// Usage: pathtrace_bench [repository dir]   (Release build, no sanitizers)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pathtrace/render_setup.h"
+#include "shaders/gpu_layout.h"
+
+namespace {
+
+constexpr int kOutputSize = 512;
+constexpr int kSamples = 64;
+constexpr int kBounces = 8;
+constexpr int kCountSamples = 8;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+enum class Pass { Trace, Filter, Light };
+
+// One batch of `samples` with every pass submitted and timed on its own;
+// adds the seconds of each pass type to `time`. Per tile and sample pass:
+// trace, filter, light, in that order (the tile's sample scratch is reused
+// by the next tile).
+void timed_batch(VkRenderer& r, int samples, int traceParam, int extra, double time[3]) {
+    const uint32_t S = r.samplesPerDispatch;
+    const uint32_t T = r.tileSize;
+    const uint32_t width = static_cast<uint32_t>(r.renderWidth);
+    const uint32_t height = static_cast<uint32_t>(r.renderHeight);
+    for (uint32_t s = 0; s < static_cast<uint32_t>(samples); s += S) {
+        const uint32_t n = std::min(S, static_cast<uint32_t>(samples) - s);
+        for (uint32_t ty = 0; ty < height; ty += T) {
+            for (uint32_t tx = 0; tx < width; tx += T) {
+                PushBlock p{};
+                p.width = width;
+                p.height = height;
+                p.origin_x = tx;
+                p.origin_y = ty;
+                p.tile_width = std::min(T, width - tx);
+                p.tile_height = std::min(T, height - ty);
+                p.first_sample = s;
+                p.sample_count = n;
+                p.trace_param = static_cast<uint32_t>(traceParam);
+                p.extra_param = extra;
+                p.sample_end = static_cast<uint32_t>(samples);
+                for (Pass pass : {Pass::Trace, Pass::Filter, Pass::Light}) {
+                    const Clock::time_point start = Clock::now();
+                    VkCommandBuffer cmd = r.beginSingleTimeCommands();
+                    const bool trace = pass == Pass::Trace;
+                    const VkPipelineBindPoint point =
+                        trace ? VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR : VK_PIPELINE_BIND_POINT_COMPUTE;
+                    vkCmdBindPipeline(cmd, point,
+                                      trace ? r.rtPipeline
+                                            : (pass == Pass::Filter ? r.filterPipeline : r.lightPathPipeline));
+                    vkCmdBindDescriptorSets(cmd, point, r.pipelineLayout, 0, 1, &r.descriptorSet, 0, nullptr);
+                    vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES, &p);
+                    if (trace) {
+                        r.vkCmdTraceRaysKHR(cmd, &r.raygenRegion, &r.missRegion, &r.hitRegion, &r.callableRegion,
+                                            p.tile_width, p.tile_height, n);
+                    } else {
+                        vkCmdDispatch(cmd, (p.tile_width + 7) / 8, (p.tile_height + 7) / 8, n);
+                    }
+                    r.endSingleTimeCommands(cmd);
+                    time[static_cast<int>(pass)] += seconds_since(start);
+                }
+            }
+        }
+    }
+}
+
+// Sum of the red channel of the eye accumulation (ray counts in that mode).
+double red_sum(VkRenderer& r) {
+    std::vector<float> eye;
+    std::vector<int32_t> light;
+    r.readbackFramebuffers(eye, light);
+    double sum = 0.0;
+    for (size_t i = 0; i < eye.size(); i += 4) sum += eye[i];
+    return sum;
+}
+
+void run(const std::string& repo, int quality) {
+    Scene scene = cornell_box_scene(repo + "/scenes/cornell_box.json");
+    RenderOutput output;
+    output.width = output.height = kOutputSize;
+    output.overscan = 0;
+    output.quality = static_cast<uint32_t>(quality);
+    VkRenderer r;
+    prepare_renderer(r, scene, output, false, VITREL_SHADER_DIR, "");
+    const double samples = static_cast<double>(r.renderWidth) * r.renderHeight * kSamples;
+
+    // Rays per sample: every path counts what it traces (the first
+    // kCountSamples samples of the batch below, the same paths).
+    r.clearFramebuffers();
+    double unused[3] = {0, 0, 0};
+    timed_batch(r, kCountSamples, kBounces, TRACE_EXTRA_RAY_COUNT, unused);
+    const double rays_per_sample = red_sum(r) / (static_cast<double>(r.renderWidth) * r.renderHeight * kCountSamples);
+    const double rays = rays_per_sample * samples;
+
+    r.clearFramebuffers();
+    double primary[3] = {0, 0, 0};
+    timed_batch(r, kSamples, kBounces, TRACE_EXTRA_PRIMARY_ONLY, primary);
+
+    r.clearFramebuffers();
+    double t[3] = {0, 0, 0};
+    const Clock::time_point start = Clock::now();
+    timed_batch(r, kSamples, kBounces, TRACE_EXTRA_NORMAL, t);
+    const double batch = seconds_since(start);
+    const Clock::time_point post_start = Clock::now();
+    r.readback(output, kSamples, false);
+    const double post = seconds_since(post_start);
+
+    const double ray_rate = rays / t[0];
+    const double primary_rate = samples / primary[0];
+    std::printf("quality %d: render %dx%d, %d spp, max %d bounces\n", quality, r.renderWidth, r.renderHeight,
+                kSamples, kBounces);
+    std::printf("  batch %.2f s: trace %.2f s, filter %.3f s, light %.3f s; post %.3f s\n", batch, t[0], t[1],
+                t[2], post);
+    std::printf("  %.3f Msamples/s, %.3f Mrays/s (%.2f rays per sample)\n", samples / t[0] / 1e6, ray_rate / 1e6,
+                rays / samples);
+    std::printf("  primary rays only: %.3f Mrays/s; path rays at %.0f %% of that rate\n", primary_rate / 1e6,
+                100.0 * ray_rate / primary_rate);
+    r.destroy();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
+    const std::string repo = argc > 1 ? argv[1] : VITREL_SOURCE_DIR;
+    for (int quality : {1, 2}) run(repo, quality);
+    return 0;
+}

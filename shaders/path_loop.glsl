@@ -1,0 +1,285 @@
+// The eye-path integrator: one camera path per call, shaded entirely in the
+// ray-generation program from the closest-hit records.
+//
+// At every path vertex: emission seen by the incoming ray (front sides
+// only), next-event estimation through sample_light, and a BSDF sample that
+// continues the path. Emission found by a BSDF ray and light found by
+// next-event estimation are combined with the power heuristic; what the
+// camera ray itself sees counts fully, once.
+//
+// Bounce limit: with B = max_bounces > 0, vertices 0 (the first camera hit)
+// to B get next-event estimation and the BSDF ray leaving vertex B still
+// collects MIS-weighted emission (or environment); B = 0 means no limit but
+// Russian roulette and MAX_PATH_VERTICES.
+//
+// The including program declares the payload at PAYLOAD_LOCATION as
+// `payload`, `tlas`, and everything surface.glsl, light_sampling.glsl,
+// principled.glsl and the material unit need, and sets
+// `path_object_linear` use through VITREL_OBJECT_TO_WORLD.
+#ifndef VITREL_PATH_LOOP_GLSL
+#define VITREL_PATH_LOOP_GLSL
+
+#include "camera.glsl"
+#include "light_sampling.glsl"
+#include "principled.glsl"
+#include "sampling.glsl"
+#include "surface.glsl"
+
+// Hard cap on path vertices when no bounce limit is set.
+#define MAX_PATH_VERTICES 64
+// Russian roulette starts at this vertex and keeps a path with probability
+// min(max throughput component, RR_MAX_SURVIVAL).
+#define RR_START_VERTEX 3
+#define RR_MAX_SURVIVAL 0.95
+// Transparent (alpha) surfaces a ray may pass before it counts as blocked.
+#define MAX_ALPHA_LAYERS 16
+// Ray origins move off the surface by this fraction of their magnitude
+// (plus the same absolute amount), which clears the hit point's rounding.
+#define RAY_OFFSET_SCALE 2e-5
+#define RAY_FAR 1e30
+
+// Sampler dimension pairs: three for the camera sample, then four per path
+// vertex.
+#define PAIR_FILTER 0u
+#define PAIR_LENS 1u
+#define PAIR_TIME 2u
+#define CAMERA_PAIRS 3u
+#define PAIR_LIGHT_SELECT 0u  // light, then triangle or environment row (32-bit)
+#define PAIR_LIGHT_POINT 1u   // point on the triangle, or environment column
+#define PAIR_BSDF_DIRECTION 2u
+#define PAIR_BSDF_LOBE 3u     // lobe choice, Russian roulette
+#define VERTEX_PAIRS 4u
+
+uint vertex_pair(uint vertex, uint which) { return CAMERA_PAIRS + vertex * VERTEX_PAIRS + which; }
+
+// Rays traced by this invocation (for TRACE_EXTRA_RAY_COUNT).
+uint path_rays = 0u;
+
+void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
+    ++path_rays;
+#ifdef HAS_NV_MOTION_BLUR
+    traceRayMotionNV(tlas, flags, 0xFF, 0, 0, miss, origin, 0.0, direction, tmax, time01, PAYLOAD_LOCATION);
+#else
+    traceRayEXT(tlas, flags, 0xFF, 0, 0, miss, origin, 0.0, direction, tmax, PAYLOAD_LOCATION);
+#endif
+}
+
+float ray_offset(vec3 p) {
+    vec3 a = abs(p);
+    return RAY_OFFSET_SCALE * (1.0 + max(a.x, max(a.y, a.z)));
+}
+
+// p moved off the surface with geometric normal n towards direction d.
+vec3 offset_origin(vec3 p, vec3 n, vec3 d) { return p + (dot(d, n) >= 0.0 ? n : -n) * ray_offset(p); }
+
+// Share of light an alpha surface lets through: 1 when it is cut out, 0
+// when it is opaque, 1 - alpha for blended surfaces.
+float material_clearness(int mid) {
+    int mode = gmat_alpha_mode(mid);
+    float alpha = sane_clamp(gmat_alpha(mid), 0.0, 1.0, 1.0);
+    if (mode == 1) return alpha >= sane_clamp(gmat_alpha_cutoff(mid), 0.0, 1.0, 0.5) ? 0.0 : 1.0;
+    if (mode == 2) return 1.0 - alpha;
+    return 0.0;
+}
+
+int hit_material(HitPayload hit) {
+    if (hit.instance >= uint(instance_info.length())) return -1;
+    return triangle_material(instance_info[hit.instance], hit.primitive);
+}
+
+// Transmittance from `origin` along `dir` up to `tmax`: 0 behind an opaque
+// surface, the product of clearness over alpha surfaces otherwise. The
+// first trace stops at any hit; only when that hit is not opaque is the
+// segment walked hit by hit.
+float shadow_transmittance(vec3 origin, vec3 dir, float tmax, float time01) {
+    uint flags = gl_RayFlagsOpaqueEXT | gl_RayFlagsTerminateOnFirstHitEXT;
+    trace_payload(origin, dir, tmax, flags, MISS_INDEX_SHADOW, time01);
+    if (payload.t < 0.0) return 1.0;
+    if (gmat_alpha_mode(hit_material(payload)) == 0) return 0.0;
+    float transmittance = 1.0;
+    for (int layer = 0; layer < MAX_ALPHA_LAYERS; ++layer) {
+        trace_payload(origin, dir, tmax, gl_RayFlagsOpaqueEXT, MISS_INDEX_SHADOW, time01);
+        if (payload.t < 0.0) return transmittance;
+        transmittance *= material_clearness(hit_material(payload));
+        if (!(transmittance > 0.0)) return 0.0;
+        float step = payload.t + ray_offset(origin + payload.t * dir);
+        origin += step * dir;
+        tmax -= step;
+        if (!(tmax > 0.0)) return transmittance;
+    }
+    return 0.0;
+}
+
+// Uniform number for stochastic transparency: a hash, not a sampler
+// dimension, since the number of layers a ray meets is unbounded.
+float alpha_random(uvec2 pixel, uint sample_index, uint vertex, uint layer) {
+    uint h = hash_combine(hash_combine(hash_combine(hash_u32(pixel.x ^ 0xa511e9b3u), pixel.y), sample_index),
+                          (vertex << 8) ^ layer);
+    return u32_to_unit_float(h);
+}
+
+// Whether an eye ray stops at a hit of material `mid`.
+bool eye_ray_stops(int mid, uvec2 pixel, uint sample_index, uint vertex, uint layer) {
+    int mode = gmat_alpha_mode(mid);
+    if (mode == 0) return true;
+    float alpha = sane_clamp(gmat_alpha(mid), 0.0, 1.0, 1.0);
+    if (mode == 1) return alpha >= sane_clamp(gmat_alpha_cutoff(mid), 0.0, 1.0, 0.5);
+    if (mode == 2) return alpha_random(pixel, sample_index, vertex, layer) < alpha;
+    return true;
+}
+
+struct ShadingFrame {
+    vec3 t;
+    vec3 b;
+    vec3 n;
+};
+vec3 to_local(ShadingFrame f, vec3 w) { return vec3(dot(w, f.t), dot(w, f.b), dot(w, f.n)); }
+vec3 to_world(ShadingFrame f, vec3 w) { return w.x * f.t + w.y * f.b + w.z * f.n; }
+
+float max3(vec3 v) { return max(v.x, max(v.y, v.z)); }
+
+// The camera ray of a sample, and its shutter and keyframe times.
+void camera_sample(uvec2 pixel, uint sample_index, vec2 render_size, out vec3 origin, out vec3 dir,
+                   out float time01, out float time) {
+    vec2 f = sample_2d(pixel, sample_index, PAIR_FILTER);
+    vec2 film = vec2(pixel) + 0.5 + vec2(filter_offset(f.x), filter_offset(f.y));
+    time01 = sample_1d(pixel, sample_index, PAIR_TIME);
+    time = camera_sample_time(time01);
+    Camera camera = camera_at(time, render_size.x / render_size.y);
+    camera_ray(camera, film, render_size, sample_2d(pixel, sample_index, PAIR_LENS), origin, dir);
+}
+
+// 1 when the camera ray of the sample hits anything (no shading).
+float trace_primary_only(uvec2 pixel, uint sample_index, vec2 render_size) {
+    vec3 origin, dir;
+    float time01, time;
+    camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
+    trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
+    return payload.t < 0.0 ? 0.0 : 1.0;
+}
+
+// The radiance of one camera sample through render pixel `pixel`.
+vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounces) {
+    vec3 origin, dir;
+    float time01, time;
+    camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
+
+    uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
+    vec3 radiance = vec3(0.0);
+    vec3 throughput = vec3(1.0);
+    float bsdf_pdf = 0.0;     // density of the BSDF sample that made `dir`
+    vec3 previous = origin;   // the vertex `dir` left from
+    uint layer = 0u;          // alpha surfaces passed by the current ray
+    uint vertex = 0u;
+    for (;;) {
+        trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
+        if (payload.t < 0.0) {
+            vec3 env = env_radiance(dir);
+            if (any(greaterThan(env, vec3(0.0)))) {
+                float w = vertex == 0u ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
+                radiance += throughput * env * w;
+            }
+            break;
+        }
+        HitPayload hit = payload;
+        Surface s = surface_at(hit, origin, dir);
+        if (!eye_ray_stops(s.material, pixel, sample_index, vertex, layer)) {
+            if (++layer > uint(MAX_ALPHA_LAYERS)) break;
+            origin = offset_origin(s.position, s.geometric_normal, dir);
+            continue;
+        }
+        layer = 0u;
+
+        if (dot(dir, s.geometric_normal) < 0.0) {
+            vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
+            if (any(notEqual(emitted, vec3(0.0)))) {
+                float w = vertex == 0u ? 1.0
+                                       : mis_power1(bsdf_pdf, emitter_hit_pdf(s.instance, s.primitive, previous,
+                                                                              s.position, time01));
+                radiance += throughput * emitted * w;
+            }
+        }
+        if (vertex >= limit) break;
+
+        // Material and shading frame.
+        path_object_linear = payload_linear(hit);
+        vec3 albedo = eval_albedo(s.material, s.uv, s.has_uv, time);
+        float roughness = eval_roughness(s.material, s.uv, s.has_uv, time);
+        float metallic = eval_metallic(s.material, s.uv, s.has_uv, time);
+        ShadingMaterial m = decode_material(s.material, albedo, roughness, metallic, vec3(0.0));
+        vec3 ng = s.geometric_normal;
+        vec3 ns = dot(s.shading_normal, ng) < 0.0 ? -s.shading_normal : s.shading_normal;
+        ns = eval_normal_map(s.material, s.uv, s.has_uv, time, ns, ng, s.instance, s.primitive, s.barycentrics);
+        vec3 wo = -dir;
+        // Interfaces keep their outside on the front; everything else turns
+        // towards the viewer.
+        bool is_interface = m.transmission > 0.0 && m.metallic < 1.0 && !m.thin_walled;
+        if (!is_interface && dot(wo, ng) < 0.0) {
+            ng = -ng;
+            ns = -ns;
+        }
+        if (dot(wo, ns) * dot(wo, ng) <= 0.0 || any(isnan(ns))) ns = ng;
+        ShadingFrame frame;
+        frame.n = ns;
+        vec3 tangent;
+        if (m.anisotropy > 0.0 && read_tangent(s.instance, s.primitive, s.barycentrics, tangent)) {
+            frame.t = normalize(tangent - dot(tangent, ns) * ns);
+            frame.b = cross(ns, frame.t);
+            if (any(isnan(frame.t))) make_basis(ns, frame.t, frame.b);
+        } else {
+            make_basis(ns, frame.t, frame.b);
+        }
+        vec3 wo_local = to_local(frame, wo);
+        PrincipledBsdf bsdf = principled_setup(m, wo_local, true);
+        float wo_side = dot(wo, ng);
+
+        // Next-event estimation.
+        uvec2 select = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_SELECT));
+        uvec2 point = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_POINT));
+        LightSample light = sample_light(s.position, select, point, time01, time);
+        if (light.valid && any(greaterThan(light.radiance, vec3(0.0)))) {
+            vec3 wi_local = to_local(frame, light.direction);
+            bool reflects = wi_local.z * wo_local.z > 0.0;
+            if (reflects == (dot(light.direction, ng) * wo_side > 0.0)) {
+                vec3 fcos = principled_eval(bsdf, wo_local, wi_local);
+                if (any(greaterThan(fcos, vec3(0.0)))) {
+                    vec3 o = offset_origin(s.position, ng, light.direction);
+                    float tmax = isinf(light.distance) ? RAY_FAR
+                                                       : light.distance * (1.0 - RAY_OFFSET_SCALE) - ray_offset(s.position);
+                    float visible = shadow_transmittance(o, light.direction, tmax, time01);
+                    if (visible > 0.0) {
+                        float w = mis_power1(light.pdf, principled_pdf(bsdf, wo_local, wi_local));
+                        radiance += throughput * fcos * light.radiance * (visible * w / light.pdf);
+                    }
+                }
+            }
+        }
+
+        // Continue by sampling the BSDF.
+        vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
+        vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
+        BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
+        if (!bs.valid) break;
+        vec3 wi = to_world(frame, bs.wi);
+        // A reflection that the shading normal sends below the geometric
+        // surface would leak light; interfaces keep such paths (the ray
+        // simply continues on the side it points to), which conserves
+        // their energy at silhouettes.
+        bool reflects = bs.wi.z * wo_local.z > 0.0;
+        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
+        throughput *= bs.weight;
+        bsdf_pdf = bs.pdf;
+        previous = s.position;
+        if (vertex + 1u >= uint(RR_START_VERTEX)) {
+            float survive = min(max3(throughput), RR_MAX_SURVIVAL);
+            if (!(lobe_rr.y < survive)) break;
+            throughput /= survive;
+        }
+        origin = offset_origin(s.position, ng, wi);
+        dir = wi;
+        ++vertex;
+    }
+    return radiance;
+}
+
+#endif

@@ -1,0 +1,18 @@
+// Buffers that the path programs read beyond the shading library's set
+// (scene_resources.glsl): the acceleration structure, vertex data, face
+// materials; the framebuffers (the trace pass writes the per-sample
+// scratch) and the push block.
+#ifndef VITREL_PATH_RESOURCES_GLSL
+#define VITREL_PATH_RESOURCES_GLSL
+
+#include "framebuffers.glsl"
+#include "push_block.glsl"
+#include "scene_resources.glsl"
+
+layout(set = 0, binding = BINDING_TLAS) uniform accelerationStructureEXT tlas;
+layout(std430, set = 0, binding = BINDING_POSITIONS) readonly buffer PositionBlock { float vertex_positions[]; };
+layout(std430, set = 0, binding = BINDING_FACE_MATERIALS) readonly buffer FaceMaterialBlock { int face_materials[]; };
+layout(std430, set = 0, binding = BINDING_NORMALS) readonly buffer NormalBlock { float vertex_normals[]; };
+layout(std430, set = 0, binding = BINDING_UVS) readonly buffer UvBlock { float vertex_uvs[]; };
+
+#endif

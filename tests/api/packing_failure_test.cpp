@@ -1,0 +1,99 @@
+// Scene packing that throws (an atlas beyond 4 GiB, memory running out)
+// inside the calls that pack: each reports it through its result and
+// last_error, and nothing escapes the call.
+//
+// This executable replaces the global operator new so that the next
+// allocation of the calling thread can be made to fail.
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "render_call_support.h"
+
+namespace {
+
+// Per thread: the driver's own threads (shader compilation, disk cache)
+// allocate at any time and must not be the ones to fail.
+thread_local bool t_fail_next = false;
+
+// Makes the next allocation on this thread throw std::bad_alloc; packing
+// runs on the calling thread.
+struct FailNextAllocation {
+    FailNextAllocation() { t_fail_next = true; }
+    ~FailNextAllocation() { t_fail_next = false; }
+};
+
+}  // namespace
+
+void* operator new(size_t bytes) {
+    if (t_fail_next) {
+        t_fail_next = false;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+const float kEye[3] = {0, 0, 3};
+const float kTarget[3] = {0, 0, 0};
+const float kUp[3] = {0, 1, 0};
+
+bool starts_with(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+TEST(PackingFailure, PreparationReportsItAndKeepsNoRenderer) {
+    RenderContext rc;
+    add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    ::testing::internal::CaptureStderr();
+    {
+        FailNextAllocation fail;
+        EXPECT_EQ(vitrel_prepare(rc.ctx), -2);
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(vitrel_get_last_error(rc.ctx)), "scene packing: std::bad_alloc");
+    EXPECT_EQ(err, "vitrel_prepare: scene packing: std::bad_alloc\n");
+    EXPECT_TRUE(rc.ctx->renderers.empty());
+    EXPECT_EQ(vitrel_is_prepared(rc.ctx), 0);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
+}
+
+TEST(PackingFailure, UpdatesAndMotionBatchesReportIt) {
+    RenderContext rc;
+    const int inst = add_emissive_square(rc.ctx, 0, 0, 0.5f, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
+    {
+        FailNextAllocation fail;
+        EXPECT_EQ(vitrel_update_camera(rc.ctx, kEye, kTarget, kUp, 16, 16, 45, 0, 3), -1);
+    }
+    EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "update_camera: scene packing: "));
+    {
+        FailNextAllocation fail;
+        EXPECT_EQ(vitrel_rebuild_tlas(rc.ctx), -1);
+    }
+    EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "rebuild_tlas: scene packing: "));
+
+    vitrel_set_motion_blur(rc.ctx, 2, 0.5f);
+    const auto moved = translation_matrix(0.2f, 0, 0);
+    vitrel_set_instance_transform_at(rc.ctx, inst, 1, moved.data());
+    {
+        FailNextAllocation fail;
+        EXPECT_EQ(vitrel_render_batch(rc.ctx), -3);
+    }
+    EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "render_batch: std::bad_alloc"));
+    EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 8);
+    // Packing failed before any GPU resource was replaced: still usable.
+    EXPECT_EQ(vitrel_is_prepared(rc.ctx), 1);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 16);
+    EXPECT_EQ(vitrel_rebuild_tlas(rc.ctx), 0);
+    EXPECT_EQ(vitrel_update_camera(rc.ctx, kEye, kTarget, kUp, 16, 16, 45, 0, 3), 0);
+}

@@ -1,0 +1,70 @@
+#include "pathtrace/path_test_support.h"
+
+#include <cstdlib>
+
+std::string repository_dir() {
+    const char* dir = std::getenv("VITREL_SOURCE_DIR");
+    return dir ? dir : VITREL_TEST_SOURCE_DIR;
+}
+
+Scene cornell_box_scene() { return cornell_box_scene(repository_dir() + "/scenes/cornell_box.json"); }
+
+Rgb Accumulation::mean(int x, int y) const {
+    const float* p = &eye[4 * (static_cast<size_t>(y) * width + x)];
+    const double n = p[3] > 0.0f ? p[3] : 1.0;
+    return {p[0] / n, p[1] / n, p[2] / n};
+}
+
+Rgb Accumulation::region_mean(int x0, int y0, int x1, int y1) const {
+    Rgb sum{0, 0, 0};
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const Rgb m = mean(x, y);
+            for (int c = 0; c < 3; ++c) sum[c] += m[c];
+        }
+    const double n = static_cast<double>(x1 - x0) * (y1 - y0);
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+long long Accumulation::dropped() const {
+    long long total = 0;
+    for (size_t i = 3; i < light.size(); i += 4) total += light[i];
+    return total;
+}
+
+void PathTest::TearDown() {
+    if (!renderer) return;
+    renderer->destroy();
+    EXPECT_EQ(renderer->validationMessageCount.load(), 0u)
+        << "validation layer reported problems (see [Vulkan] lines above)";
+}
+
+void PathTest::prepare(Scene scene, int size, bool floatAtomics) {
+    if (renderer) renderer->destroy();
+    scene_ = std::move(scene);
+    output_ = RenderOutput{};
+    output_.width = output_.height = static_cast<uint32_t>(size);
+    output_.overscan = 0;
+    output_.quality = 1;
+    renderer = std::make_unique<VkRenderer>();
+    prepare_renderer(*renderer, scene_, output_, true, VITREL_SHADER_DIR, repository_dir() + "/shaders",
+                     floatAtomics);
+}
+
+void PathTest::batch(int samples, int firstSample, bool clear, int traceParam) {
+    renderer->renderBatch(scene_, output_, samples, traceParam, 0, firstSample, clear);
+}
+
+Accumulation PathTest::accumulation() {
+    Accumulation a;
+    a.width = renderer->renderWidth;
+    a.height = renderer->renderHeight;
+    renderer->readbackFramebuffers(a.eye, a.light);
+    return a;
+}
+
+Accumulation PathTest::render(Scene scene, int size, int samples, int traceParam) {
+    prepare(std::move(scene), size);
+    batch(samples, 0, true, traceParam);
+    return accumulation();
+}

@@ -1,0 +1,46 @@
+// Shared pieces of the path-tracer tests: a prepared renderer with
+// validation on (any validation message fails the test), batches, and the
+// accumulation read back per render pixel.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pathtrace/render_setup.h"
+
+using Rgb = std::array<double, 3>;
+
+// The per-pixel result of the eye accumulation.
+struct Accumulation {
+    int width = 0;
+    int height = 0;
+    std::vector<float> eye;      // rgb sum, kept-sample count per pixel
+    std::vector<int32_t> light;  // a: dropped samples per pixel
+    Rgb mean(int x, int y) const;
+    // Mean over the rectangle [x0, x1) x [y0, y1) of per-pixel means.
+    Rgb region_mean(int x0, int y0, int x1, int y1) const;
+    long long dropped() const;
+};
+
+class PathTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+    // Prepares a renderer for `scene` at size x size pixels (no overscan,
+    // quality 1).
+    void prepare(Scene scene, int size, bool floatAtomics = true);
+    void batch(int samples, int firstSample, bool clear, int traceParam);
+    Accumulation accumulation();
+    // prepare + one batch + accumulation.
+    Accumulation render(Scene scene, int size, int samples, int traceParam = 0);
+
+    std::unique_ptr<VkRenderer> renderer;
+    Scene scene_;
+    RenderOutput output_;
+};
+
+std::string repository_dir();
+Scene cornell_box_scene();

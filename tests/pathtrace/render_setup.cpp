@@ -1,0 +1,166 @@
+#include "pathtrace/render_setup.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "scene/ess_lut.h"
+#include "scene/json.h"
+#include "scene/scene_prep.h"
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+}
+
+Material diffuse_material(float albedo, float emission) {
+    Material m;
+    for (int c = 0; c < 3; ++c) {
+        m.base_color[c] = albedo;
+        m.emission[c] = emission;
+    }
+    m.roughness = 1.0f;
+    m.specular = 0.0f;
+    m.ior = 1.5f;
+    return m;
+}
+
+int add_mesh_instance(Scene& scene, MeshData mesh, int material) {
+    mesh.material = static_cast<uint32_t>(material);
+    compute_face_normals(mesh);
+    scene.meshes.push_back(std::move(mesh));
+    Instance inst;
+    inst.mesh = static_cast<uint32_t>(scene.meshes.size() - 1);
+    inst.material = material;
+    scene.instances.push_back(inst);
+    return static_cast<int>(scene.instances.size() - 1);
+}
+
+MeshData sphere_mesh(const float centre[3], float radius, bool inward, int rings, int segments) {
+    MeshData mesh;
+    for (int r = 0; r <= rings; ++r) {
+        const double theta = kPi * r / rings;
+        for (int s = 0; s <= segments; ++s) {
+            const double phi = 2.0 * kPi * s / segments;
+            const double n[3] = {std::sin(theta) * std::cos(phi), std::cos(theta),
+                                 std::sin(theta) * std::sin(phi)};
+            for (int c = 0; c < 3; ++c) {
+                mesh.positions.push_back(centre[c] + radius * static_cast<float>(n[c]));
+                mesh.normals.push_back(static_cast<float>(inward ? -n[c] : n[c]));
+            }
+        }
+    }
+    const uint32_t row = static_cast<uint32_t>(segments + 1);
+    for (uint32_t r = 0; r < static_cast<uint32_t>(rings); ++r) {
+        for (uint32_t s = 0; s < static_cast<uint32_t>(segments); ++s) {
+            const uint32_t a = r * row + s, b = a + row, c = b + 1, d = a + 1;
+            // (a, d, c) winds outwards: phi grows towards +z from +x.
+            const uint32_t tris[2][3] = {{a, d, c}, {a, c, b}};
+            for (const auto& t : tris) {
+                if (inward) {
+                    mesh.indices.insert(mesh.indices.end(), {t[0], t[2], t[1]});
+                } else {
+                    mesh.indices.insert(mesh.indices.end(), {t[0], t[1], t[2]});
+                }
+            }
+        }
+    }
+    mesh.has_normals = true;
+    return mesh;
+}
+
+MeshData quad_mesh(const float a[3], const float b[3], const float c[3], const float d[3]) {
+    MeshData mesh;
+    for (const float* p : {a, b, c, d}) mesh.positions.insert(mesh.positions.end(), p, p + 3);
+    mesh.uvs = {0, 0, 1, 0, 1, 1, 0, 1};
+    mesh.has_uvs = true;
+    mesh.indices = {0, 1, 2, 0, 2, 3};
+    return mesh;
+}
+
+void set_uniform_environment(Scene& scene, float value) {
+    TextureData tex;
+    tex.width = 1;
+    tex.height = 1;
+    tex.channels = 3;
+    tex.is_float = true;
+    tex.pixelsf = {value, value, value};
+    scene.textures.push_back(tex);
+    scene.envmap_texture = static_cast<int32_t>(scene.textures.size() - 1);
+}
+
+void set_camera(Scene& scene, const float position[3], const float look_at[3], float fov) {
+    std::memcpy(scene.camera_position, position, sizeof(scene.camera_position));
+    std::memcpy(scene.camera_look_at, look_at, sizeof(scene.camera_look_at));
+    scene.camera_fov = fov;
+}
+
+Scene cornell_box_scene(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string json = text.str();
+    JsonParser parser(json.data(), json.data() + json.size());
+    const JsonValue root = parser.parse_value();
+    if (root.kind != JsonKind::Object) throw std::runtime_error("cornell_box.json is not an object");
+
+    Scene scene;
+    std::map<std::string, int> material_ids;
+    for (const auto& [name, value] : root["materials"].object) {
+        const JsonValue& albedo = value["albedo"];
+        const JsonValue& radiance = value["radiance"];
+        Material m = diffuse_material(0.0f);
+        for (int c = 0; c < 3; ++c) {
+            m.base_color[c] = static_cast<float>(albedo.array.at(c).number);
+            if (radiance.kind == JsonKind::Array) m.emission[c] = static_cast<float>(radiance.array.at(c).number);
+        }
+        material_ids[name] = static_cast<int>(scene.materials.size());
+        scene.materials.push_back(m);
+    }
+    const auto& vertices = root["vertices"].array;
+    const auto& triangles = root["triangles"].array;
+    const auto& triangle_material = root["triangle_material"].array;
+    for (const auto& [name, id] : material_ids) {
+        MeshData mesh;
+        std::map<size_t, uint32_t> remap;
+        for (size_t t = 0; t < triangles.size(); ++t) {
+            if (triangle_material.at(t).string != name) continue;
+            for (const JsonValue& corner : triangles[t].array) {
+                const size_t v = static_cast<size_t>(corner.number);
+                auto [it, fresh] = remap.emplace(v, static_cast<uint32_t>(remap.size()));
+                if (fresh) {
+                    for (int c = 0; c < 3; ++c)
+                        mesh.positions.push_back(static_cast<float>(vertices.at(v).array.at(c).number));
+                }
+                mesh.indices.push_back(it->second);
+            }
+        }
+        if (!mesh.indices.empty()) add_mesh_instance(scene, std::move(mesh), id);
+    }
+    const JsonValue& camera = root["camera"];
+    float position[3], look_at[3];
+    for (int c = 0; c < 3; ++c) {
+        position[c] = static_cast<float>(camera["position"].array.at(c).number);
+        look_at[c] = static_cast<float>(camera["look_at"].array.at(c).number);
+        scene.camera_up[c] = static_cast<float>(camera["up"].array.at(c).number);
+    }
+    set_camera(scene, position, look_at, static_cast<float>(camera["vfov_deg"].number));
+    return scene;
+}
+
+void prepare_renderer(VkRenderer& renderer, Scene& scene, const RenderOutput& output,
+                      bool validation, const std::string& shaderDir, const std::string& shaderSrcDir,
+                      bool floatAtomics) {
+    build_scene_buffer(scene, static_cast<int>(output.padded_width()),
+                       static_cast<int>(output.padded_height()), output.overscan_scale());
+    renderer.init(validation, 0);
+    if (!floatAtomics) renderer.hasFloatAtomics = false;
+    renderer.createPipelines(scene, shaderDir, shaderSrcDir, nullptr);
+    renderer.buildAccelerationStructures(scene);
+    const std::vector<uint16_t> lut(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize);
+    renderer.createBuffers(scene, output, lut);
+    renderer.createDescriptors();
+    renderer.updateDescriptors();
+}
