@@ -28,7 +28,8 @@ float specular_fresnel(SpecularLobe p, float cos_i) {
 // how much energy the layers beneath receive.
 #define SPECULAR_ALBEDO_STEPS 6
 float specular_albedo(SpecularLobe p, vec3 wo) {
-    if (wo.z <= 0.0) return 0.0;
+    // A layer without reflectance (specular 0) skips the quadrature.
+    if (wo.z <= 0.0 || !(p.scale > 0.0)) return 0.0;
     float g1 = ggx_g1(wo, p.alpha);
     float sum = 0.0;
     [[dont_unroll]] for (int a = 0; a < SPECULAR_ALBEDO_STEPS; ++a) {
