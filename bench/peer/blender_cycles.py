@@ -57,21 +57,21 @@ def node(tree, kind, **inputs):
     return n
 
 
-def make_material(name, spec, scene_dir):
+def make_material(name, desc, scene_dir):
     mat = bpy.data.materials.new(name)
     mat.use_nodes = True
     tree = mat.node_tree
     tree.nodes.clear()
     out = tree.nodes.new("ShaderNodeOutputMaterial")
-    kind = spec["type"]
+    kind = desc["type"]
     if kind == "lambertian":
         bsdf = node(tree, "ShaderNodeBsdfDiffuse", Roughness=0.0)
-        albedo = list(spec.get("albedo", [0.8, 0.8, 0.8])) + [1.0]
-        if "albedo_texture" in spec:
+        albedo = list(desc.get("albedo", [0.8, 0.8, 0.8])) + [1.0]
+        if "albedo_texture" in desc:
             tex = tree.nodes.new("ShaderNodeTexImage")
-            tex_spec = spec["_texture"]
-            tex.image = bpy.data.images.load(os.path.join(scene_dir, tex_spec["file"]))
-            tex.image.colorspace_settings.name = "sRGB" if tex_spec.get("srgb", True) else "Non-Color"
+            tex_desc = desc["_texture"]
+            tex.image = bpy.data.images.load(os.path.join(scene_dir, tex_desc["file"]))
+            tex.image.colorspace_settings.name = "sRGB" if tex_desc.get("srgb", True) else "Non-Color"
             tex.interpolation = "Linear"
             tex.extension = "REPEAT"
             uv = tree.nodes.new("ShaderNodeUVMap")
@@ -86,21 +86,21 @@ def make_material(name, spec, scene_dir):
             bsdf.inputs["Color"].default_value = albedo
         surface = bsdf.outputs["BSDF"]
     elif kind == "metal":
-        bsdf = node(tree, "ShaderNodeBsdfGlossy", Roughness=float(spec["roughness"]))
+        bsdf = node(tree, "ShaderNodeBsdfGlossy", Roughness=float(desc["roughness"]))
         bsdf.distribution = "MULTI_GGX"
-        bsdf.inputs["Color"].default_value = list(spec["base_color"]) + [1.0]
+        bsdf.inputs["Color"].default_value = list(desc["base_color"]) + [1.0]
         surface = bsdf.outputs["BSDF"]
     elif kind == "dielectric":
-        bsdf = node(tree, "ShaderNodeBsdfGlass", IOR=float(spec["ior"]),
-                    Roughness=float(spec["roughness"]))
-        bsdf.distribution = "SHARP" if spec["roughness"] == 0 else "MULTI_GGX"
+        bsdf = node(tree, "ShaderNodeBsdfGlass", IOR=float(desc["ior"]),
+                    Roughness=float(desc["roughness"]))
+        bsdf.distribution = "SHARP" if desc["roughness"] == 0 else "MULTI_GGX"
         bsdf.inputs["Color"].default_value = (1.0, 1.0, 1.0, 1.0)
         surface = bsdf.outputs["BSDF"]
     elif kind == "emitter":
         # Emits from the front only; the back is a black absorber, as is the
         # front apart from its emission.
         front = node(tree, "ShaderNodeEmission", Strength=1.0)
-        front.inputs["Color"].default_value = list(spec["radiance"]) + [1.0]
+        front.inputs["Color"].default_value = list(desc["radiance"]) + [1.0]
         back = node(tree, "ShaderNodeEmission", Strength=0.0)
         geometry = tree.nodes.new("ShaderNodeNewGeometry")
         mix = tree.nodes.new("ShaderNodeMixShader")
@@ -118,9 +118,9 @@ def build_meshes(scene_desc, scene_dir):
     """One object per material, so that the object index pass separates
     materials; indices start at 1 in the order of the materials table."""
     materials = scene_desc["materials"]
-    for spec in materials.values():
-        if "albedo_texture" in spec:
-            spec["_texture"] = scene_desc["textures"][spec["albedo_texture"]]
+    for desc in materials.values():
+        if "albedo_texture" in desc:
+            desc["_texture"] = scene_desc["textures"][desc["albedo_texture"]]
     uvs = scene_desc.get("uvs")
     for index, name in enumerate(materials, start=1):
         tris = [t for t, m in zip(scene_desc["triangles"], scene_desc["triangle_material"]) if m == name]
