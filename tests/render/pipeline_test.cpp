@@ -66,7 +66,13 @@ TEST_F(RenderTest, SourceDirWithRayGenerationCompilesAndNeedsLightPath) {
         EXPECT_EQ(std::string(e.what()),
                   "Cannot open shader source: " + dir.string() + "/light_path.comp");
     }
-    fs::copy_file(source_dir() + "/shaders/light_path.comp", dir / "light_path.comp");
+    // The real light-path program, with every include it needs beside it.
+    for (const auto& entry : fs::directory_iterator(source_dir() + "/shaders")) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".glsl" || ext == ".h" || entry.path().filename() == "light_path.comp")
+            fs::copy_file(entry.path(), dir / entry.path().filename(),
+                          fs::copy_options::skip_existing);
+    }
     printed = capture_stdout(
         [&] { renderer->createPipelines(scene, built_shader_dir(), dir.string(), nullptr); });
     EXPECT_THAT(printed, HasSubstr("JIT compiling shaders (0 materials, shader_dir=" +
