@@ -158,6 +158,23 @@ PushBlock post_push(const RenderOutput& o, int32_t renderWidth, int32_t renderHe
     return p;
 }
 
+// Post-processing at render resolution, then the box downsample to the
+// output size, with the barrier between them. Returns the block the later
+// passes of the chain push.
+PushBlock record_post_chain(VkRenderer& r, VkCommandBuffer cmd, const RenderOutput& output,
+                            int totalSamples, bool linear, uint64_t renderPixels,
+                            uint64_t outputPixels) {
+    PushBlock push = post_push(output, r.renderWidth, r.renderHeight, totalSamples, linear);
+    record_compute(r, cmd, r.postprocessPipeline, push, renderPixels);
+    compute_to_compute(cmd);
+    push.width = static_cast<uint32_t>(r.outputWidth);
+    push.height = static_cast<uint32_t>(r.outputHeight);
+    push.origin_x = static_cast<uint32_t>(r.renderWidth);
+    push.origin_y = static_cast<uint32_t>(r.renderHeight);
+    record_compute(r, cmd, r.downsamplePipeline, push, outputPixels);
+    return push;
+}
+
 }  // namespace
 
 int VkRenderer::samplesPerPass() const {
@@ -234,15 +251,8 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (R == 0 || P == 0) return outputMapped;
     requireRenderState();
-    PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, linear);
     VkCommandBuffer cmd = beginSingleTimeCommands();
-    record_compute(*this, cmd, postprocessPipeline, push, R);
-    compute_to_compute(cmd);
-    push.width = static_cast<uint32_t>(outputWidth);
-    push.height = static_cast<uint32_t>(outputHeight);
-    push.origin_x = static_cast<uint32_t>(renderWidth);
-    push.origin_y = static_cast<uint32_t>(renderHeight);
-    record_compute(*this, cmd, downsamplePipeline, push, P);
+    record_post_chain(*this, cmd, output, totalSamples, linear, R, P);
     compute_to_transfer(cmd);
     const VkBufferCopy copy{0, 0, kOutputTexelBytes * P};
     vkCmdCopyBuffer(cmd, outputBuffer.buffer, outputStaging.buffer, 1, &copy);
@@ -260,15 +270,8 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
         return;
     }
     requireRenderState();
-    PushBlock push = post_push(output, renderWidth, renderHeight, totalSamples, false);
     VkCommandBuffer cmd = beginSingleTimeCommands();
-    record_compute(*this, cmd, postprocessPipeline, push, R);
-    compute_to_compute(cmd);
-    push.width = static_cast<uint32_t>(outputWidth);
-    push.height = static_cast<uint32_t>(outputHeight);
-    push.origin_x = static_cast<uint32_t>(renderWidth);
-    push.origin_y = static_cast<uint32_t>(renderHeight);
-    record_compute(*this, cmd, downsamplePipeline, push, P);
+    const PushBlock push = record_post_chain(*this, cmd, output, totalSamples, false, R, P);
     compute_to_compute(cmd);
     record_compute(*this, cmd, quantizePipeline, push, P);
     compute_to_transfer(cmd);
