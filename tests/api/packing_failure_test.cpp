@@ -33,8 +33,10 @@ void* operator new(size_t bytes) {
     if (void* p = std::malloc(bytes ? bytes : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+// Not inlined: GCC would otherwise see free() meet the result of a new
+// expression and warn about a mismatched pair.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
