@@ -35,6 +35,9 @@ void* operator new(size_t bytes) {
 }
 // Not inlined: GCC would otherwise see free() meet the result of a new
 // expression and warn about a mismatched pair.
+// The nothrow form must come from the same heap as the replaced delete
+// (shaderc allocates its results with it).
+void* operator new(size_t bytes, const std::nothrow_t&) noexcept { return std::malloc(bytes ? bytes : 1); }
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
 [[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
