@@ -21,6 +21,7 @@
 #include "api/framebuffer_merge.h"
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
+#include "bench/quiet_stdout.h"
 #include "gpu/vk_renderer.h"
 
 namespace {
@@ -30,26 +31,6 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// Sends standard output to /dev/null for its lifetime (progress lines).
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // A host scene: an emissive square and a grid of `cols` x `rows` quads.
 VitrelContext* make_context(int size, uint32_t cols, uint32_t rows) {

@@ -8,30 +8,11 @@
 #include <cstdio>
 
 #include "scene/render_output.h"
+#include "bench/quiet_stdout.h"
 #include "gpu/vk_renderer.h"
 #include "scene/scene.h"
 
 namespace {
-
-// Sends standard output to /dev/null for its lifetime.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // A flat grid of cols x rows quads (2 triangles each) starting at x0.
 MeshData grid(uint32_t cols, uint32_t rows, float x0) {
