@@ -2,58 +2,15 @@
 // call (huge caller-given sizes, or memory running out at any point) turn
 // into the call's failure result and leave the context as it was.
 //
-// This executable replaces the global operator new so that tests can make
-// allocations fail on demand: those above a size, or the n-th from now.
+// Allocations fail on demand through the replaced heap of failing_heap.h.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <climits>
-#include <cstdlib>
 #include <functional>
-#include <new>
 #include <string>
 
+#include "failing_heap.h"
 #include "test_helpers.h"
-
-namespace {
-
-std::atomic<size_t> g_fail_above{SIZE_MAX};
-std::atomic<long> g_fail_countdown{-1};  // -1: off; 0: the next one fails
-
-// Arms a failure mode for one scope.
-struct FailAllocations {
-    static FailAllocations above(size_t bytes) {
-        g_fail_above = bytes;
-        return {};
-    }
-    static FailAllocations nth(long n) {
-        g_fail_countdown = n;
-        return {};
-    }
-    ~FailAllocations() {
-        g_fail_above = SIZE_MAX;
-        g_fail_countdown = -1;
-    }
-};
-
-}  // namespace
-
-void* operator new(size_t bytes) {
-    if (bytes > g_fail_above.load(std::memory_order_relaxed)) throw std::bad_alloc();
-    long left = g_fail_countdown.load(std::memory_order_relaxed);
-    while (left >= 0 && !g_fail_countdown.compare_exchange_weak(left, left - 1)) {
-    }
-    if (left == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
-    throw std::bad_alloc();
-}
-// Not inlined: GCC would otherwise see free() meet the result of a new
-// expression at -O3 and warn of a mismatch that the replacement makes right.
-// The nothrow form must come from the same heap as the replaced delete
-// (shaderc allocates its results with it).
-void* operator new(size_t bytes, const std::nothrow_t&) noexcept { return std::malloc(bytes ? bytes : 1); }
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -99,7 +56,7 @@ TEST(AllocationFailure, CreateReturnsNullWhenMemoryRunsOut) {
     for (long n = 0;; ++n) {
         VitrelContext* ctx = nullptr;
         {
-            const auto armed = FailAllocations::nth(n);
+            const failing_heap::FailNth armed(n);
             ctx = vitrel_create();
         }
         if (ctx) {
@@ -146,7 +103,7 @@ TEST(AllocationFailure, HugeCallerSizesFailTheCall) {
         const Counts before = counts(ctx);
         int result = 0;
         {
-            const auto armed = FailAllocations::above(kSmallHeap);
+            const failing_heap::FailAbove armed(kSmallHeap);
             result = c.call();
         }
         EXPECT_EQ(result, -1) << c.what;
@@ -209,7 +166,7 @@ TEST(AllocationFailure, EveryAllocationOfACallMayFail) {
             const Counts before = counts(g.ctx);
             int result = -1;
             {
-                const auto armed = FailAllocations::nth(n);
+                const failing_heap::FailNth armed(n);
                 result = c.call(g.ctx);
             }
             if (result >= 0) break;

@@ -1,45 +1,10 @@
 // Scene packing that throws (an atlas beyond 4 GiB, memory running out)
 // inside the calls that pack: each reports it through its result and
 // last_error, and nothing escapes the call.
-//
-// This executable replaces the global operator new so that the next
-// allocation of the calling thread can be made to fail.
-#include <cstdlib>
-#include <new>
 #include <string>
 
+#include "failing_heap.h"
 #include "render_call_support.h"
-
-namespace {
-
-// Per thread: the driver's own threads (shader compilation, disk cache)
-// allocate at any time and must not be the ones to fail.
-thread_local bool t_fail_next = false;
-
-// Makes the next allocation on this thread throw std::bad_alloc; packing
-// runs on the calling thread.
-struct FailNextAllocation {
-    FailNextAllocation() { t_fail_next = true; }
-    ~FailNextAllocation() { t_fail_next = false; }
-};
-
-}  // namespace
-
-void* operator new(size_t bytes) {
-    if (t_fail_next) {
-        t_fail_next = false;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
-    throw std::bad_alloc();
-}
-// Not inlined: GCC would otherwise see free() meet the result of a new
-// expression and warn about a mismatched pair.
-// The nothrow form must come from the same heap as the replaced delete
-// (shaderc allocates its results with it).
-void* operator new(size_t bytes, const std::nothrow_t&) noexcept { return std::malloc(bytes ? bytes : 1); }
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -59,7 +24,7 @@ TEST(PackingFailure, PreparationReportsItAndKeepsNoRenderer) {
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     ::testing::internal::CaptureStderr();
     {
-        FailNextAllocation fail;
+        failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
         EXPECT_EQ(vitrel_prepare(rc.ctx), -2);
     }
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -77,12 +42,12 @@ TEST(PackingFailure, UpdatesAndMotionBatchesReportIt) {
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
     {
-        FailNextAllocation fail;
+        failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
         EXPECT_EQ(vitrel_update_camera(rc.ctx, kEye, kTarget, kUp, 16, 16, 45, 0, 3), -1);
     }
     EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "update_camera: scene packing: "));
     {
-        FailNextAllocation fail;
+        failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
         EXPECT_EQ(vitrel_rebuild_tlas(rc.ctx), -1);
     }
     EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "rebuild_tlas: scene packing: "));
@@ -91,7 +56,7 @@ TEST(PackingFailure, UpdatesAndMotionBatchesReportIt) {
     const auto moved = translation_matrix(0.2f, 0, 0);
     vitrel_set_instance_transform_at(rc.ctx, inst, 1, moved.data());
     {
-        FailNextAllocation fail;
+        failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
         EXPECT_EQ(vitrel_render_batch(rc.ctx), -3);
     }
     EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "render_batch: std::bad_alloc"));
