@@ -113,7 +113,7 @@ float shadow_transmittance(vec3 origin, vec3 dir, float tmax, float time01) {
 // Uniform number for stochastic transparency: a hash, not a sampler
 // dimension, since the number of layers a ray meets is unbounded.
 float alpha_random(uvec2 pixel, uint sample_index, uint vertex, uint layer) {
-    uint h = hash_combine(hash_combine(hash_combine(hash_u32(pixel.x ^ 0xa511e9b3u), pixel.y), sample_index),
+    uint h = hash_combine(hash_combine(hash_combine(seeded_hash(pixel.x ^ 0xa511e9b3u), pixel.y), sample_index),
                           (vertex << 8) ^ layer);
     return u32_to_unit_float(h);
 }
