@@ -22,8 +22,9 @@ std::string timing_table(const VitrelPassTimings& t, const std::string& device) 
     for (double ms : t.gpu_ms) gpu += ms;
     const double batches = t.batches > 0 ? static_cast<double>(t.batches) : 1.0;
     char head[256];
-    std::snprintf(head, sizeof head, "GPU timings on %s, %d batches:\n  %-14s %12s %12s %8s\n",
-                  device.c_str(), t.batches, "pass", "total ms", "ms/batch", "share");
+    std::snprintf(head, sizeof head, "GPU timings on %s, %d batch%s:\n  %-14s %12s %12s %8s\n",
+                  device.c_str(), t.batches, t.batches == 1 ? "" : "es", "pass", "total ms",
+                  "ms/batch", "share");
     std::string out = head;
     for (int k = 0; k < VITREL_PASS_COUNT; ++k) {
         if (t.dispatches[k] == 0) continue;
