@@ -112,3 +112,31 @@ TEST_F(RenderTest, PassTimestampsPassSynchronisationValidation) {
     renderer->renderBatch(scene, output, 4, 0, 0, 0, true);
     EXPECT_EQ(renderer->passTimings.dispatches[static_cast<size_t>(GpuPass::Trace)], 0u);
 }
+
+// Two GPUs sharing the tiles of each batch: every tile's passes are timed on
+// the GPU that rendered it, and only the first GPU runs the read-out.
+// Enabled only by the ctest entry that lists lavapipe twice.
+TEST(DISABLED_GpuTimingTwoGpus, EachGpuTimesTheTilesItRendered) {
+    RenderContext rc;
+    VitrelContext* ctx = rc.ctx;
+    add_emissive_square(ctx, 0, 0, 1, 2);
+    const int mask[2] = {0, 1};
+    vitrel_set_gpu_mask(ctx, mask, 2);
+    vitrel_set_tile_size(ctx, 8);  // nine tiles of the 24 x 24 render image
+    vitrel_set_gpu_timing(ctx, 1);
+    ASSERT_EQ(vitrel_prepare(ctx), 0) << vitrel_get_last_error(ctx);
+    ASSERT_GT(vitrel_render_batch(ctx), 0);
+    ASSERT_NE(vitrel_get_pixels_linear(ctx, nullptr, nullptr), nullptr);
+    const VitrelPassTimings first = timings(ctx, 0);
+    const VitrelPassTimings second = timings(ctx, 1);
+    EXPECT_EQ(first.available, 1);
+    EXPECT_EQ(second.available, 1);
+    EXPECT_EQ(first.dispatches[VITREL_PASS_TRACE] + second.dispatches[VITREL_PASS_TRACE], 9);
+    EXPECT_EQ(first.dispatches[VITREL_PASS_TRACE], first.dispatches[VITREL_PASS_LIGHT]);
+    EXPECT_EQ(first.dispatches[VITREL_PASS_POST], 1);
+    EXPECT_EQ(second.dispatches[VITREL_PASS_POST], 0);
+    EXPECT_EQ(first.batches, 1);
+    EXPECT_EQ(second.batches, 1);
+    VitrelPassTimings t{};
+    EXPECT_EQ(vitrel_get_gpu_timings(ctx, 2, &t), -1);
+}
