@@ -196,8 +196,8 @@ VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int wi
  * specular layer lets through) that enters the body and scatters inside
  * it; the rest stays diffuse. The base colour is the colour the body shows
  * after all its internal scattering (its multiple-scattering albedo); the
- * single-scattering albedo is derived from it. The mesh must be closed and
- * not intersect other meshes. Thin-walled materials, and a mean free path
+ * single-scattering albedo is derived from it. The mesh must be closed;
+ * other meshes inside it do not stop the light scattering there. Thin-walled materials, and a mean free path
  * of 0 in every channel, shade the subsurface share as diffuse. Ignored
  * for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,

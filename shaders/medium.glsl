@@ -5,7 +5,8 @@
 //
 // The including program defines, before using the walk,
 //   MediumHit medium_trace(vec3 origin, vec3 direction, float tmax);
-// the closest surface along the segment (any instance), and
+// the closest surface along the segment (any instance, with its instance
+// id), and
 //   vec3 offset_origin(vec3 p, vec3 n, vec3 d);
 // p moved off a surface with geometric normal n towards direction d.
 #ifndef VITREL_MEDIUM_GLSL
@@ -104,6 +105,9 @@ vec3 medium_transmittance(MediumStack s, float distance) {
 #define MIN_MEAN_FREE_PATH 1e-6
 // A flight that long without meeting the boundary left an open mesh.
 #define WALK_FAR 1e30
+// Surfaces of other instances one flight may pass inside a body before the
+// next one counts as the boundary.
+#define MAX_WALK_PASSES 8
 // |g| below this scatters uniformly (the closed form divides by g).
 #define HG_ISOTROPIC_EPS 1e-3
 
@@ -118,6 +122,7 @@ struct SubsurfaceMedium {
 struct MediumHit {
     bool hit;
     float t;
+    uint instance;
     vec3 normal;   // geometric, unit, either side
 };
 
@@ -194,6 +199,28 @@ float walk_random(inout uint state) {
     return u32_to_unit_float(hash_u32(state));
 }
 
+// The boundary of `body` along a flight: surfaces of other instances inside
+// the body (a floor the body rests in) are passed, as the walk belongs to
+// this body alone.
+MediumHit walk_trace(uint body, vec3 origin, vec3 dir, float flight) {
+    float travelled = 0.0;
+    MediumHit h;
+    for (int pass = 0; pass < MAX_WALK_PASSES; ++pass) {
+        h = medium_trace(origin, dir, flight - travelled);
+        if (!h.hit || h.instance == body) break;
+        vec3 position = origin + h.t * dir;
+        vec3 next = offset_origin(position, h.normal, dir);
+        travelled += h.t + distance(position, next);
+        origin = next;
+        if (!(travelled < flight)) {
+            h.hit = false;
+            break;
+        }
+    }
+    h.t += travelled;
+    return h;
+}
+
 struct WalkResult {
     bool exited;
     vec3 position;   // on the boundary
@@ -202,9 +229,9 @@ struct WalkResult {
     vec3 weight;     // throughput of the walk, entry excluded
 };
 
-// Walks from `origin` (just inside the body) along `dir` until the path
-// refracts out of the boundary, or ends after MAX_WALK_STEPS.
-WalkResult subsurface_walk(SubsurfaceMedium med, vec3 origin, vec3 dir, inout uint rng) {
+// Walks from `origin` (just inside instance `body`) along `dir` until the
+// path refracts out of the boundary, or ends after MAX_WALK_STEPS.
+WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 dir, inout uint rng) {
     WalkResult r;
     r.exited = false;
     r.position = origin;
@@ -220,7 +247,7 @@ WalkResult subsurface_walk(SubsurfaceMedium med, vec3 origin, vec3 dir, inout ui
         float uc = walk_random(rng);
         float sigma = uc < p.x ? med.sigma_t.x : (uc < p.x + p.y ? med.sigma_t.y : med.sigma_t.z);
         float flight = min(-log(1.0 - walk_random(rng)) / sigma, WALK_FAR);
-        MediumHit h = medium_trace(origin, dir, flight);
+        MediumHit h = walk_trace(body, origin, dir, flight);
         if (!h.hit) {
             if (flight >= WALK_FAR) break;
             vec3 tr = exp(-med.sigma_t * flight);

@@ -86,6 +86,7 @@ MediumHit medium_trace(vec3 origin, vec3 direction, float tmax) {
     MediumHit h;
     h.hit = payload.t >= 0.0;
     h.t = payload.t;
+    h.instance = payload.instance;
     h.normal = h.hit ? surface_at(payload, origin, direction).geometric_normal : -direction;
     return h;
 }
@@ -297,7 +298,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
             vec3 into = to_world(frame, subsurface_entry_direction(med, wo_local, u));
             if (dot(into, ng) >= 0.0) into = reflect(into, ng);
             uint rng = walk_seed(pixel, sample_index, vertex);
-            WalkResult walk = subsurface_walk(med, offset_origin(s.position, ng, into), into, rng);
+            WalkResult walk = subsurface_walk(med, s.instance, offset_origin(s.position, ng, into), into, rng);
             if (!walk.exited) break;
             wi = walk.direction;
             throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p * walk.weight;
