@@ -109,12 +109,10 @@ Material subsurface(float albedo, const Rgb& radius, float scale, float ior, flo
     return m;
 }
 
-}  // namespace
-
 // A white (lossless) medium returns all light: the sphere vanishes in
 // uniform light, with per-channel mean free paths, a refracting boundary
 // under its specular layer, internal reflection and forward scattering.
-TEST_F(MediumTest, LosslessSubsurfaceSphereVanishesInUniformLight) {
+Scene lossless_subsurface_sphere() {
     Material m = subsurface(1.0f, {1.0, 0.7, 0.5}, 0.3f, 1.4f, 0.3f);
     m.specular = 0.5f;
     m.roughness = 0.0f;
@@ -124,6 +122,23 @@ TEST_F(MediumTest, LosslessSubsurfaceSphereVanishesInUniformLight) {
     set_uniform_environment(scene, 1.0f);
     const float eye[3] = {0.0f, 0.0f, 3.0f};
     set_camera(scene, eye, kOrigin, 45.0f);
+    return scene;
+}
+
+}  // namespace
+
+TEST_F(MediumTest, LosslessSubsurfaceSphereVanishesInUniformLight) {
+    expect_image_near(render(lossless_subsurface_sphere(), 32, 32), {1.0, 1.0, 1.0}, 0.01);
+}
+
+// A black sheet inside the body is not its boundary: walks pass it, and
+// the sphere still returns all light.
+TEST_F(MediumTest, SubsurfaceWalksPassOtherSurfacesInsideTheBody) {
+    Scene scene = lossless_subsurface_sphere();
+    scene.materials.push_back(diffuse_material(0.0f));
+    const float a[3] = {-0.5f, -0.5f, 0.0f}, b[3] = {0.5f, -0.5f, 0.0f}, c[3] = {0.5f, 0.5f, 0.0f},
+                d[3] = {-0.5f, 0.5f, 0.0f};
+    add_mesh_instance(scene, quad_mesh(a, b, c, d), 1);
     expect_image_near(render(scene, 32, 32), {1.0, 1.0, 1.0}, 0.01);
 }
 
