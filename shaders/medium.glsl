@@ -6,9 +6,15 @@
 // The including program defines, before using the walk,
 //   MediumHit medium_trace(vec3 origin, vec3 direction, float tmax);
 // the closest surface along the segment (any instance, with its instance
-// id), and
+// id),
 //   vec3 offset_origin(vec3 p, vec3 n, vec3 d);
-// p moved off a surface with geometric normal n towards direction d.
+// p moved off a surface with geometric normal n towards direction d, and
+//   vec3 medium_boundary_light(vec3 position, vec3 t, vec3 b, vec3 n,
+//                              DielectricLobe boundary, vec3 wo, inout uint rng);
+// next-event estimation at a boundary point of a walk (frame t, b, n with
+// n pointing out of the body, wo inside): the light from outside that the
+// boundary refracts towards wo, MIS-weighted against dielectric_pdf (or 0
+// for a program without light sampling).
 #ifndef VITREL_MEDIUM_GLSL
 #define VITREL_MEDIUM_GLSL
 
@@ -128,6 +134,8 @@ struct MediumHit {
 
 MediumHit medium_trace(vec3 origin, vec3 direction, float tmax);
 vec3 offset_origin(vec3 p, vec3 n, vec3 d);
+vec3 medium_boundary_light(vec3 position, vec3 t, vec3 b, vec3 n, DielectricLobe boundary, vec3 wo,
+                           inout uint rng);
 
 // Single-scattering albedo of a medium whose multiple-scattering albedo is
 // a (Chiang, Kutz and Burley 2016, eq. 4); 0 -> 0 and 1 -> 1.
@@ -194,10 +202,11 @@ vec3 sample_henyey_greenstein(vec3 dir, float g, vec2 u) {
 
 // The walk's own random numbers: a hashed counter, since its length is
 // unbounded and would exhaust any fixed set of sampler dimensions.
-float walk_random(inout uint state) {
+uint walk_u32(inout uint state) {
     state += 0x9e3779b9u;
-    return u32_to_unit_float(hash_u32(state));
+    return hash_u32(state);
 }
+float walk_random(inout uint state) { return u32_to_unit_float(walk_u32(state)); }
 
 // The boundary of `body` along a flight: surfaces of other instances inside
 // the body (a floor the body rests in) are passed, as the walk belongs to
@@ -227,6 +236,8 @@ struct WalkResult {
     vec3 normal;     // geometric, pointing out of the body
     vec3 direction;  // leaving the body
     vec3 weight;     // throughput of the walk, entry excluded
+    float pdf;       // density of the exit direction (for MIS with light samples)
+    vec3 radiance;   // light gathered at the boundary points, throughput included
 };
 
 // Walks from `origin` (just inside instance `body`) along `dir` until the
@@ -238,6 +249,8 @@ WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 di
     r.normal = -dir;
     r.direction = dir;
     r.weight = vec3(1.0);
+    r.pdf = 0.0;
+    r.radiance = vec3(0.0);
     vec3 sigma_s = med.albedo * med.sigma_t;
     DielectricLobe boundary = subsurface_boundary(med);
     for (int step = 0; step < MAX_WALK_STEPS; ++step) {
@@ -267,6 +280,7 @@ WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 di
         vec3 t, b;
         make_basis(n, t, b);
         vec3 wo = -vec3(dot(dir, t), dot(dir, b), dot(dir, n));
+        r.radiance += r.weight * medium_boundary_light(position, t, b, n, boundary, wo, rng);
         vec3 u = vec3(walk_random(rng), walk_random(rng), walk_random(rng));
         BsdfSample s = dielectric_sample(boundary, wo, u);
         if (!s.valid) break;
@@ -277,6 +291,7 @@ WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 di
             r.position = position;
             r.normal = n;
             r.direction = wi;
+            r.pdf = s.pdf;
             return r;
         }
         origin = offset_origin(position, n, wi);

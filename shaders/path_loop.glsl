@@ -58,8 +58,9 @@ uint vertex_pair(uint vertex, uint which) { return CAMERA_PAIRS + vertex * VERTE
 
 // Rays traced by this invocation (for TRACE_EXTRA_RAY_COUNT).
 uint path_rays = 0u;
-// Shutter time of the current path, for the traces of a subsurface walk.
+// Shutter and keyframe times of the current path, for subsurface walks.
 float path_time01 = 0.0;
+float path_time = 0.0;
 
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
     ++path_rays;
@@ -90,10 +91,6 @@ MediumHit medium_trace(vec3 origin, vec3 direction, float tmax) {
     h.normal = h.hit ? surface_at(payload, origin, direction).geometric_normal : -direction;
     return h;
 }
-
-// Density recorded for the ray that leaves a subsurface walk: no light
-// sample competes with it, so what it finds counts fully (MIS weight 1).
-#define WALK_EXIT_PDF 1e12
 
 // Seed of the random numbers of the walk that starts at `vertex`.
 uint walk_seed(uvec2 pixel, uint sample_index, uint vertex) {
@@ -136,6 +133,29 @@ float shadow_transmittance(vec3 origin, vec3 dir, float tmax, float time01) {
         if (!(tmax > 0.0)) return transmittance;
     }
     return 0.0;
+}
+
+// Shadow-ray end for a light sample from `p`: short of the light by the
+// offset, or unbounded for the environment.
+float light_tmax(vec3 p, LightSample light) {
+    return isinf(light.distance) ? RAY_FAR : light.distance * (1.0 - RAY_OFFSET_SCALE) - ray_offset(p);
+}
+
+vec3 medium_boundary_light(vec3 position, vec3 t, vec3 b, vec3 n, DielectricLobe boundary, vec3 wo,
+                           inout uint rng) {
+    uvec2 select = uvec2(walk_u32(rng), walk_u32(rng));
+    uvec2 point = uvec2(walk_u32(rng), walk_u32(rng));
+    LightSample light = sample_light(position, select, point, path_time01, path_time);
+    if (!light.valid || !any(greaterThan(light.radiance, vec3(0.0))) || dot(light.direction, n) <= 0.0)
+        return vec3(0.0);
+    vec3 wi = vec3(dot(light.direction, t), dot(light.direction, b), dot(light.direction, n));
+    vec3 fcos = dielectric_eval(boundary, wo, wi);
+    if (!any(greaterThan(fcos, vec3(0.0)))) return vec3(0.0);
+    vec3 o = offset_origin(position, n, light.direction);
+    float visible = shadow_transmittance(o, light.direction, light_tmax(position, light), path_time01);
+    if (!(visible > 0.0)) return vec3(0.0);
+    float w = mis_power1(light.pdf, dielectric_pdf(boundary, wo, wi));
+    return fcos * light.radiance * (visible * w / light.pdf);
 }
 
 // Uniform number for stochastic transparency: a hash, not a sampler
@@ -192,6 +212,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
     float time01, time;
     camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
     path_time01 = time01;
+    path_time = time;
 
     uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
     vec3 radiance = vec3(0.0);
@@ -275,9 +296,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
                 vec3 fcos = principled_eval(bsdf, wo_local, wi_local);
                 if (any(greaterThan(fcos, vec3(0.0)))) {
                     vec3 o = offset_origin(s.position, ng, light.direction);
-                    float tmax = isinf(light.distance) ? RAY_FAR
-                                                       : light.distance * (1.0 - RAY_OFFSET_SCALE) - ray_offset(s.position);
-                    float visible = shadow_transmittance(o, light.direction, tmax, time01);
+                    float visible = shadow_transmittance(o, light.direction, light_tmax(s.position, light), time01);
                     if (visible > 0.0) {
                         float w = mis_power1(light.pdf, principled_pdf(bsdf, wo_local, wi_local));
                         radiance += throughput * fcos * light.radiance * (visible * w / light.pdf);
@@ -299,10 +318,12 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
             if (dot(into, ng) >= 0.0) into = reflect(into, ng);
             uint rng = walk_seed(pixel, sample_index, vertex);
             WalkResult walk = subsurface_walk(med, s.instance, offset_origin(s.position, ng, into), into, rng);
+            throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p;
+            radiance += throughput * walk.radiance;
             if (!walk.exited) break;
             wi = walk.direction;
-            throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p * walk.weight;
-            bsdf_pdf = WALK_EXIT_PDF;
+            throughput *= walk.weight;
+            bsdf_pdf = walk.pdf;
             previous = walk.position;
             ng = walk.normal;
         } else {
