@@ -1,5 +1,6 @@
 // Media inside closed meshes: absorption in glass and the random-walk
 // subsurface medium, against furnace and slab scenes with known images.
+#include <array>
 #include <cmath>
 #include <cstring>
 
