@@ -81,6 +81,19 @@ TEST_F(MediumTest, IndexMatchedGlassAbsorbsByBeerLambert) {
     expect_image_near(a, {color[0] * color[0], color[1] * color[1], color[2] * color[2]}, 0.01);
 }
 
+// Liquid in a glass: a slab of one colour inside a thicker slab of
+// another, both index-matched. After the inner body the ray is back in the
+// outer one, so each colour applies over its own path length: 1 for both.
+TEST_F(MediumTest, NestedBodiesEachAbsorbOverTheirOwnPath) {
+    const Rgb outer = {0.5, 0.8, 0.9}, inner = {0.9, 0.4, 0.6};
+    Scene scene = slab_scene(glass(1.0f, outer, 1.0f), 2.0f);
+    scene.materials.push_back(glass(1.0f, inner, 1.0f));
+    const float lo[3] = {-1.5f, -1.5f, -0.5f}, hi[3] = {1.5f, 1.5f, 0.5f};
+    add_mesh_instance(scene, box_mesh(lo, hi), 1);
+    expect_image_near(render(scene, 32, 4), {outer[0] * inner[0], outer[1] * inner[1], outer[2] * inner[2]},
+                      0.01);
+}
+
 // At normal incidence each face reflects R = ((n - 1) / (n + 1))^2. With
 // internal transmittance T the slab transmits (1 - R)^2 T / (1 - R^2 T^2)
 // and reflects R + (1 - R)^2 R T^2 / (1 - R^2 T^2); the environment is 1
