@@ -36,6 +36,9 @@
 // Nested transmissive bodies a path can be inside at once; entering a
 // further one is not recorded (its absorption is then missed).
 #define MEDIUM_STACK_SIZE 4
+// Optical depth of an unbounded segment: nothing of an absorbing channel
+// is left.
+#define UNBOUNDED_OPTICAL_DEPTH 1e30
 
 vec3 absorption_coefficient(ShadingMaterial m) {
     if (m.transmission <= 0.0 || m.metallic >= 1.0 || m.thin_walled || m.absorption_distance <= 0.0)
@@ -87,7 +90,7 @@ void medium_leave(inout MediumStack s, uint body) {
 vec3 medium_transmittance(MediumStack s, float distance) {
     if (s.depth == 0) return vec3(1.0);
     vec3 sigma = s.sigma_a[s.depth - 1];
-    vec3 tau = distance < 0.0 ? vec3(1e30) : sigma * distance;
+    vec3 tau = distance < 0.0 ? vec3(UNBOUNDED_OPTICAL_DEPTH) : sigma * distance;
     return mix(exp(-tau), vec3(1.0), equal(sigma, vec3(0.0)));
 }
 
