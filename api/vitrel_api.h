@@ -189,16 +189,25 @@ VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int wi
                                     const float* rotation, float intensity) VITREL_NOEXCEPT;
 
 /* Subsurface scattering of material `material`: weight in [0, 1] of a
- * random-walk subsurface medium under the surface (thin-walled materials
- * scatter through the sheet instead), the per-channel mean free path
- * `radius` (3 floats; NULL keeps the current radius) and a scale applied
- * to it in scene units. Ignored for an out-of-range id. */
+ * random-walk subsurface medium under the surface, the per-channel mean
+ * free path `radius` (3 floats; NULL keeps the current radius) and a scale
+ * applied to it: the mean free path of channel c is radius[c] x scale
+ * scene units. The weight is the share of the diffuse base (what the
+ * specular layer lets through) that enters the body and scatters inside
+ * it; the rest stays diffuse. The base colour is the colour the body shows
+ * after all its internal scattering (its multiple-scattering albedo); the
+ * single-scattering albedo is derived from it. The mesh must be closed;
+ * other meshes inside it do not stop the light scattering there. Thin-walled materials, and a mean free path
+ * of 0 in every channel, shade the subsurface share as diffuse. Ignored
+ * for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
                                                   const float* radius, float scale) VITREL_NOEXCEPT;
 
-/* Two further subsurface values: a = subsurface index of refraction (0
- * means 1.5), b = scattering anisotropy (Henyey-Greenstein g, clamped to
- * [-0.99, 0.99]). Ignored for an out-of-range id. */
+/* Two further subsurface values: a = index of refraction of the
+ * boundary that light crosses into and out of the subsurface medium (0
+ * means 1.5; the material's roughness roughens it), b = scattering
+ * anisotropy inside (Henyey-Greenstein g, clamped to [-0.99, 0.99]; > 0
+ * scatters forwards). Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
                                                       float b) VITREL_NOEXCEPT;
 
@@ -222,9 +231,13 @@ VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material
                                                 const float* tint) VITREL_NOEXCEPT;
 
 /* Transmission colour (3 floats) and amount: the distance in scene units at
- * which light inside the medium takes on the colour (as glTF
- * KHR_materials_volume attenuationDistance); 0 applies the colour at the
- * surface, as thin-walled materials always do. Transmission itself is the
+ * which light inside the body takes on the colour (as glTF
+ * KHR_materials_volume attenuationColor and attenuationDistance): the body
+ * absorbs by Beer-Lambert with sigma_a = -ln(color) / amount per channel,
+ * so a path of length t inside keeps color^(t / amount). 0 applies the
+ * colour once at each surface crossing instead, as thin-walled materials
+ * always do. Absorption needs a closed mesh whose triangles face outwards
+ * (counter-clockwise seen from outside). Transmission itself is the
  * material's spec_trans weight with its ior and roughness. Ignored for an
  * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
