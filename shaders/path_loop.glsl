@@ -94,7 +94,7 @@ MediumHit medium_trace(vec3 origin, vec3 direction, float tmax) {
 
 // Seed of the random numbers of the walk that starts at `vertex`.
 uint walk_seed(uvec2 pixel, uint sample_index, uint vertex) {
-    return hash_combine(hash_combine(hash_combine(hash_u32(pixel.x ^ 0x5bd1e995u), pixel.y), sample_index), vertex);
+    return hash_combine(hash_combine(hash_combine(seeded_hash(pixel.x ^ 0x5bd1e995u), pixel.y), sample_index), vertex);
 }
 
 // Share of light an alpha surface lets through: 1 when it is cut out, 0
