@@ -168,6 +168,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
     vec3 radiance = vec3(0.0);
     vec3 throughput = vec3(1.0);
     float bsdf_pdf = 0.0;     // density of the BSDF sample that made `dir`
+    bool delta_bounce = false;  // `dir` is a delta sample: no MIS
     vec3 previous = origin;   // the vertex `dir` left from
     uint layer = 0u;          // alpha surfaces passed by the current ray
     uint vertex = 0u;
@@ -176,7 +177,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (payload.t < 0.0) {
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
-                float w = vertex == 0u ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
+                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
                 radiance += throughput * env * w;
             }
             break;
@@ -193,7 +194,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (dot(dir, s.geometric_normal) < 0.0) {
             vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
             if (any(notEqual(emitted, vec3(0.0)))) {
-                float w = vertex == 0u ? 1.0
+                float w = (vertex == 0u || delta_bounce) ? 1.0
                                        : mis_power1(bsdf_pdf, emitter_hit_pdf(s.instance, s.primitive, previous,
                                                                               s.position, time01));
                 radiance += throughput * emitted * w;
@@ -269,6 +270,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
         throughput *= bs.weight;
         bsdf_pdf = bs.pdf;
+        delta_bounce = bs.delta;
         previous = s.position;
         if (vertex + 1u >= uint(RR_START_VERTEX)) {
             float survive = min(max3(throughput), RR_MAX_SURVIVAL);
