@@ -300,12 +300,10 @@ private:
     }
 
     ImageMetadata metadata(int samples, double seconds) const {
-        char secs[32];
-        std::snprintf(secs, sizeof secs, "%.3f", seconds);
         return {{"Software", std::string("Vitrel ") + VITREL_VERSION},
                 {"vitrel:scene", scene_name()},
                 {"vitrel:samples", std::to_string(samples)},
-                {"vitrel:time_seconds", secs},
+                {"vitrel:time_seconds", fixed_text(seconds, 3)},
                 {"vitrel:device", devices_}};
     }
 
@@ -341,8 +339,8 @@ private:
             throw RenderError(std::string("vitrel: ") + e.what());
         }
         if (!o_.quiet) {
-            std::fprintf(stderr, "wrote %s (%dx%d, %d spp, %.1f s on %s)\n", path.c_str(), w, h, samples, seconds,
-                         devices_.c_str());
+            std::fprintf(stderr, "wrote %s (%dx%d, %d spp, %s s on %s)\n", path.c_str(), w, h, samples,
+                         fixed_text(seconds, 1).c_str(), devices_.c_str());
         }
     }
 
