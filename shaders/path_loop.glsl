@@ -218,6 +218,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
     vec3 radiance = vec3(0.0);
     vec3 throughput = vec3(1.0);
     float bsdf_pdf = 0.0;     // density of the BSDF sample that made `dir`
+    bool delta_bounce = false;  // `dir` is a delta sample: no MIS
     vec3 previous = origin;   // the vertex `dir` left from
     uint layer = 0u;          // alpha surfaces passed by the current ray
     uint vertex = 0u;
@@ -228,7 +229,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (payload.t < 0.0) {
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
-                float w = vertex == 0u ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
+                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
                 radiance += throughput * env * w;
             }
             break;
@@ -245,7 +246,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (dot(dir, s.geometric_normal) < 0.0) {
             vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
             if (any(notEqual(emitted, vec3(0.0)))) {
-                float w = vertex == 0u ? 1.0
+                float w = (vertex == 0u || delta_bounce) ? 1.0
                                        : mis_power1(bsdf_pdf, emitter_hit_pdf(s.instance, s.primitive, previous,
                                                                               s.position, time01));
                 radiance += throughput * emitted * w;
@@ -309,6 +310,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         // under a subsurface surface.
         vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
         vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
+<<<<<<< HEAD
         float walk_p = bsdf.probability[LOBE_SUBSURFACE];
         vec3 wi;
         if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
@@ -349,6 +351,21 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
             bsdf_pdf = bs.pdf;
             previous = s.position;
         }
+=======
+        BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
+        if (!bs.valid) break;
+        vec3 wi = to_world(frame, bs.wi);
+        // A reflection that the shading normal sends below the geometric
+        // surface would leak light; interfaces keep such paths (the ray
+        // simply continues on the side it points to), which conserves
+        // their energy at silhouettes.
+        bool reflects = bs.wi.z * wo_local.z > 0.0;
+        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
+        throughput *= bs.weight;
+        bsdf_pdf = bs.pdf;
+        delta_bounce = bs.delta;
+        previous = s.position;
+>>>>>>> shading
         if (vertex + 1u >= uint(RR_START_VERTEX)) {
             float survive = min(max3(throughput), RR_MAX_SURVIVAL);
             if (!(lobe_rr.y < survive)) break;
