@@ -240,6 +240,7 @@ struct WalkResult {
     vec3 direction;  // leaving the body
     vec3 weight;     // throughput of the walk, entry excluded
     float pdf;       // density of the exit direction (for MIS with light samples)
+    bool delta;      // the exit passed an index-matched boundary: no MIS
     vec3 radiance;   // light gathered at the boundary points, throughput included
 };
 
@@ -253,6 +254,7 @@ WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 di
     r.direction = dir;
     r.weight = vec3(1.0);
     r.pdf = 0.0;
+    r.delta = false;
     r.radiance = vec3(0.0);
     vec3 sigma_s = med.albedo * med.sigma_t;
     DielectricLobe boundary = subsurface_boundary(med);
@@ -295,6 +297,7 @@ WalkResult subsurface_walk(SubsurfaceMedium med, uint body, vec3 origin, vec3 di
             r.normal = n;
             r.direction = wi;
             r.pdf = s.pdf;
+            r.delta = s.delta;
             return r;
         }
         origin = offset_origin(position, n, wi);

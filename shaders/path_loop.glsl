@@ -310,7 +310,6 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         // under a subsurface surface.
         vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
         vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
-<<<<<<< HEAD
         float walk_p = bsdf.probability[LOBE_SUBSURFACE];
         vec3 wi;
         if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
@@ -326,6 +325,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
             wi = walk.direction;
             throughput *= walk.weight;
             bsdf_pdf = walk.pdf;
+            delta_bounce = walk.delta;
             previous = walk.position;
             ng = walk.normal;
         } else {
@@ -349,23 +349,9 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
             }
             throughput *= bs.weight;
             bsdf_pdf = bs.pdf;
+            delta_bounce = bs.delta;
             previous = s.position;
         }
-=======
-        BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
-        if (!bs.valid) break;
-        vec3 wi = to_world(frame, bs.wi);
-        // A reflection that the shading normal sends below the geometric
-        // surface would leak light; interfaces keep such paths (the ray
-        // simply continues on the side it points to), which conserves
-        // their energy at silhouettes.
-        bool reflects = bs.wi.z * wo_local.z > 0.0;
-        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
-        throughput *= bs.weight;
-        bsdf_pdf = bs.pdf;
-        delta_bounce = bs.delta;
-        previous = s.position;
->>>>>>> shading
         if (vertex + 1u >= uint(RR_START_VERTEX)) {
             float survive = min(max3(throughput), RR_MAX_SURVIVAL);
             if (!(lobe_rr.y < survive)) break;
