@@ -72,7 +72,7 @@ TEST_F(CausticTest, AgreesWithPathTracingAndIsFarLessNoisyInTheCaustic) {
     prepare(caustic_scene(), kSize);
     constexpr int kBatches = 16;
     // Pure path tracing, many samples: the reference.
-    const BatchStats reference = batch_stats(batches(kBatches, 128, 1 << 20, kBounces));
+    const BatchStats reference = batch_stats(batches(kBatches, 256, 1 << 20, kBounces));
     const BatchStats off = batch_stats(batches(kBatches, 16, 0, kBounces));
     const std::vector<Accumulation> on_batches = batches(kBatches, 16, 0, kLightTracing);
     const BatchStats on = batch_stats(on_batches);

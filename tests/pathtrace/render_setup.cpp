@@ -113,8 +113,8 @@ Scene caustic_scene() {
                 f3[3] = {1.5f, 0.0f, -1.5f};
     add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
     // Facing down (the winding's front side).
-    const float l0[3] = {-0.1f, 2.0f, -0.1f}, l1[3] = {0.1f, 2.0f, -0.1f}, l2[3] = {0.1f, 2.0f, 0.1f},
-                l3[3] = {-0.1f, 2.0f, 0.1f};
+    const float l0[3] = {-0.15f, 2.0f, -0.15f}, l1[3] = {0.15f, 2.0f, -0.15f}, l2[3] = {0.15f, 2.0f, 0.15f},
+                l3[3] = {-0.15f, 2.0f, 0.15f};
     add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
     const float centre[3] = {0.0f, 0.6f, 0.0f};
     add_mesh_instance(scene, sphere_mesh(centre, 0.3f), 2);
