@@ -239,12 +239,14 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         }
         layer = 0u;
         vec3 wo = -dir;
-        ShadingPoint sp = shading_point(s, hit, wo, time);
-        if (!vertex_is_specular(sp.m)) {
+        // Most light paths end at their first hit: classify before
+        // building the frame.
+        if (!vertex_is_specular(surface_material(s, time))) {
             if (specular_count > 0u) connect_to_camera(pixel, sample_index, s, hit, wo, beta, time01, time);
             return;
         }
         if (++specular_count >= limit) return;
+        ShadingPoint sp = shading_point(s, hit, wo, time);
 
         // The adjoint BSDF: radiance = false leaves out the 1 / eta^2 that
         // refracted radiance takes on and importance does not.

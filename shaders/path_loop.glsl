@@ -151,13 +151,18 @@ struct ShadingPoint {
     float wo_side;      // dot(wo, ng)
 };
 
-ShadingPoint shading_point(Surface s, HitPayload hit, vec3 wo, float time) {
-    ShadingPoint p;
-    path_object_linear = payload_linear(hit);
+// The material parameters at the hit, textures and expressions evaluated.
+ShadingMaterial surface_material(Surface s, float time) {
     vec3 albedo = eval_albedo(s.material, s.uv, s.has_uv, time);
     float roughness = eval_roughness(s.material, s.uv, s.has_uv, time);
     float metallic = eval_metallic(s.material, s.uv, s.has_uv, time);
-    p.m = decode_material(s.material, albedo, roughness, metallic, vec3(0.0));
+    return decode_material(s.material, albedo, roughness, metallic, vec3(0.0));
+}
+
+ShadingPoint shading_point(Surface s, HitPayload hit, vec3 wo, float time) {
+    ShadingPoint p;
+    path_object_linear = payload_linear(hit);
+    p.m = surface_material(s, time);
     vec3 ng = s.geometric_normal;
     vec3 ns = dot(s.shading_normal, ng) < 0.0 ? -s.shading_normal : s.shading_normal;
     ns = eval_normal_map(s.material, s.uv, s.has_uv, time, ns, ng, s.instance, s.primitive, s.barycentrics);
