@@ -27,7 +27,7 @@
 #define LPAIR_SELECT 0u     // light, then triangle (32-bit)
 #define LPAIR_POINT 1u      // point on the triangle
 #define LPAIR_DIRECTION 2u  // emitted direction
-#define LPAIR_TIME 3u       // shutter time (x), rounding of the splat (y)
+#define LPAIR_TIME 3u       // keyframe time, drawn only for an animated camera
 #define LPAIR_LENS 4u
 #define LIGHT_PATH_PAIRS 5u
 #define LVERTEX_DIRECTION 0u
@@ -159,7 +159,8 @@ void connect_to_camera(uvec2 pixel, uint sample_index, Surface s, HitPayload hit
     float visible = shadow_transmittance(offset_origin(s.position, sp.ng, wc), wc, tmax, time01);
     if (!(visible > 0.0)) return;
     value *= visible;
-    float u = sample_2d(pixel, sample_index, light_pair(LPAIR_TIME)).y;
+    // Stochastic rounding needs no stratification: a hash is enough.
+    float u = u32_to_unit_float(hash_combine(hash_combine(hash_u32(pixel.x ^ 0x5bd1e995u), pixel.y), sample_index));
     for (int y = first.y; y <= last.y; ++y) {
         float wy = filter_weight(film.y - (float(y) + 0.5));
         for (int x = first.x; x <= last.x; ++x) {
@@ -219,7 +220,9 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
     // m < limit (its vertices 0 .. limit - 1 shade); the light path keeps
     // the same chains.
     uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
-    float time01 = sample_2d(pixel, sample_index, light_pair(LPAIR_TIME)).x;
+    // Static programs see the scene at shutter open whatever the time; only
+    // the camera's keyframes need a sampled time.
+    float time01 = camera_keyframe_count() > 0 ? sample_1d(pixel, sample_index, light_pair(LPAIR_TIME)) : 0.0;
     float time = camera_sample_time(time01);
     vec3 position, normal, dir, beta;
     if (!emit_light(pixel, sample_index, time01, time, position, normal, dir, beta)) return;

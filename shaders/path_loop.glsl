@@ -7,10 +7,12 @@
 // next-event estimation are combined with the power heuristic; what the
 // camera ray itself sees counts fully, once.
 //
-// Bounce limit: with B = max_bounces > 0, vertices 0 (the first camera hit)
-// to B get next-event estimation and the BSDF ray leaving vertex B still
-// collects MIS-weighted emission (or environment); B = 0 means no limit but
-// Russian roulette and MAX_PATH_VERTICES.
+// Bounce limit: with B = the trace parameter's bounce bits > 0, vertices 0
+// (the first camera hit) to B get next-event estimation and the BSDF ray
+// leaving vertex B still collects MIS-weighted emission (or environment);
+// B = 0 means no limit but Russian roulette and MAX_PATH_VERTICES. With
+// light tracing on, emitters behind "non-specular vertex 0, then specular
+// vertices only" are left to the light paths (path_partition.glsl).
 //
 // The including program declares the payload at PAYLOAD_LOCATION as
 // `payload`, `tlas`, and everything surface.glsl, light_sampling.glsl,
