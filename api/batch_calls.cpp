@@ -3,6 +3,7 @@
 // list through one atomic counter.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <mutex>
@@ -152,7 +153,14 @@ int vitrel_render_batch(VitrelContext* ctx) noexcept {
         if (static_cast<uint64_t>(ctx->total_samples.load()) + batch_upper_bound(*ctx) > INT_MAX)
             throw std::runtime_error("sample count would exceed the range of the result; "
                                      "reset the accumulation");
+        const auto start = std::chrono::steady_clock::now();
         const uint32_t added = render_batch_locked(*ctx, progress);
+        if (ctx->gpu_timing) {
+            ++ctx->timed_batches;
+            ctx->timed_batch_ms += std::chrono::duration<double, std::milli>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+        }
         return static_cast<int>(ctx->total_samples.fetch_add(added) + added);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();

@@ -22,6 +22,8 @@ namespace {
 void copy_settings(const VitrelContext& ctx, VkRenderer& r) {
     r.samplesPerDispatch = batch_samples(ctx);
     r.tileSize = std::max(ctx.tile_size, 1u);
+    r.samplerSeed = ctx.sampler_seed;
+    r.passTiming = ctx.gpu_timing;
 }
 
 // The atlas is kept between packings while it exists; a texture added since
@@ -58,6 +60,9 @@ int prepare_fast(VitrelContext& ctx) {
 int prepare_full(VitrelContext& ctx) {
     const size_t n = ctx.gpu_indices.size();
     ctx.renderers.assign(n, nullptr);
+    // New renderers start their timing sums at zero; so does the host side.
+    ctx.timed_batches = 0;
+    ctx.timed_batch_ms = 0.0;
     const std::vector<MaterialExprData>* exprs =
         ctx.material_exprs.empty() ? nullptr : &ctx.material_exprs;
     const WorkerFailures failures = run_per_slot(n, [&](size_t i) {

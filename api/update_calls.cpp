@@ -55,27 +55,34 @@ bool refuse_if(VitrelContext& ctx, const char* prefix, const char* label,
     return true;
 }
 
-// The host state a camera update changes, kept to undo a refused update.
+// The host state a camera update changes: applied once with the new values,
+// and again with the saved ones to undo a refused update.
 struct CameraState {
     float position[3], look_at[3], up[3];
     float fov, aperture, focus_distance;
     RenderOutput output;
 };
 
-CameraState save_camera(const VitrelContext& ctx) {
-    const Scene& s = ctx.scene;
+CameraState make_camera(const float* position, const float* look_at, const float* up, float fov,
+                        float aperture, float focus_distance, const RenderOutput& output) {
     CameraState c{};
-    std::memcpy(c.position, s.camera_position, sizeof(c.position));
-    std::memcpy(c.look_at, s.camera_look_at, sizeof(c.look_at));
-    std::memcpy(c.up, s.camera_up, sizeof(c.up));
-    c.fov = s.camera_fov;
-    c.aperture = s.camera_aperture;
-    c.focus_distance = s.camera_focus_distance;
-    c.output = ctx.output;
+    std::memcpy(c.position, position, sizeof(c.position));
+    std::memcpy(c.look_at, look_at, sizeof(c.look_at));
+    std::memcpy(c.up, up, sizeof(c.up));
+    c.fov = fov;
+    c.aperture = aperture;
+    c.focus_distance = focus_distance;
+    c.output = output;
     return c;
 }
 
-void restore_camera(VitrelContext& ctx, const CameraState& c) {
+CameraState current_camera(const VitrelContext& ctx) {
+    const Scene& s = ctx.scene;
+    return make_camera(s.camera_position, s.camera_look_at, s.camera_up, s.camera_fov,
+                       s.camera_aperture, s.camera_focus_distance, ctx.output);
+}
+
+void apply_camera(VitrelContext& ctx, const CameraState& c) {
     Scene& s = ctx.scene;
     std::memcpy(s.camera_position, c.position, sizeof(c.position));
     std::memcpy(s.camera_look_at, c.look_at, sizeof(c.look_at));
@@ -106,21 +113,14 @@ int update_camera_locked(VitrelContext& ctx, const float* position, const float*
                   check_fixed_tables(ctx.uploaded_shape, ctx.scene)))
         return -1;
 
-    const CameraState before = save_camera(ctx);
-    Scene& s = ctx.scene;
-    std::memcpy(s.camera_position, position, sizeof(s.camera_position));
-    std::memcpy(s.camera_look_at, look_at, sizeof(s.camera_look_at));
-    std::memcpy(s.camera_up, up, sizeof(s.camera_up));
-    s.camera_fov = fov;
-    s.camera_aperture = aperture;
-    s.camera_focus_distance = focus_distance;
-    ctx.output = next;
+    const CameraState before = current_camera(ctx);
+    apply_camera(ctx, make_camera(position, look_at, up, fov, aperture, focus_distance, next));
     // Lights are not uploaded here, so the packed light counts must still
     // describe the light buffers on the GPUs. A refusal puts the camera and
     // size back; the packed tables are rebuilt by every later upload.
     if (!pack_or_report(ctx, kCameraPrefix, kLabel) ||
-        refuse_if(ctx, kCameraPrefix, kLabel, check_light_tables(ctx.uploaded_shape, s))) {
-        restore_camera(ctx, before);
+        refuse_if(ctx, kCameraPrefix, kLabel, check_light_tables(ctx.uploaded_shape, ctx.scene))) {
+        apply_camera(ctx, before);
         return -1;
     }
 

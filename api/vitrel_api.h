@@ -189,16 +189,25 @@ VITREL_EXPORT int vitrel_set_envmap(VitrelContext* ctx, const float* rgb, int wi
                                     const float* rotation, float intensity) VITREL_NOEXCEPT;
 
 /* Subsurface scattering of material `material`: weight in [0, 1] of a
- * random-walk subsurface medium under the surface (thin-walled materials
- * scatter through the sheet instead), the per-channel mean free path
- * `radius` (3 floats; NULL keeps the current radius) and a scale applied
- * to it in scene units. Ignored for an out-of-range id. */
+ * random-walk subsurface medium under the surface, the per-channel mean
+ * free path `radius` (3 floats; NULL keeps the current radius) and a scale
+ * applied to it: the mean free path of channel c is radius[c] x scale
+ * scene units. The weight is the share of the diffuse base (what the
+ * specular layer lets through) that enters the body and scatters inside
+ * it; the rest stays diffuse. The base colour is the colour the body shows
+ * after all its internal scattering (its multiple-scattering albedo); the
+ * single-scattering albedo is derived from it. The mesh must be closed;
+ * other meshes inside it do not stop the light scattering there. Thin-walled materials, and a mean free path
+ * of 0 in every channel, shade the subsurface share as diffuse. Ignored
+ * for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface(VitrelContext* ctx, int material, float weight,
                                                   const float* radius, float scale) VITREL_NOEXCEPT;
 
-/* Two further subsurface values: a = subsurface index of refraction (0
- * means 1.5), b = scattering anisotropy (Henyey-Greenstein g, clamped to
- * [-0.99, 0.99]). Ignored for an out-of-range id. */
+/* Two further subsurface values: a = index of refraction of the
+ * boundary that light crosses into and out of the subsurface medium (0
+ * means 1.5; the material's roughness roughens it), b = scattering
+ * anisotropy inside (Henyey-Greenstein g, clamped to [-0.99, 0.99]; > 0
+ * scatters forwards). Ignored for an out-of-range id. */
 VITREL_EXPORT void vitrel_set_material_subsurface_ext(VitrelContext* ctx, int material, float a,
                                                       float b) VITREL_NOEXCEPT;
 
@@ -222,9 +231,13 @@ VITREL_EXPORT void vitrel_set_material_f82_tint(VitrelContext* ctx, int material
                                                 const float* tint) VITREL_NOEXCEPT;
 
 /* Transmission colour (3 floats) and amount: the distance in scene units at
- * which light inside the medium takes on the colour (as glTF
- * KHR_materials_volume attenuationDistance); 0 applies the colour at the
- * surface, as thin-walled materials always do. Transmission itself is the
+ * which light inside the body takes on the colour (as glTF
+ * KHR_materials_volume attenuationColor and attenuationDistance): the body
+ * absorbs by Beer-Lambert with sigma_a = -ln(color) / amount per channel,
+ * so a path of length t inside keeps color^(t / amount). 0 applies the
+ * colour once at each surface crossing instead, as thin-walled materials
+ * always do. Absorption needs a closed mesh whose triangles face outwards
+ * (counter-clockwise seen from outside). Transmission itself is the
  * material's spec_trans weight with its ior and roughness. Ignored for an
  * out-of-range id or a NULL colour. */
 VITREL_EXPORT void vitrel_set_material_transmission(VitrelContext* ctx, int material,
@@ -691,6 +704,75 @@ VITREL_EXPORT void vitrel_set_grade(VitrelContext* ctx, const char* name) VITREL
  * reason printed to standard error. Runs under the context lock; reads host
  * memory only and touches no GPU. */
 VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path) VITREL_NOEXCEPT;
+
+/* ---------------------------------------------------------------------
+ * Sampler seed and per-pass GPU timings
+ * --------------------------------------------------------------------- */
+
+/* Seed of the sample sequence: every seed scrambles the per-pixel
+ * low-discrepancy sequence differently, so renders of the same scene with
+ * different seeds are statistically independent, and renders with the same
+ * seed are identical. 0 (the default) is the sequence used without a seed.
+ * A changed seed restarts accumulation (the sample count becomes 0 and the
+ * published 8-bit image is withdrawn) and applies from the next batch, on
+ * prepared and unprepared contexts alike; setting the current seed again
+ * changes nothing. Kept by vitrel_scene_clear. NULL is ignored. */
+VITREL_EXPORT void vitrel_set_seed(VitrelContext* ctx, unsigned int seed) VITREL_NOEXCEPT;
+
+/* The passes that per-pass timing measures, indices into
+ * VitrelPassTimings.gpu_ms and .dispatches: the eye-path trace, the sample
+ * filter and the light-path pass of every batch; post-processing,
+ * downsampling and 8-bit quantisation of the read-outs; the AOV pass of
+ * vitrel_compute_aovs. */
+enum {
+    VITREL_PASS_TRACE = 0,
+    VITREL_PASS_FILTER = 1,
+    VITREL_PASS_LIGHT = 2,
+    VITREL_PASS_POST = 3,
+    VITREL_PASS_DOWNSAMPLE = 4,
+    VITREL_PASS_QUANTIZE = 5,
+    VITREL_PASS_AOV = 6,
+    VITREL_PASS_COUNT = 7
+};
+
+/* What one GPU measured since timing was last reset. */
+typedef struct VitrelPassTimings {
+    /* 1 while timing is on and this GPU's queue records timestamps; 0 when
+     * timing is off or the GPU cannot measure (its times then stay 0). */
+    int available;
+    /* vitrel_render_batch calls measured (the same for every GPU). */
+    int batches;
+    /* Wall time of those batch calls on the host, in milliseconds: GPU
+     * work, waiting and host overhead together (the same for every GPU). */
+    double host_batch_ms;
+    /* GPU time per pass in milliseconds, summed, and the number of
+     * dispatches of each pass that were timed. */
+    double gpu_ms[VITREL_PASS_COUNT];
+    long long dispatches[VITREL_PASS_COUNT];
+} VitrelPassTimings;
+
+/* Turns per-pass GPU timing on (non-zero) or off (0, the default). While on,
+ * every pass recorded on every GPU is bracketed by timestamp queries, read
+ * after its submission has finished, and its GPU time is added to that
+ * GPU's sums; batch calls add their host wall time. Off costs nothing
+ * measurable. Turning it on or off keeps the sums (see
+ * vitrel_reset_gpu_timings); a preparation that creates the renderers anew
+ * (the first, or the first after vitrel_scene_clear or a failed one) starts
+ * them at zero. Applies from the next GPU call, to prepared renderers and
+ * to those of later preparations. NULL is ignored. */
+VITREL_EXPORT void vitrel_set_gpu_timing(VitrelContext* ctx, int enabled) VITREL_NOEXCEPT;
+
+/* Zeroes every GPU's sums and the batch count and host time. NULL is
+ * ignored. */
+VITREL_EXPORT void vitrel_reset_gpu_timings(VitrelContext* ctx) VITREL_NOEXCEPT;
+
+/* Copies the sums of GPU `gpu`, a position in the selection of
+ * vitrel_set_gpu_mask (0: the first GPU, which also runs the read-outs),
+ * into `out`. Returns 0; -1 for NULL arguments, when not prepared, or when
+ * `gpu` is not below the number of selected GPUs (`out` untouched). Holds
+ * the context lock. */
+VITREL_EXPORT int vitrel_get_gpu_timings(VitrelContext* ctx, int gpu,
+                                         VitrelPassTimings* out) VITREL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

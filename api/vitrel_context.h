@@ -55,6 +55,12 @@ struct VitrelContext {
     uint32_t aov_height = 0;
     // Opens renderers with the validation layer; off for hosts, on in tests.
     bool validation = false;
+    // Sampler seed and per-pass timing switch, copied to every renderer.
+    uint32_t sampler_seed = 0;
+    bool gpu_timing = false;
+    // Batches timed since the last timing reset and their host wall time.
+    uint32_t timed_batches = 0;
+    double timed_batch_ms = 0.0;
     // The last multi-GPU batch: its tiles and, per tile, the slot that
     // rendered it and how often (each tile exactly once when all is well).
     std::vector<GpuTile> last_tiles;

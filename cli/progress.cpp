@@ -3,10 +3,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace {
 constexpr int kBarWidth = 30;
+}
+
+std::string fixed_text(double value, int decimals) {
+    char text[64];
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    // Only a value beyond any render's range overflows the buffer.
+    if (r.ec != std::errc()) return "inf";
+    return std::string(text, r.ptr);
 }
 
 Progress::Progress(Mode mode, std::string label, int target_spp, double budget_s)
@@ -33,7 +43,8 @@ void Progress::update(int samples, double elapsed_s) {
     if (target_spp_ > 0) std::snprintf(spp, sizeof spp, "%d/%d spp", samples, target_spp_);
     else std::snprintf(spp, sizeof spp, "%d spp", samples);
     if (mode_ == Mode::Lines) {
-        std::fprintf(stderr, "%s%s, %.1f spp/s, %.1f s, ETA %.0f s\n", label_.c_str(), spp, rate, elapsed_s, eta);
+        std::fprintf(stderr, "%s%s, %s spp/s, %s s, ETA %s s\n", label_.c_str(), spp, fixed_text(rate, 1).c_str(),
+                     fixed_text(elapsed_s, 1).c_str(), fixed_text(eta, 0).c_str());
         return;
     }
     char bar[kBarWidth + 1];
@@ -41,8 +52,8 @@ void Progress::update(int samples, double elapsed_s) {
     for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
     bar[kBarWidth] = '\0';
     const int eta_s = static_cast<int>(eta + 0.5);
-    std::fprintf(stderr, "\r\033[K%s[%s] %s  %.1f spp/s  ETA %d:%02d", label_.c_str(), bar, spp, rate, eta_s / 60,
-                 eta_s % 60);
+    std::fprintf(stderr, "\r\033[K%s[%s] %s  %s spp/s  ETA %d:%02d", label_.c_str(), bar, spp,
+                 fixed_text(rate, 1).c_str(), eta_s / 60, eta_s % 60);
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -4,6 +4,10 @@
 
 #include <string>
 
+// `value` with `decimals` digits after a point, whatever the host's
+// LC_NUMERIC: a host that set a comma locale still gets "1.5", not "1,5".
+std::string fixed_text(double value, int decimals);
+
 class Progress {
 public:
     enum class Mode { Bar, Lines, Quiet };

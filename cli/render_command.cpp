@@ -19,6 +19,7 @@
 #include "cli/image_output.h"
 #include "cli/progress.h"
 #include "cli/scene_import.h"
+#include "cli/timing_table.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ public:
         } else {
             render_one(o_.output, "");
         }
+        if (o_.timings) print_timings();
         return kExitOk;
     }
 
@@ -229,6 +231,8 @@ private:
         vitrel_set_quality(ctx, o_.quality);
         vitrel_set_render_params(ctx, batch, o_.bounces | (o_.caustics ? VITREL_TRACE_LIGHT_TRACING : 0), o_.exposure);
         vitrel_set_grade(ctx, o_.grade.c_str());
+        vitrel_set_seed(ctx, o_.seed);
+        vitrel_set_gpu_timing(ctx, o_.timings ? 1 : 0);
         const std::vector<std::string> names = gpu_names();
         if (names.empty()) throw RenderError("vitrel: no Vulkan GPU with ray tracing found (see --list-gpus)");
         std::vector<int> gpus = o_.gpus.empty() ? std::vector<int>{0} : o_.gpus;
@@ -238,6 +242,7 @@ private:
                                   std::to_string(names.size()) + " found; see --list-gpus)");
             }
             devices_ += (devices_.empty() ? "" : ", ") + names[static_cast<size_t>(g)];
+            device_names_.push_back(names[static_cast<size_t>(g)]);
         }
         vitrel_set_gpu_mask(ctx, gpus.data(), static_cast<int>(gpus.size()));
     }
@@ -247,6 +252,17 @@ private:
         if (rc == 0) return;
         if (rc == -1) throw RenderError("vitrel: " + scene_name() + ": the scene is empty");
         throw RenderError(std::string("vitrel: cannot prepare the GPU: ") + vitrel_get_last_error(ctx_.get()));
+    }
+
+    // Every image's batches and read-outs, one table per GPU; standard error
+    // like the rest of the report, so --quiet keeps it.
+    void print_timings() {
+        for (size_t i = 0; i < device_names_.size(); ++i) {
+            VitrelPassTimings t;
+            if (vitrel_get_gpu_timings(ctx_.get(), static_cast<int>(i), &t) != 0) continue;
+            const std::string label = "GPU " + std::to_string(i) + " (" + device_names_[i] + ")";
+            std::fputs(timing_table(t, label).c_str(), stderr);
+        }
     }
 
     void save_cache() {
@@ -300,12 +316,10 @@ private:
     }
 
     ImageMetadata metadata(int samples, double seconds) const {
-        char secs[32];
-        std::snprintf(secs, sizeof secs, "%.3f", seconds);
         return {{"Software", std::string("Vitrel ") + VITREL_VERSION},
                 {"vitrel:scene", scene_name()},
                 {"vitrel:samples", std::to_string(samples)},
-                {"vitrel:time_seconds", secs},
+                {"vitrel:time_seconds", fixed_text(seconds, 3)},
                 {"vitrel:device", devices_}};
     }
 
@@ -341,8 +355,8 @@ private:
             throw RenderError(std::string("vitrel: ") + e.what());
         }
         if (!o_.quiet) {
-            std::fprintf(stderr, "wrote %s (%dx%d, %d spp, %.1f s on %s)\n", path.c_str(), w, h, samples, seconds,
-                         devices_.c_str());
+            std::fprintf(stderr, "wrote %s (%dx%d, %d spp, %s s on %s)\n", path.c_str(), w, h, samples,
+                         fixed_text(seconds, 1).c_str(), devices_.c_str());
         }
     }
 
@@ -353,6 +367,7 @@ private:
     int target_spp_ = 0;        // 0: none
     double time_budget_ = 0.0;  // seconds of rendering per image; 0: none
     std::string devices_;
+    std::vector<std::string> device_names_;  // per selected GPU
 };
 
 }  // namespace

@@ -77,6 +77,8 @@ void add_render_options(CLI::App& r, RenderOptions& o) {
          "Frames A-B of the scene's camera animation, one image each (%04d in -o takes the number)");
     r.add_option("--save-cache", o.save_cache, "Also write the prepared scene as a .vsb cache");
     r.add_option("--shader-dir", o.shader_dir, "Directory of the shader programs (default: found automatically)");
+    r.add_option("--seed", o.seed, "Sampler seed: other seeds give independent images (default 0)");
+    r.add_flag("--timings", o.timings, "Print the GPU time of every pass (trace, filter, ...) at the end");
     r.add_flag("-q,--quiet", o.quiet, "No progress output");
     r.add_flag("--ignore-missing-textures", o.ignore_missing_textures,
                "Render with a material's factors where a texture cannot be read, instead of failing");

@@ -36,6 +36,8 @@ struct RenderOptions {
     std::optional<FrameRange> frames;
     std::string save_cache;
     std::string shader_dir;
+    unsigned seed = 0;    // sampler seed; 0: the default sequence
+    bool timings = false;  // print per-pass GPU timings at the end
     bool quiet = false;
     bool ignore_missing_textures = false;
 };

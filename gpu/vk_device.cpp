@@ -341,6 +341,7 @@ void VkRenderer::destroy() {
 void VkRenderer::destroyDeviceObjects() {
     destroySceneResources();
     destroyPipelines();
+    destroyPassTiming();
     if (fence != VK_NULL_HANDLE) vkDestroyFence(device, fence, nullptr);
     fence = VK_NULL_HANDLE;
     if (commandPool != VK_NULL_HANDLE) vkDestroyCommandPool(device, commandPool, nullptr);

@@ -78,10 +78,11 @@ TraceSet choose_trace_set(const VkRenderer& r) {
             r.lightPathPipeline};
 }
 
-// A trace-pass push block; words 11-22 stay zero.
+// A trace-pass push block; words 11-21 stay zero and word 22 carries the
+// sampler seed (TRACE_SEED_WORD), so the default seed 0 leaves 11-22 zero.
 PushBlock trace_push(int32_t renderWidth, int32_t renderHeight, uint32_t x, uint32_t y,
                      uint32_t w, uint32_t h, uint32_t first, uint32_t count, int traceParam,
-                     int extraParam, uint32_t end) {
+                     int extraParam, uint32_t end, uint32_t seed) {
     PushBlock p{};
     p.width = static_cast<uint32_t>(renderWidth);
     p.height = static_cast<uint32_t>(renderHeight);
@@ -94,8 +95,12 @@ PushBlock trace_push(int32_t renderWidth, int32_t renderHeight, uint32_t x, uint
     p.trace_param = static_cast<uint32_t>(traceParam);
     p.extra_param = extraParam;
     p.sample_end = end;
+    p.TRACE_SEED_WORD = seed;
     return p;
 }
+
+// Passes one tile records: trace, filter and light.
+constexpr uint32_t kTilePasses = 3;
 
 }  // namespace
 
@@ -113,6 +118,7 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES,
                        &push);
     r.vkCmdTraceRaysKHR(cmd, set.raygen, set.miss, set.hit, set.callable, w, h, n);
+    r.stampPass(cmd, GpuPass::Trace);
     trace_to_compute(cmd);
 
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.filterPipeline);
@@ -121,15 +127,17 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
                        PUSH_BLOCK_WRITTEN_BYTES, &push);
     vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), n);
+    r.stampPass(cmd, GpuPass::Filter);
     compute_to_compute(cmd);
 
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, set.lightPath);
     vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
                        PUSH_BLOCK_WRITTEN_BYTES, &push);
     vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), n);
+    r.stampPass(cmd, GpuPass::Light);
 }
 
-void record_compute(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline,
+void record_compute(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline, GpuPass pass,
                     const PushBlock& push, uint64_t pixels) {
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipeline);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,
@@ -137,6 +145,7 @@ void record_compute(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline,
     vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
                        PUSH_BLOCK_WRITTEN_BYTES, &push);
     vkCmdDispatch(cmd, groups(pixels, kLinearGroupSize), 1, 1);
+    r.stampPass(cmd, pass);
 }
 
 // The post-processing push block of the first pass (render size in words
@@ -158,6 +167,9 @@ PushBlock post_push(const RenderOutput& o, int32_t renderWidth, int32_t renderHe
     return p;
 }
 
+// Passes of the post-processing chain: post-processing and downsample.
+constexpr uint32_t kPostChainPasses = 2;
+
 // Post-processing at render resolution, then the box downsample to the
 // output size, with the barrier between them. Returns the block the later
 // passes of the chain push.
@@ -165,13 +177,13 @@ PushBlock record_post_chain(VkRenderer& r, VkCommandBuffer cmd, const RenderOutp
                             int totalSamples, bool linear, uint64_t renderPixels,
                             uint64_t outputPixels) {
     PushBlock push = post_push(output, r.renderWidth, r.renderHeight, totalSamples, linear);
-    record_compute(r, cmd, r.postprocessPipeline, push, renderPixels);
+    record_compute(r, cmd, r.postprocessPipeline, GpuPass::Post, push, renderPixels);
     compute_to_compute(cmd);
     push.width = static_cast<uint32_t>(r.outputWidth);
     push.height = static_cast<uint32_t>(r.outputHeight);
     push.origin_x = static_cast<uint32_t>(r.renderWidth);
     push.origin_y = static_cast<uint32_t>(r.renderHeight);
-    record_compute(r, cmd, r.downsamplePipeline, push, outputPixels);
+    record_compute(r, cmd, r.downsamplePipeline, GpuPass::Downsample, push, outputPixels);
     return push;
 }
 
@@ -205,19 +217,23 @@ void VkRenderer::renderBatch(const Scene&, const RenderOutput&, int sampleCount,
     const int step = samplesPerPass();
     const int tile = static_cast<int>(tileSize);
     const int end = firstSample + sampleCount;
+    const uint32_t tilesPerRow = static_cast<uint32_t>(groups(static_cast<uint64_t>(renderWidth),
+                                                              tileSize));
     for (int s = firstSample; s < end; s += step) {
         const int n = std::min(step, end - s);
         for (int ty = 0; ty < renderHeight; ty += tile) {
             const int th = std::min(tile, renderHeight - ty);
             VkCommandBuffer cmd = beginSingleTimeCommands();
+            beginPassTimestamps(cmd, kTilePasses * tilesPerRow);
             for (int tx = 0; tx < renderWidth; tx += tile) {
                 const int tw = std::min(tile, renderWidth - tx);
                 record_tile(*this, cmd, set,
                             trace_push(renderWidth, renderHeight, tx, ty, tw, th, s, n,
-                                       traceParam, extraParam, end));
+                                       traceParam, extraParam, end, samplerSeed));
                 compute_to_next_pass(cmd);
             }
             endSingleTimeCommands(cmd);
+            collectPassTimestamps();
         }
     }
 }
@@ -239,10 +255,12 @@ void VkRenderer::renderSingleTile(const Scene&, const RenderOutput&, int x, int 
     for (int s = firstSample; s < end; s += step) {
         const int n = std::min(step, end - s);
         VkCommandBuffer cmd = beginSingleTimeCommands();
+        beginPassTimestamps(cmd, kTilePasses);
         record_tile(*this, cmd, set,
                     trace_push(renderWidth, renderHeight, x, y, w, h, s, n, traceParam,
-                               extraParam, end));
+                               extraParam, end, samplerSeed));
         endSingleTimeCommands(cmd);
+        collectPassTimestamps();
     }
 }
 
@@ -252,12 +270,14 @@ float* VkRenderer::readback(const RenderOutput& output, int totalSamples, bool l
     if (R == 0 || P == 0) return outputMapped;
     requireRenderState();
     VkCommandBuffer cmd = beginSingleTimeCommands();
+    beginPassTimestamps(cmd, kPostChainPasses);
     record_post_chain(*this, cmd, output, totalSamples, linear, R, P);
     compute_to_transfer(cmd);
     const VkBufferCopy copy{0, 0, kOutputTexelBytes * P};
     vkCmdCopyBuffer(cmd, outputBuffer.buffer, outputStaging.buffer, 1, &copy);
     barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
+    collectPassTimestamps();
     return outputMapped;
 }
 
@@ -271,15 +291,17 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
     }
     requireRenderState();
     VkCommandBuffer cmd = beginSingleTimeCommands();
+    beginPassTimestamps(cmd, kPostChainPasses + 1);
     const PushBlock push = record_post_chain(*this, cmd, output, totalSamples, false, R, P);
     compute_to_compute(cmd);
-    record_compute(*this, cmd, quantizePipeline, push, P);
+    record_compute(*this, cmd, quantizePipeline, GpuPass::Quantize, push, P);
     compute_to_transfer(cmd);
     const VkDeviceSize bytes = kRgba8TexelBytes * P;
     const VkBufferCopy copy{0, 0, bytes};
     vkCmdCopyBuffer(cmd, outputRgba8Buffer.buffer, outputRgba8Staging.buffer, 1, &copy);
     barrier_transfer_to_host(cmd);
     endSingleTimeCommands(cmd);
+    collectPassTimestamps();
     dst.resize(bytes);
     void* mapped = nullptr;
     VK_CHECK(vmaMapMemory(allocator, outputRgba8Staging.allocation, &mapped));
@@ -298,8 +320,10 @@ void VkRenderer::computeAOVs(const RenderOutput& output) {
     // to aim its rays at output pixels.
     push.overscan = output.overscan;
     VkCommandBuffer cmd = beginSingleTimeCommands();
-    record_compute(*this, cmd, aovPipeline, push, P);
+    beginPassTimestamps(cmd, 1);
+    record_compute(*this, cmd, aovPipeline, GpuPass::Aov, push, P);
     endSingleTimeCommands(cmd);
+    collectPassTimestamps();
 }
 
 void VkRenderer::readbackAOVs(const RenderOutput&, std::vector<float>& depthPass,

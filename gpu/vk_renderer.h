@@ -8,8 +8,9 @@
 // (scene, light and framebuffer buffers), vk_accel.cpp (acceleration
 // structures), vk_shaders.cpp (shader modules), vk_pipelines.cpp (pipelines
 // and shader binding tables), vk_descriptors.cpp (layouts and descriptor
-// set), vk_dispatch.cpp (render passes and read-back). Host-side packing of the
-// records the GPU reads lives in gpu_records.h.
+// set), vk_dispatch.cpp (render passes and read-back), vk_timing.cpp
+// (per-pass timestamp queries). Host-side packing of the records the GPU
+// reads lives in gpu_records.h.
 #pragma once
 
 #include <vk_mem_alloc.h>
@@ -21,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gpu/pass_timings.h"
 #include "scene/vitrel_export.h"
 
 struct Scene;
@@ -225,6 +227,24 @@ public:
     float* render(const Scene& scene, const RenderOutput& output, int sampleCount, int traceParam,
                   int extraParam);
 
+    // --- Per-pass GPU timing (vk_timing.cpp) ---
+
+    // Whether the queue writes timestamps (valid bits and a tick period);
+    // false before init.
+    bool passTimingSupported() const;
+    // Zeroes passTimings.
+    void resetPassTimings();
+    // Opens the timestamps of a command buffer that will record at most
+    // `passes` passes: resets that many queries plus one, then writes the
+    // first. Call right after beginSingleTimeCommands. Does nothing unless
+    // passTiming is on and the queue has timestamps.
+    void beginPassTimestamps(VkCommandBuffer cmd, uint32_t passes);
+    // The timestamp that ends `pass`, the pass recorded last.
+    void stampPass(VkCommandBuffer cmd, GpuPass pass);
+    // After the submission's fence: adds the stamped passes' times to
+    // passTimings.
+    void collectPassTimestamps();
+
     // --- Device ---
     VkInstance instance = VK_NULL_HANDLE;
     VkDebugUtilsMessengerEXT debugMessenger = VK_NULL_HANDLE;
@@ -271,6 +291,16 @@ public:
     // Set by the owner before init; kept across scenes.
     uint32_t samplesPerDispatch = 8;  // most samples one dispatch may take
     uint32_t tileSize = 256;          // edge of a render tile in framebuffer pixels
+
+    // Set by the owner at any time; apply from the next submission on.
+    // passTiming brackets every pass with timestamp queries and adds its GPU
+    // time to passTimings (off: one test per pass, no queries).
+    // samplerSeed selects the scrambling of the trace passes' sampler; 0 is
+    // the default sequence.
+    bool passTiming = false;
+    uint32_t samplerSeed = 0;
+    // GPU time per pass since the last resetPassTimings.
+    GpuPassTimings passTimings;
 
     // --- Acceleration structures and geometry ---
     std::vector<BlasEntry> blasList;
@@ -353,6 +383,17 @@ public:
 
 private:
     void destroyDeviceObjects();
+    // Releases the timestamp query pool.
+    void destroyPassTiming();
+    // Timestamp queries: the pool (grown on demand), the stamps written into
+    // the command buffer being recorded after its first, and the pass each
+    // of those ends.
+    VkQueryPool timestampPool = VK_NULL_HANDLE;
+    uint32_t timestampCapacity = 0;
+    uint32_t timestampsOpen = 0;
+    std::vector<GpuPass> stampedPasses;
+    double timestampPeriodNs = 0.0;
+    uint64_t timestampMask = 0;
     AllocatedBuffer allocateBuffer(const VkBufferCreateInfo& bufferInfo,
                                    const VmaAllocationCreateInfo& allocInfo);
     // Descriptor-set layout and the one pipeline layout every pipeline uses.

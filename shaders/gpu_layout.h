@@ -221,10 +221,11 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 #define FILMIC_TOE_SCALE 0.04
 
 // Push constants: one 96-byte range for compute, ray generation, closest hit
-// and miss stages; every push writes words 0-22. Trace passes fill words 0-10,
-// the post-processing chain words 0-3 and 10-22 (word 10 is then the
-// accumulated sample count), the object pass words 0-1 and 17
-// (overscan, so its centre rays land inside the output image).
+// and miss stages; every push writes words 0-22. Trace passes fill words 0-10
+// and 22 (TRACE_SEED_WORD, below), the post-processing chain words 0-3 and
+// 10-22 (word 10 is then the accumulated sample count), the object pass
+// words 0-1 and 17 (overscan, so its centre rays land inside the output
+// image).
 #define PUSH_BLOCK_SIZE 96
 #define PUSH_BLOCK_WRITTEN_BYTES 92
 #define PUSH_BLOCK_STAGES 0xD20u
@@ -242,6 +243,11 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 #define TRACE_EXTRA_NORMAL 0
 #define TRACE_EXTRA_RAY_COUNT 1
 #define TRACE_EXTRA_PRIMARY_ONLY 2
+// Word 22 of trace passes, where it has no other use: the sampler seed that
+// selects the scrambling of the sample sequence (0: the default sequence,
+// so trace passes of the default seed leave words 11-22 zero). The field
+// name under which both sides read and write it:
+#define TRACE_SEED_WORD display_output
 struct PushBlock {
     GPU_UINT width;         // render width (or output width in later post passes)
     GPU_UINT height;
@@ -320,6 +326,7 @@ static_assert(offsetof(PushBlock, post_mode) == 76);
 static_assert(offsetof(PushBlock, post_param0) == 80);
 static_assert(offsetof(PushBlock, post_param1) == 84);
 static_assert(offsetof(PushBlock, display_output) == 88);
+static_assert(offsetof(PushBlock, TRACE_SEED_WORD) == 88);
 static_assert(offsetof(PushBlock, unused) == PUSH_BLOCK_WRITTEN_BYTES);
 static_assert(sizeof(GpuInstance) == 36, "GpuInstance is 9 words");
 static_assert(offsetof(GpuInstance, face_offset) == 4);

@@ -230,9 +230,11 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
     vec3 origin = offset_origin(position, normal, dir);
     uint specular_count = 0u;
     uint layer = 0u;
+    MediumStack media = medium_stack_empty();
     for (;;) {
         trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
         if (payload.t < 0.0) return;
+        beta *= medium_transmittance(media, payload.t);
         HitPayload hit = payload;
         Surface s = surface_at(hit, origin, dir);
         if (!eye_ray_stops(s.material, pixel, sample_index, LIGHT_ALPHA_VERTEX_BASE + specular_count, layer)) {
@@ -244,8 +246,10 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         vec3 wo = -dir;
         // Most light paths end at their first hit: classify before
         // building the frame.
-        if (!vertex_is_specular(surface_material(s, time))) {
-            if (specular_count > 0u) connect_to_camera(pixel, sample_index, s, hit, wo, beta, time01, time);
+        ShadingMaterial material = surface_material(s, time);
+        if (!vertex_is_specular(material)) {
+            if (specular_count > 0u && vertex_connects_to_camera(material))
+                connect_to_camera(pixel, sample_index, s, hit, wo, beta, time01, time);
             return;
         }
         if (++specular_count >= limit) return;
@@ -263,6 +267,14 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         vec3 wi = to_world(sp.frame, bs.wi);
         bool reflects = bs.wi.z * wo_local.z > 0.0;
         if (!sp.is_interface && reflects != (dot(wi, sp.ng) * sp.wo_side > 0.0)) return;
+        // Crossing an interface enters or leaves its body, as for eye paths.
+        if (sp.is_interface && dot(wi, sp.ng) * sp.wo_side < 0.0) {
+            if (sp.wo_side > 0.0) {
+                medium_enter(media, s.instance, absorption_coefficient(sp.m));
+            } else {
+                medium_leave(media, s.instance);
+            }
+        }
         // Shading normals are not symmetric: the adjoint carries
         // |wo.ns| |wi.ng| / (|wo.ng| |wi.ns|).
         float denominator = abs(dot(wo, sp.ng)) * abs(bs.wi.z);

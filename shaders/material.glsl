@@ -25,12 +25,17 @@
 //   f82_tint           metal edge tint (F82 model)
 //   spec_trans         transmission weight, with `ior`
 //   transmission_color colour of transmitted light; applied at the surface
-//                      when transmission_extra is 0 or the material is thin
+//                      when transmission_extra is 0 or the material is thin,
+//                      else the share of light left after transmission_extra
+//                      inside the body (Beer-Lambert, medium.glsl)
 //   transmission_extra absorption distance in scene units (0 = at surface)
 //   thin_walled        non-zero: transmission and subsurface as a thin sheet
 //   subsurface, subsurface_radius, subsurface_scale, subsurface_ext[0]
 //                      (subsurface IOR), subsurface_ext[1] (anisotropy):
-//                      a random-walk subsurface medium
+//                      a random-walk subsurface medium (medium.glsl): the
+//                      weight is the share of the diffuse base that walks,
+//                      radius x scale the mean free path per channel, the
+//                      base colour the body's multiple-scattering albedo
 //   alpha_mode         0 opaque, 1 mask with alpha_cutoff, 2 blend (stochastic)
 //   extra_a, extra_b   reserved, not read
 // An `ior` of 0 (or below 0.001, or not a number) means 1.5.

@@ -7,6 +7,10 @@
 // next-event estimation are combined with the power heuristic; what the
 // camera ray itself sees counts fully, once.
 //
+// Media (medium.glsl): segments inside transmissive bodies are attenuated
+// by their absorption, and a subsurface lobe sends the path on a random
+// walk through the body; the path continues from where the walk leaves it.
+//
 // Bounce limit: with B = the trace parameter's bounce bits > 0, vertices 0
 // (the first camera hit) to B get next-event estimation and the BSDF ray
 // leaving vertex B still collects MIS-weighted emission (or environment);
@@ -57,6 +61,9 @@ uint vertex_pair(uint vertex, uint which) { return CAMERA_PAIRS + vertex * VERTE
 
 // Rays traced by this invocation (for TRACE_EXTRA_RAY_COUNT).
 uint path_rays = 0u;
+// Shutter and keyframe times of the current path, for subsurface walks.
+float path_time01 = 0.0;
+float path_time = 0.0;
 
 // Compute programs bring their own (ray_query_trace.glsl).
 #ifndef VITREL_TRACE_PAYLOAD_DEFINED
@@ -77,6 +84,24 @@ float ray_offset(vec3 p) {
 
 // p moved off the surface with geometric normal n towards direction d.
 vec3 offset_origin(vec3 p, vec3 n, vec3 d) { return p + (dot(d, n) >= 0.0 ? n : -n) * ray_offset(p); }
+
+#include "medium.glsl"
+
+// The closest surface along a segment of a subsurface walk.
+MediumHit medium_trace(vec3 origin, vec3 direction, float tmax) {
+    trace_payload(origin, direction, tmax, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, path_time01);
+    MediumHit h;
+    h.hit = payload.t >= 0.0;
+    h.t = payload.t;
+    h.instance = payload.instance;
+    h.normal = h.hit ? surface_at(payload, origin, direction).geometric_normal : -direction;
+    return h;
+}
+
+// Seed of the random numbers of the walk that starts at `vertex`.
+uint walk_seed(uvec2 pixel, uint sample_index, uint vertex) {
+    return hash_combine(hash_combine(hash_combine(seeded_hash(pixel.x ^ 0x5bd1e995u), pixel.y), sample_index), vertex);
+}
 
 // Share of light an alpha surface lets through: 1 when it is cut out, 0
 // when it is opaque, 1 - alpha for blended surfaces.
@@ -116,10 +141,33 @@ float shadow_transmittance(vec3 origin, vec3 dir, float tmax, float time01) {
     return 0.0;
 }
 
+// Shadow-ray end for a light sample from `p`: short of the light by the
+// offset, or unbounded for the environment.
+float light_tmax(vec3 p, LightSample light) {
+    return isinf(light.distance) ? RAY_FAR : light.distance * (1.0 - RAY_OFFSET_SCALE) - ray_offset(p);
+}
+
+vec3 medium_boundary_light(vec3 position, vec3 t, vec3 b, vec3 n, DielectricLobe boundary, vec3 wo,
+                           inout uint rng) {
+    uvec2 select = uvec2(walk_u32(rng), walk_u32(rng));
+    uvec2 point = uvec2(walk_u32(rng), walk_u32(rng));
+    LightSample light = sample_light(position, select, point, path_time01, path_time);
+    if (!light.valid || !any(greaterThan(light.radiance, vec3(0.0))) || dot(light.direction, n) <= 0.0)
+        return vec3(0.0);
+    vec3 wi = vec3(dot(light.direction, t), dot(light.direction, b), dot(light.direction, n));
+    vec3 fcos = dielectric_eval(boundary, wo, wi);
+    if (!any(greaterThan(fcos, vec3(0.0)))) return vec3(0.0);
+    vec3 o = offset_origin(position, n, light.direction);
+    float visible = shadow_transmittance(o, light.direction, light_tmax(position, light), path_time01);
+    if (!(visible > 0.0)) return vec3(0.0);
+    float w = mis_power1(light.pdf, dielectric_pdf(boundary, wo, wi));
+    return fcos * light.radiance * (visible * w / light.pdf);
+}
+
 // Uniform number for stochastic transparency: a hash, not a sampler
 // dimension, since the number of layers a ray meets is unbounded.
 float alpha_random(uvec2 pixel, uint sample_index, uint vertex, uint layer) {
-    uint h = hash_combine(hash_combine(hash_combine(hash_u32(pixel.x ^ 0xa511e9b3u), pixel.y), sample_index),
+    uint h = hash_combine(hash_combine(hash_combine(seeded_hash(pixel.x ^ 0xa511e9b3u), pixel.y), sample_index),
                           (vertex << 8) ^ layer);
     return u32_to_unit_float(h);
 }
@@ -221,6 +269,8 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
     vec3 origin, dir;
     float time01, time;
     camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
+    path_time01 = time01;
+    path_time = time;
 
     uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
     vec3 radiance = vec3(0.0);
@@ -229,8 +279,10 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
     vec3 previous = origin;   // the vertex `dir` left from
     uint layer = 0u;          // alpha surfaces passed by the current ray
     uint vertex = 0u;
+    MediumStack media = medium_stack_empty();
     for (;;) {
         trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
+        throughput *= medium_transmittance(media, payload.t);
         if (payload.t < 0.0) {
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
@@ -261,14 +313,15 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
         // Material and shading frame.
         vec3 wo = -dir;
         ShadingPoint sp = shading_point(s, hit, wo, time);
+        ShadingMaterial m = sp.m;
         ShadingFrame frame = sp.frame;
         vec3 ng = sp.ng;
         bool is_interface = sp.is_interface;
         float wo_side = sp.wo_side;
         vec3 wo_local = to_local(frame, wo);
         PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, true);
-        bool specular = vertex_is_specular(sp.m);
-        caustic_chain = vertex == 0u ? !specular : caustic_chain && specular;
+        bool specular = vertex_is_specular(m);
+        caustic_chain = vertex == 0u ? vertex_connects_to_camera(m) : caustic_chain && specular;
         light_owned = light_tracing && vertex > 0u && caustic_chain;
 
         // Next-event estimation.
@@ -283,9 +336,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
                 vec3 fcos = principled_eval(bsdf, wo_local, wi_local);
                 if (any(greaterThan(fcos, vec3(0.0)))) {
                     vec3 o = offset_origin(s.position, ng, light.direction);
-                    float tmax = isinf(light.distance) ? RAY_FAR
-                                                       : light.distance * (1.0 - RAY_OFFSET_SCALE) - ray_offset(s.position);
-                    float visible = shadow_transmittance(o, light.direction, tmax, time01);
+                    float visible = shadow_transmittance(o, light.direction, light_tmax(s.position, light), time01);
                     if (visible > 0.0) {
                         float w = mis_power1(light.pdf, principled_pdf(bsdf, wo_local, wi_local));
                         radiance += throughput * fcos * light.radiance * (visible * w / light.pdf);
@@ -294,27 +345,56 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
             }
         }
 
-        // Continue by sampling the BSDF.
+        // Continue by sampling the BSDF, or by a walk through the body
+        // under a subsurface surface.
         vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
         vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
-        BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
-        if (!bs.valid) break;
-        vec3 wi = to_world(frame, bs.wi);
-        // A reflection that the shading normal sends below the geometric
-        // surface would leak light; interfaces keep such paths (the ray
-        // simply continues on the side it points to), which conserves
-        // their energy at silhouettes.
-        bool reflects = bs.wi.z * wo_local.z > 0.0;
-        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
-        throughput *= bs.weight;
-        bsdf_pdf = bs.pdf;
-        previous = s.position;
+        float walk_p = bsdf.probability[LOBE_SUBSURFACE];
+        vec3 wi;
+        if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
+            SubsurfaceMedium med = subsurface_medium(m);
+            vec3 u = vec3(clamp((lobe_rr.x - (1.0 - walk_p)) / walk_p, 0.0, 0.99999994), direction_u);
+            vec3 into = to_world(frame, subsurface_entry_direction(med, wo_local, u));
+            if (dot(into, ng) >= 0.0) into = reflect(into, ng);
+            uint rng = walk_seed(pixel, sample_index, vertex);
+            WalkResult walk = subsurface_walk(med, s.instance, offset_origin(s.position, ng, into), into, rng);
+            throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p;
+            radiance += throughput * walk.radiance;
+            if (!walk.exited) break;
+            wi = walk.direction;
+            throughput *= walk.weight;
+            bsdf_pdf = walk.pdf;
+            previous = walk.position;
+            ng = walk.normal;
+        } else {
+            BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
+            if (!bs.valid) break;
+            wi = to_world(frame, bs.wi);
+            // A reflection that the shading normal sends below the geometric
+            // surface would leak light; interfaces keep such paths (the ray
+            // simply continues on the side it points to), which conserves
+            // their energy at silhouettes.
+            bool reflects = bs.wi.z * wo_local.z > 0.0;
+            if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
+            // Crossing an interface enters or leaves its body (the outside
+            // is on the front).
+            if (is_interface && dot(wi, ng) * wo_side < 0.0) {
+                if (wo_side > 0.0) {
+                    medium_enter(media, s.instance, absorption_coefficient(m));
+                } else {
+                    medium_leave(media, s.instance);
+                }
+            }
+            throughput *= bs.weight;
+            bsdf_pdf = bs.pdf;
+            previous = s.position;
+        }
         if (vertex + 1u >= uint(RR_START_VERTEX)) {
             float survive = min(max3(throughput), RR_MAX_SURVIVAL);
             if (!(lobe_rr.y < survive)) break;
             throughput /= survive;
         }
-        origin = offset_origin(s.position, ng, wi);
+        origin = offset_origin(previous, ng, wi);
         dir = wi;
         ++vertex;
     }

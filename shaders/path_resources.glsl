@@ -1,13 +1,21 @@
 // Buffers that the path programs read beyond the shading library's set
 // (scene_resources.glsl): the acceleration structure, vertex data, face
 // materials; the framebuffers (the trace pass writes the per-sample
-// scratch) and the push block.
+// scratch), the push block and the sampler seed it carries.
 #ifndef VITREL_PATH_RESOURCES_GLSL
 #define VITREL_PATH_RESOURCES_GLSL
 
 #include "framebuffers.glsl"
 #include "push_block.glsl"
 #include "scene_resources.glsl"
+
+// The path programs scramble their samples by the trace pass's seed word;
+// the sampler takes the seed when it is first included, so it must come
+// after this file.
+#ifdef VITREL_SAMPLING_GLSL
+#error "include path_resources.glsl before sampling.glsl"
+#endif
+#define SAMPLER_SEED pc.TRACE_SEED_WORD
 
 layout(set = 0, binding = BINDING_TLAS) uniform accelerationStructureEXT tlas;
 layout(std430, set = 0, binding = BINDING_POSITIONS) readonly buffer PositionBlock { float vertex_positions[]; };

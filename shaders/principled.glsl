@@ -6,9 +6,12 @@
 // directional albedo at the viewing angle leaves (coat tinted by
 // coat_color). One lobe is picked per sample in proportion to its estimated
 // contribution; eval and pdf sum over all lobes, so the combined sample
-// weight is eval / pdf of the whole BSDF. The subsurface share is shaded as
-// diffuse reflection by this surface model; a random-walk medium is the
-// integrator's business.
+// weight is eval / pdf of the whole BSDF. The subsurface share of a closed
+// body is the subsurface lobe: light that enters the body for a random walk
+// (medium.glsl). It has no value a light sample could evaluate (eval and
+// pdf are zero), cannot be sampled here, and is chosen by the integrator
+// before principled_sample with the lobe's selection probability. Thin
+// sheets, and a zero mean free path, keep the subsurface share diffuse.
 //
 // Frame: wo and wi in the local shading frame (normal +z, tangent +x, the
 // tangent before the anisotropy rotation). For opaque materials the caller
@@ -30,7 +33,8 @@
 #define LOBE_SPECULAR 3
 #define LOBE_DIFFUSE 4
 #define LOBE_TRANSMISSION 5
-#define LOBE_COUNT 6
+#define LOBE_SUBSURFACE 6  // last: the integrator picks it from the top of [0, 1)
+#define LOBE_COUNT 7
 // Lobes that contribute get at least this selection share, so rare but
 // bright lobes are still sampled now and then.
 #define LOBE_MIN_PROBABILITY 0.02
@@ -48,6 +52,13 @@ struct PrincipledBsdf {
 };
 
 float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
+
+// Whether the subsurface share of `m` is a random walk: a closed body with
+// a non-zero mean free path in some channel.
+bool principled_subsurface_walks(ShadingMaterial m) {
+    vec3 l = m.subsurface_radius * m.subsurface_scale;
+    return m.subsurface > 0.0 && !m.thin_walled && max(l.x, max(l.y, l.z)) > 0.0;
+}
 
 // Into the anisotropy frame (and mirrored for the back of a thin sheet).
 vec3 principled_to_lobe(PrincipledBsdf b, vec3 w) {
@@ -117,8 +128,11 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
     b.weight[LOBE_SHEEN] = under_coat * m.sheen;
     b.weight[LOBE_METAL] = base * m.metallic;
     b.weight[LOBE_SPECULAR] = base * opaque;
-    b.weight[LOBE_DIFFUSE] = base * (opaque * (1.0 - spec_albedo)) * m.base_color;
+    float walk = principled_subsurface_walks(m) ? m.subsurface : 0.0;
+    b.weight[LOBE_DIFFUSE] = base * (opaque * (1.0 - spec_albedo) * (1.0 - walk)) * m.base_color;
     b.weight[LOBE_TRANSMISSION] = base * (dielectric * m.transmission);
+    // The base colour becomes the medium's albedo, not a factor here.
+    b.weight[LOBE_SUBSURFACE] = base * (opaque * (1.0 - spec_albedo) * walk);
 
     estimate[LOBE_COAT] = coat_albedo;
     estimate[LOBE_SHEEN] = luminance(under_coat) * sheen_albedo_o;
@@ -127,6 +141,7 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
     estimate[LOBE_SPECULAR] = luminance(b.weight[LOBE_SPECULAR]) * spec_albedo;
     estimate[LOBE_DIFFUSE] = luminance(b.weight[LOBE_DIFFUSE]);
     estimate[LOBE_TRANSMISSION] = luminance(b.weight[LOBE_TRANSMISSION]);
+    estimate[LOBE_SUBSURFACE] = luminance(b.weight[LOBE_SUBSURFACE]);
     float total = 0.0;
     for (int k = 0; k < LOBE_COUNT; ++k) {
         if (estimate[k] > 0.0) estimate[k] = max(estimate[k], LOBE_MIN_PROBABILITY);
@@ -139,6 +154,7 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
 }
 
 vec3 principled_lobe_eval(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (k == LOBE_SUBSURFACE) return vec3(0.0);
     if (k == LOBE_COAT) return specular_eval(b.coat, wo, wi);
     if (k == LOBE_SHEEN) return sheen_eval(vec3(1.0), b.m.sheen_roughness, wo, wi);
     if (k == LOBE_METAL) return conductor_eval(b.metal, wo, wi);
@@ -151,6 +167,7 @@ vec3 principled_lobe_eval(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
 }
 
 float principled_lobe_pdf(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (k == LOBE_SUBSURFACE) return 0.0;
     if (k == LOBE_COAT) return specular_pdf(b.coat, wo, wi);
     if (k == LOBE_SHEEN || k == LOBE_DIFFUSE) return diffuse_pdf(wo, wi);
     if (k == LOBE_METAL) return conductor_pdf(b.metal, wo, wi);
@@ -159,6 +176,7 @@ float principled_lobe_pdf(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
 }
 
 BsdfSample principled_lobe_sample(PrincipledBsdf b, int k, vec3 wo, vec3 u) {
+    if (k == LOBE_SUBSURFACE) return bsdf_invalid_sample();
     if (k == LOBE_COAT) return specular_sample(b.coat, wo, u);
     if (k == LOBE_SHEEN) return sheen_sample(vec3(1.0), b.m.sheen_roughness, wo, u);
     if (k == LOBE_METAL) return conductor_sample(b.metal, wo, u);

@@ -30,8 +30,8 @@ uint hash_combine(uint seed, uint v) { return hash_u32(seed ^ (v + 0x9e3779b9u +
 // aligned block of 2^k consecutive indices is still a stratified (0, k, 2)
 // net: sample counts that are powers of two keep their stratification, and
 // progressive batches simply continue the index. The result depends only on
-// the three inputs, which makes renders reproducible and lets a batch of
-// 8 + 8 samples equal a batch of 16.
+// the three inputs and the seed (SAMPLER_SEED, below), which makes renders
+// reproducible and lets a batch of 8 + 8 samples equal a batch of 16.
 
 // Laine-Karras style permutation: each output bit depends only on the input
 // bits below it, so applied to bit-reversed values it is a nested uniform
@@ -64,8 +64,22 @@ uvec2 sobol_pair(uint index) {
 // the result is never rounded up to 1.
 float u32_to_unit_float(uint x) { return float(x >> 8) * (1.0 / 16777216.0); }
 
+// A program may define SAMPLER_SEED (a uint expression) before including
+// this file; every nonzero seed gives the sequence other scrambles, so
+// renders with different seeds are independent. Seed 0 is the default
+// sequence.
+#ifndef SAMPLER_SEED
+#define SAMPLER_SEED 0u
+#endif
+
+// hash_u32(x) for the default seed, and a seed-dependent hash otherwise.
+uint seeded_hash(uint x) {
+    uint h = hash_u32(x);
+    return SAMPLER_SEED == 0u ? h : hash_combine(h, SAMPLER_SEED);
+}
+
 uint sampler_seed(uvec2 pixel, uint pair) {
-    return hash_combine(hash_combine(hash_u32(pixel.x), pixel.y), pair);
+    return hash_combine(hash_combine(seeded_hash(pixel.x), pixel.y), pair);
 }
 
 // The two 32-bit coordinates of dimension pair `pair` of sample `index`.

@@ -20,7 +20,8 @@ Both renderers get the same cores: Cycles with `threads` = the core count,
 Vitrel through lavapipe, which uses every core. Timings are the renderers'
 own render time (Cycles: the render call inside Blender, scene sync and BVH
 included; Vitrel: the batches, as the CLI records in the EXR metadata),
-plus the whole process's wall time as the end-to-end figure.
+plus the whole process's wall time as the end-to-end figure. Vitrel's runs
+also record the GPU time of each of its passes (`vitrel render --timings`).
 """
 
 import argparse
@@ -82,19 +83,12 @@ def run_cycles(scene_json, out, size, spp, seed, threads, index_pass=False):
 
 class Vitrel:
     """The `vitrel` command-line renderer: JSON scenes directly, the textured
-    scene through its glTF file, the environment through --env.
-
-    Independent runs: Vitrel's sampler is deterministic, seeded by the render
-    pixel's coordinates (plus, where the program offers one, --seed). Without
-    a seed option, run k renders an image k pixels wider on each side, with
-    the same vertical field of view, and keeps the centre: every output pixel
-    sees exactly the same directions, but through a render pixel with other
-    coordinates, hence other random numbers."""
+    scene through its glTF file, the environment through --env. Independent
+    runs are renders with different --seed values; every run also measures
+    the GPU time of each pass (--timings)."""
 
     def __init__(self, exe):
         self.exe = exe
-        help_text = subprocess.run([exe, "render", "--help"], capture_output=True, text=True).stdout
-        self.has_seed = "--seed" in help_text
 
     def args_for(self, desc, scene_json):
         scene_dir = os.path.dirname(scene_json)
@@ -107,28 +101,38 @@ class Vitrel:
                      "--env-intensity", str(env.get("strength", 1.0))]
         return args
 
-    def run(self, desc, scene_json, out, size, spp, run_index):
-        """Renders `out` (size x size, linear EXR). `run_index` picks the
-        independent run (0, 1, 2, ...)."""
-        shift = 0 if self.has_seed else run_index
-        raw = out if shift == 0 else out[:-4] + "_wide.exr"
+    def run(self, desc, scene_json, out, size, spp, seed):
+        """Renders `out` (size x size, linear EXR) with sampler seed `seed`."""
         cmd = ["nice", "-n", os.environ.get("PEER_NICE", "19"), self.exe, "render"]
         cmd += self.args_for(desc, scene_json)
-        cmd += ["-o", raw, "--spp", str(spp), "--size", "%dx%d" % (size + 2 * shift, size), "--quality", "1",
-                "--bounces", str(desc.get("max_bounces", peer_scenes.MAX_BOUNCES)), "--quiet"]
-        if self.has_seed:
-            cmd += ["--seed", str(run_index)]
+        cmd += ["-o", out, "--spp", str(spp), "--size", "%dx%d" % (size, size), "--quality", "1",
+                "--bounces", str(desc.get("max_bounces", peer_scenes.MAX_BOUNCES)), "--seed", str(seed),
+                "--timings", "--quiet"]
         start = time.perf_counter()
         res = subprocess.run(cmd, capture_output=True, text=True)
         wall = time.perf_counter() - start
-        if res.returncode != 0 or not os.path.exists(raw):
+        if res.returncode != 0 or not os.path.exists(out):
             raise RuntimeError("vitrel failed: %s\n%s\n%s" % (" ".join(cmd), res.stdout[-2000:], res.stderr[-2000:]))
-        render_s = exr_time_seconds(raw)
-        if shift:
-            peer_io.write_exr(out, peer_io.read_rgb(raw)[:, shift:shift + size])
-            os.remove(raw)
+        render_s = exr_time_seconds(out)
         return {"render_s": render_s if render_s is not None else wall, "wall_s": wall,
-                "stderr": res.stderr[-4000:]}
+                "pass_ms": parse_pass_timings(res.stderr), "stderr": res.stderr[-4000:]}
+
+
+# One row of the `--timings` table: name, total ms, ms per batch[, share].
+TIMING_ROW = re.compile(r"^  (\S.*?)\s+([0-9.]+)\s+([0-9.]+)(?:\s+[0-9.]+%)?$")
+
+
+def parse_pass_timings(stderr):
+    """The first GPU's table of `vitrel render --timings` as {pass: total ms}
+    (with "GPU total" and "host batches"); {} when the GPU could not measure."""
+    table = {}
+    for line in stderr.splitlines():
+        if line.startswith("GPU timings") and table:
+            break
+        m = TIMING_ROW.match(line)
+        if m and m.group(1) != "pass":
+            table[m.group(1)] = float(m.group(2))
+    return table
 
 
 def exr_time_seconds(path):
@@ -151,15 +155,15 @@ def scene_desc(path):
         return json.load(f)
 
 
-def render_runs(renderer, name, desc, scene_json, out_dir, size, spp, seeds, vitrel, threads, first_index=0):
+def render_runs(renderer, name, desc, scene_json, out_dir, size, spp, seeds, vitrel, threads):
     images, timings = [], []
-    for run_index, seed in enumerate(seeds, start=first_index):
+    for seed in seeds:
         out = os.path.join(out_dir, "%s_%s_%dpx_%dspp_s%d.exr" % (name, renderer, size, spp, seed))
         if not os.path.exists(out):
             if renderer == "cycles":
                 t = run_cycles(scene_json, out, size, spp, seed, threads)
             else:
-                t = vitrel.run(desc, scene_json, out, size, spp, run_index)
+                t = vitrel.run(desc, scene_json, out, size, spp, seed)
             timings.append(t)
             log("  %s %s seed %d: %.2f s" % (renderer, name, seed, t["render_s"]))
         images.append(peer_io.read_rgb(out))
@@ -192,8 +196,6 @@ def agree(args):
     runs_dir = os.path.join(args.out, "agree")
     os.makedirs(runs_dir, exist_ok=True)
     vitrel = Vitrel(args.vitrel) if args.vitrel else None
-    if vitrel and not vitrel.has_seed:
-        log("vitrel has no --seed: independent runs come from shifted render grids")
     results = {}
     for name in args.scenes.split(","):
         path = scenes[name]
@@ -295,9 +297,7 @@ def race(args):
     for r in renderers:
         seeds = [REFERENCE_SEED_BASE + k for k in range(args.ref_runs)]
         log("%s reference: %d runs of %d spp" % (r, args.ref_runs, args.ref_spp))
-        # Vitrel's run 0 is the plain image the curve uses; references are runs 1 and up.
-        imgs, _ = render_runs(r, name, desc, path, race_dir, args.size, args.ref_spp, seeds, vitrel, args.threads,
-                              first_index=1)
+        imgs, _ = render_runs(r, name, desc, path, race_dir, args.size, args.ref_spp, seeds, vitrel, args.threads)
         mean, var, n = peer_stats.mean_and_variance(imgs)
         refs[r] = (mean, var / n)
 
@@ -308,10 +308,12 @@ def race(args):
             seed = CURVE_SEED_BASE + i
             out = os.path.join(race_dir, "%s_%s_curve_%dspp.exr" % (name, r, spp))
             t = run_cycles(path, out, args.size, spp, seed, args.threads) if r == "cycles" else \
-                vitrel.run(desc, path, out, args.size, spp, 0)
+                vitrel.run(desc, path, out, args.size, spp, seed)
             img = peer_io.read_rgb(out)
             point = {"spp": spp, "render_s": t["render_s"], "wall_s": t["wall_s"],
                      "samples_per_s": args.size * args.size * spp / t["render_s"]}
+            if "pass_ms" in t:
+                point["pass_ms"] = t["pass_ms"]
             for ref_name, (ref, ref_var) in refs.items():
                 point["rmse_vs_" + ref_name] = peer_stats.relative_rmse(img, ref, ref_var)
             points.append(point)
@@ -334,6 +336,8 @@ def race(args):
         summary["time_to_error"][r] = tte
         best = max(pts, key=lambda p: p["spp"])
         summary.setdefault("samples_per_s", {})[r] = best["samples_per_s"]
+        if best.get("pass_ms"):
+            summary.setdefault("pass_ms_at_most_spp", {})[r] = {"spp": best["spp"], **best["pass_ms"]}
     if "vitrel" in renderers:
         summary["ratios_vitrel_over_cycles"] = {
             "samples_per_s": summary["samples_per_s"]["vitrel"] / summary["samples_per_s"]["cycles"],

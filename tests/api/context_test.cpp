@@ -1,39 +1,25 @@
-// Lifecycle, status and the null-context contract of every call.
+// Lifecycle, status, settings and the null-context contract of every call.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "api/grade_preset.h"
+#include "gpu/vk_renderer.h"
 #include "scene/ess_lut.h"
 #include "test_helpers.h"
 
-TEST(Context, FreshContextHasDefaults) {
+TEST(Context, FreshContextIsUnpreparedWithTheBuiltInTables) {
     ContextGuard g;
     VitrelContext* ctx = g.ctx;
     ASSERT_NE(ctx, nullptr);
     EXPECT_EQ(vitrel_is_prepared(ctx), 0);
     EXPECT_EQ(vitrel_get_total_samples(ctx), 0);
     EXPECT_STREQ(vitrel_get_last_error(ctx), "");
-    EXPECT_EQ(ctx->output.width, 512u);
-    EXPECT_EQ(ctx->output.height, 512u);
-    EXPECT_EQ(ctx->output.overscan, 4u);
-    EXPECT_EQ(ctx->output.quality, 2u);
-    EXPECT_EQ(ctx->output.post_mode, 0u);
-    EXPECT_FLOAT_EQ(ctx->output.post_param0, 0.5f);
-    EXPECT_FLOAT_EQ(ctx->output.post_param1, 4.5f);
-    EXPECT_FLOAT_EQ(ctx->output.exposure, 1.0f);
-    const float neutral[5] = {1, 1, 1, 0, 1};
-    EXPECT_EQ(std::memcmp(ctx->output.grade, neutral, sizeof(neutral)), 0);
-    EXPECT_EQ(ctx->samples_per_batch, 8u);
-    EXPECT_EQ(ctx->trace_param, 6u);
-    EXPECT_EQ(ctx->tile_size, 256u);
+    EXPECT_EQ(ctx->output.size_error(), "");
     EXPECT_EQ(ctx->gpu_indices, std::vector<uint32_t>{0});
     EXPECT_FALSE(ctx->shader_dir.empty());
-    EXPECT_TRUE(ctx->shader_src_dir.empty());
     ASSERT_EQ(ctx->ess_lut.size(), kEssLutSize);
     EXPECT_EQ(std::memcmp(ctx->ess_lut.data(), ess_lut_precomputed, sizeof(ess_lut_precomputed)), 0);
-    EXPECT_TRUE(ctx->renderers.empty());
-    EXPECT_TRUE(ctx->material_exprs.empty());
-    EXPECT_EQ(ctx->motion_steps, 0);
 }
 
 TEST(Context, NullContextNeverFaults) {
@@ -79,7 +65,7 @@ TEST(Context, NullContextNeverFaults) {
     vitrel_set_grade(nullptr, "filmic");
 }
 
-TEST(Context, SceneClearResetsSceneButKeepsSettings) {
+TEST(Context, SceneClearResetsSceneButKeepsSettingsAndTheLastError) {
     ContextGuard g;
     VitrelContext* ctx = g.ctx;
     vitrel_set_output_size(ctx, 320, 200);
@@ -87,8 +73,7 @@ TEST(Context, SceneClearResetsSceneButKeepsSettings) {
     vitrel_set_tile_size(ctx, 64);
     vitrel_set_shader_paths(ctx, "/spv", "/src");
     vitrel_set_render_params(ctx, 16, 3, 1.5f);
-    const uint32_t gpus[2] = {1, 0};
-    ctx->gpu_indices.assign(gpus, gpus + 2);
+    ctx->gpu_indices = {1, 0};
     ASSERT_EQ(add_plain_material(ctx), 0);
     ASSERT_EQ(add_triangle_mesh(ctx), 0);
     const auto m = translation_matrix(0, 0, 0);
@@ -99,49 +84,116 @@ TEST(Context, SceneClearResetsSceneButKeepsSettings) {
     ctx->front_valid = true;
     ctx->pixels8_front.assign(16, 7);
     ctx->aov_depth.assign(4, 1.0f);
+    ctx->last_error = "GPU 7: no device";
 
     vitrel_scene_clear(ctx);
 
     EXPECT_EQ(vitrel_is_prepared(ctx), 0);
     EXPECT_EQ(vitrel_get_total_samples(ctx), 0);
-    EXPECT_TRUE(ctx->scene.materials.empty());
-    EXPECT_TRUE(ctx->scene.meshes.empty());
-    EXPECT_TRUE(ctx->scene.instances.empty());
-    EXPECT_TRUE(ctx->material_exprs.empty());
+    EXPECT_TRUE(ctx->scene.materials.empty() && ctx->scene.meshes.empty() &&
+                ctx->scene.instances.empty() && ctx->material_exprs.empty());
     EXPECT_FALSE(ctx->front_valid);
     EXPECT_TRUE(ctx->pixels8_front.empty());
-    EXPECT_EQ(ctx->output.width, 320u);
-    EXPECT_EQ(ctx->output.height, 200u);
-    EXPECT_EQ(ctx->output.quality, 3u);
-    EXPECT_EQ(ctx->tile_size, 64u);
-    EXPECT_EQ(ctx->shader_dir, "/spv");
-    EXPECT_EQ(ctx->shader_src_dir, "/src");
-    EXPECT_EQ(ctx->samples_per_batch, 16u);
-    EXPECT_EQ(ctx->trace_param, 3u);
+    EXPECT_TRUE(ctx->output.width == 320u && ctx->output.height == 200u && ctx->output.quality == 3u);
+    EXPECT_TRUE(ctx->shader_dir == "/spv" && ctx->shader_src_dir == "/src");
+    EXPECT_TRUE(ctx->tile_size == 64u && ctx->samples_per_batch == 16u && ctx->trace_param == 3u);
     EXPECT_EQ(ctx->gpu_indices, (std::vector<uint32_t>{1, 0}));
     EXPECT_EQ(ctx->motion_steps, 2);
     EXPECT_EQ(ctx->motion_xforms.size(), 2u);
     EXPECT_EQ(ctx->aov_depth.size(), 4u);
+    EXPECT_STREQ(vitrel_get_last_error(ctx), "GPU 7: no device");
     // The cleared scene is a default one: ids start again at 0.
     EXPECT_EQ(add_plain_material(ctx), 0);
     EXPECT_EQ(ctx->material_exprs.size(), 1u);
 }
 
-TEST(Context, LastErrorSurvivesLaterCalls) {
-    ContextGuard g;
-    VitrelContext* ctx = g.ctx;
-    ctx->last_error = "GPU 7: no device";
-    EXPECT_EQ(add_plain_material(ctx), 0);
-    vitrel_set_output_size(ctx, 64, 64);
-    vitrel_scene_clear(ctx);
-    EXPECT_STREQ(vitrel_get_last_error(ctx), "GPU 7: no device");
-}
-
 TEST(Context, TotalSamplesReadsWithoutTheLock) {
     ContextGuard g;
-    VitrelContext* ctx = g.ctx;
-    std::lock_guard<std::mutex> held(ctx->mutex);
-    ctx->total_samples = 40;
+    std::lock_guard<std::mutex> held(g.ctx->mutex);
+    g.ctx->total_samples = 40;
     // Would deadlock if the call took the context lock.
-    EXPECT_EQ(vitrel_get_total_samples(ctx), 40);
+    EXPECT_EQ(vitrel_get_total_samples(g.ctx), 40);
+}
+
+TEST(Settings, GradePresetsChangeGradingButNeverExposure) {
+    const GradeRow neutral{1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 1.0f};
+    EXPECT_EQ(grade_preset("punchy"), (GradeRow{1.0f, 1.0f, 1.3f, 1.15f, 0.0f, 0.95f}));
+    EXPECT_EQ(grade_preset("filmic"), (GradeRow{1.0f, 1.0f, 1.1f, 0.85f, 0.03f, 1.05f}));
+    EXPECT_EQ(grade_preset("bleach_bypass"), (GradeRow{1.0f, 1.0f, 1.5f, 0.5f, 0.0f, 0.9f}));
+    for (const char* unknown : {"neutral", "Filmic", "filmic ", "punch", ""})
+        EXPECT_EQ(grade_preset(unknown), neutral) << unknown;
+
+    ContextGuard g;
+    VitrelContext* ctx = g.ctx;
+    vitrel_set_render_params(ctx, 8, 6, 2.0f);
+    vitrel_set_grade(ctx, "filmic");
+    EXPECT_FLOAT_EQ(ctx->output.grade[1], 1.1f);
+    EXPECT_FLOAT_EQ(ctx->output.grade[3], 0.03f);
+    vitrel_set_grade(ctx, nullptr);
+    EXPECT_FLOAT_EQ(ctx->output.grade[3], 0.03f);
+    vitrel_set_grade(ctx, "Filmic");
+    const float neutral5[5] = {1, 1, 1, 0, 1};
+    EXPECT_EQ(std::memcmp(ctx->output.grade, neutral5, sizeof(neutral5)), 0);
+    EXPECT_FLOAT_EQ(ctx->output.exposure, 2.0f);
+}
+
+TEST(Settings, RenderParamsAndTileSizeFreezeOncePrepared) {
+    ContextGuard g;
+    VitrelContext* ctx = g.ctx;
+    vitrel_set_render_params(ctx, 4, 2, 0.5f);
+    vitrel_set_tile_size(ctx, -5);
+    EXPECT_EQ(ctx->tile_size, 1u);
+    ctx->renderers.push_back(new VkRenderer());
+    vitrel_set_tile_size(ctx, 128);
+    EXPECT_EQ(ctx->renderers[0]->tileSize, 128u);
+
+    ctx->prepared = true;
+    vitrel_set_render_params(ctx, 16, 4, 2.0f);
+    vitrel_set_tile_size(ctx, 32);
+    EXPECT_EQ(ctx->samples_per_batch, 4u);
+    EXPECT_EQ(ctx->trace_param, 2u);
+    EXPECT_FLOAT_EQ(ctx->output.exposure, 2.0f);  // exposure is not frozen
+    EXPECT_EQ(ctx->tile_size, 32u);
+    EXPECT_EQ(ctx->renderers[0]->tileSize, 128u);
+    ctx->prepared = false;
+}
+
+// Sizes are stored as given; the padded sizes never wrap, and any size
+// that cannot be rendered is named.
+TEST(Settings, OutputSizesArePaddedAndUnrenderableOnesNamed) {
+    ContextGuard g;
+    VitrelContext* ctx = g.ctx;
+    vitrel_set_output_size(ctx, 1920, 1080);
+    vitrel_set_quality(ctx, 1);
+    EXPECT_EQ(ctx->output.padded_width(), 1928u);
+    EXPECT_EQ(ctx->output.padded_height(), 1088u);
+    EXPECT_FLOAT_EQ(ctx->output.overscan_scale(), 1088.0f / 1080.0f);
+    EXPECT_EQ(ctx->output.size_error(), "");
+    const struct { int w, h, q; } cases[] = {
+        {-1, 512, 2}, {512, -8, 2}, {0, 512, 2}, {512, 512, 0}, {512, 512, -1},
+        {1073741820, 512, 2}, {512, 512, 1 << 30}};
+    for (const auto& c : cases) {
+        vitrel_set_output_size(ctx, c.w, c.h);
+        vitrel_set_quality(ctx, c.q);
+        EXPECT_EQ(ctx->output.width, static_cast<uint32_t>(c.w));
+        EXPECT_EQ(ctx->output.size_error(),
+                  "Output size " + std::to_string(c.w) + " x " + std::to_string(c.h) +
+                      " at quality " + std::to_string(c.q) + " is not renderable");
+    }
+    vitrel_set_output_size(ctx, -8, 16);
+    EXPECT_EQ(ctx->output.padded_width(), 0xFFFFFFF8ull + 8);  // no wrap to 0
+}
+
+TEST(Settings, ShaderPathsReplaceOnlyNonNull) {
+    ContextGuard g;
+    VitrelContext* ctx = g.ctx;
+    const std::string default_dir = ctx->shader_dir;
+    vitrel_set_shader_paths(ctx, nullptr, "/src/shaders");
+    EXPECT_EQ(ctx->shader_dir, default_dir);
+    EXPECT_EQ(ctx->shader_src_dir, "/src/shaders");
+    vitrel_set_shader_paths(ctx, "/spv", nullptr);
+    EXPECT_EQ(ctx->shader_dir, "/spv");
+    EXPECT_EQ(ctx->shader_src_dir, "/src/shaders");
+    vitrel_set_shader_paths(ctx, nullptr, "");
+    EXPECT_TRUE(ctx->shader_src_dir.empty());
 }

@@ -8,10 +8,6 @@
 
 namespace {
 
-const float kEye[3] = {0, 0, 3};
-const float kTarget[3] = {0, 0, 0};
-const float kUp[3] = {0, 1, 0};
-
 bool starts_with(const std::string& s, const std::string& prefix) {
     return s.rfind(prefix, 0) == 0;
 }
@@ -19,9 +15,7 @@ bool starts_with(const std::string& s, const std::string& prefix) {
 }  // namespace
 
 TEST(PackingFailure, PreparationReportsItAndKeepsNoRenderer) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     ::testing::internal::CaptureStderr();
     {
         failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
@@ -43,7 +37,7 @@ TEST(PackingFailure, UpdatesAndMotionBatchesReportIt) {
     ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
     {
         failing_heap::FailNextOnThisThread fail;  // packing runs on the calling thread
-        EXPECT_EQ(vitrel_update_camera(rc.ctx, kEye, kTarget, kUp, 16, 16, 45, 0, 3), -1);
+        EXPECT_EQ(update_camera(rc.ctx, 16, 16), -1);
     }
     EXPECT_TRUE(starts_with(vitrel_get_last_error(rc.ctx), "update_camera: scene packing: "));
     {
@@ -65,5 +59,5 @@ TEST(PackingFailure, UpdatesAndMotionBatchesReportIt) {
     EXPECT_EQ(vitrel_is_prepared(rc.ctx), 1);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 16);
     EXPECT_EQ(vitrel_rebuild_tlas(rc.ctx), 0);
-    EXPECT_EQ(vitrel_update_camera(rc.ctx, kEye, kTarget, kUp, 16, 16, 45, 0, 3), 0);
+    EXPECT_EQ(update_camera(rc.ctx, 16, 16), 0);
 }

@@ -2,12 +2,19 @@
 
 #include "gpu/vk_renderer.h"
 
+namespace {
+const float kEye[3] = {0, 0, 3}, kTarget[3] = {0, 0, 0}, kUp[3] = {0, 1, 0};
+}
+
 void setup_render_context(VitrelContext* ctx, int size) {
     ctx->validation = true;
     vitrel_set_output_size(ctx, size, size);
     vitrel_set_quality(ctx, 1);
-    const float eye[3] = {0, 0, 3}, target[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-    vitrel_set_camera(ctx, eye, target, up, 45.0f, 0.0f, 3.0f);
+    vitrel_set_camera(ctx, kEye, kTarget, kUp, 45.0f, 0.0f, 3.0f);
+}
+
+int update_camera(VitrelContext* ctx, int w, int h) {
+    return vitrel_update_camera(ctx, kEye, kTarget, kUp, w, h, 45.0f, 0.0f, 3.0f);
 }
 
 int add_emissive_square(VitrelContext* ctx, float cx, float cy, float edge, float emission) {

@@ -22,6 +22,10 @@ int add_emissive_square(VitrelContext* ctx, float cx, float cy, float edge, floa
 // A uniform environment of radiance `value`.
 void set_uniform_environment(VitrelContext* ctx, float value);
 
+// Moves the camera of setup_render_context back to its place at w x h
+// through vitrel_update_camera; returns the call's result.
+int update_camera(VitrelContext* ctx, int w, int h);
+
 // Copies the linear image (4 floats per pixel); empty when none.
 std::vector<float> linear_image(VitrelContext* ctx);
 
@@ -46,4 +50,12 @@ struct RenderContext {
     VitrelContext* ctx = guard.ctx;
     explicit RenderContext(int size = 16) { setup_render_context(ctx, size); }
     ~RenderContext() { expect_no_validation_messages(ctx); }
+};
+
+// A RenderContext holding a unit emissive square at the centre, prepared.
+struct PreparedSquare : RenderContext {
+    explicit PreparedSquare(int size = 16) : RenderContext(size) {
+        add_emissive_square(ctx, 0, 0, 1, 1);
+        EXPECT_EQ(vitrel_prepare(ctx), 0) << vitrel_get_last_error(ctx);
+    }
 };

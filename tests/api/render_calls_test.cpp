@@ -10,15 +10,7 @@
 #include "render_call_support.h"
 
 namespace {
-
-const float kEye[3] = {0, 0, 3};
-const float kTarget[3] = {0, 0, 0};
-const float kUp[3] = {0, 1, 0};
-
-int update_camera(VitrelContext* ctx, int w, int h) {
-    return vitrel_update_camera(ctx, kEye, kTarget, kUp, w, h, 45.0f, 0.0f, 3.0f);
-}
-
+const float kEye[3] = {0, 0, 3}, kTarget[3] = {0, 0, 0}, kUp[3] = {0, 1, 0};
 }  // namespace
 
 TEST(RenderCallsUnprepared, EveryGpuCallRefusesWithoutTouchingTheErrorText) {
@@ -90,9 +82,7 @@ TEST(RenderCallsEnumerate, NamesStayInsideStrideTimesMaximum) {
 }
 
 TEST(RenderCallsBatch, BatchesAccumulateAndResetRestarts) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     EXPECT_EQ(vitrel_is_prepared(rc.ctx), 1);
     EXPECT_EQ(vitrel_get_pixels(rc.ctx, nullptr, nullptr), nullptr);
     EXPECT_EQ(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
@@ -120,9 +110,11 @@ TEST(RenderCallsBatch, BatchesAccumulateAndResetRestarts) {
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
 }
 
-TEST(RenderCallsBatch, SampleCountBelowOneStillEnds) {
+// Sample counts below one still end a batch, and software motion sub-steps
+// split it (the last step's transform stays on the instance).
+TEST(RenderCallsBatch, SampleCountsBelowOneAndMotionSubSteps) {
     RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    const int inst = add_emissive_square(rc.ctx, 0, 0, 0.5f, 1);
     vitrel_set_render_params(rc.ctx, -5, 6, 1.0f);  // reads as billions unsigned
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     EXPECT_EQ(rc.ctx->renderers[0]->samplesPerDispatch, 1u);
@@ -132,22 +124,16 @@ TEST(RenderCallsBatch, SampleCountBelowOneStillEnds) {
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 1);
     vitrel_set_motion_blur(rc.ctx, 3, 0.5f);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 4);  // three sub-steps of one sample
-}
 
-TEST(RenderCallsMotion, SoftwareSubStepsSplitTheBatch) {
-    RenderContext rc;
-    const int inst = add_emissive_square(rc.ctx, 0, 0, 0.5f, 1);
-    vitrel_set_motion_blur(rc.ctx, 3, 0.5f);
+    rc.ctx->samples_per_batch = 8;
     const auto last = translation_matrix(0.4f, 0, 0);
     vitrel_set_instance_transform_at(rc.ctx, inst, 2, last.data());
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     ASSERT_FALSE(rc.ctx->renderers[0]->hasMotionBlur);
-    EXPECT_EQ(vitrel_render_batch(rc.ctx), 6);
-    EXPECT_FLOAT_EQ(rc.ctx->scene.instances[0].transform[3], 0.4f);  // last step stays
-
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 10);  // 3 sub-steps of 2
+    EXPECT_FLOAT_EQ(rc.ctx->scene.instances[0].transform[3], 0.4f);
     vitrel_set_motion_blur(rc.ctx, 5, 0.5f);
     rc.ctx->samples_per_batch = 4;
-    EXPECT_EQ(vitrel_render_batch(rc.ctx), 11);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 15);  // 5 sub-steps of 1
 }
 
 // A square moving across the frame during the shutter leaves a streak:
@@ -192,9 +178,7 @@ TEST(RenderCallsMotion, MovingSquareLeavesAStreakOfEqualIntegral) {
 }
 
 TEST(RenderCallsUpdate, CameraUpdateRefusesEmptySizesAndGrownTables) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
     ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
 
@@ -277,9 +261,7 @@ TEST(RenderCallsPrepare, TexturesAddedAfterPreparationRebuildTheAtlas) {
 }
 
 TEST(RenderCallsGpuMask, MissingGpuFailsTheFullPathOnly) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     const int missing[1] = {7};
     vitrel_set_gpu_mask(rc.ctx, missing, 1);
     const int negative[2] = {0, -1};
@@ -301,9 +283,7 @@ TEST(RenderCallsGpuMask, MissingGpuFailsTheFullPathOnly) {
 }
 
 TEST(RenderCallsReadout, AovsAndTheBusyEightBitPath) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     ASSERT_EQ(vitrel_compute_aovs(rc.ctx), 0);
     int w = 0, h = 0;
     const float* depth = vitrel_get_aov_depth(rc.ctx, &w, &h);
@@ -332,6 +312,16 @@ TEST(RenderCallsReadout, AovsAndTheBusyEightBitPath) {
         EXPECT_EQ(w, 16);
         EXPECT_EQ(std::vector<unsigned char>(served, served + 4 * 256), copy);
     }
+
+    // An output size set without a preparation or camera update has not
+    // reached the renderer: read-outs report the size of the data they return.
+    vitrel_set_output_size(rc.ctx, 64, 48);
+    w = h = 0;
+    ASSERT_NE(vitrel_get_pixels(rc.ctx, &w, &h), nullptr);
+    EXPECT_EQ(w * h, 256);
+    w = h = 0;
+    ASSERT_NE(vitrel_get_aov_normal(rc.ctx, &w, &h), nullptr);
+    EXPECT_EQ(w * h, 256);
 }
 
 namespace {
@@ -382,9 +372,7 @@ TEST(RenderCallsAnimation, FramesFollowTheCameraKeyframes) {
 }
 
 TEST(RenderCallsBatch, FailedBatchRestartsTheAccumulation) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    PreparedSquare rc;
     ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
     ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
     rc.ctx->renderers[0]->destroySceneResources();  // the device lost its scene
@@ -396,24 +384,4 @@ TEST(RenderCallsBatch, FailedBatchRestartsTheAccumulation) {
     EXPECT_EQ(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
-}
-
-// An output size set without a preparation or camera update has not reached
-// the renderer: read-outs report the size of the data they return.
-TEST(RenderCallsReadout, ReportedSizeIsTheDeliveredSize) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
-    ASSERT_EQ(vitrel_compute_aovs(rc.ctx), 0);
-    vitrel_set_output_size(rc.ctx, 64, 48);
-    int w = 0, h = 0;
-    ASSERT_NE(vitrel_get_pixels(rc.ctx, &w, &h), nullptr);
-    EXPECT_EQ(w * h, 256);
-    w = h = 0;
-    ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, &w, &h), nullptr);
-    EXPECT_EQ(w * h, 256);
-    w = h = 0;
-    ASSERT_NE(vitrel_get_aov_normal(rc.ctx, &w, &h), nullptr);
-    EXPECT_EQ(w * h, 256);
 }

@@ -27,6 +27,23 @@ Scene load_quietly(const std::string& path) {
     return s;
 }
 
+// Saves `s` to a scratch file: the file's bytes, the scene read back and
+// what reading it printed on standard error.
+struct RoundTrip {
+    std::vector<uint8_t> file;
+    Scene back;
+    std::string err;
+};
+RoundTrip round_trip(const Scene& s) {
+    ScratchDir dir;
+    const std::string path = dir.file("s.vsb");
+    EXPECT_TRUE(save_quietly(path, s));
+    CaptureStderr();
+    RoundTrip r{read_bytes(path), load_quietly(path), ""};
+    r.err = GetCapturedStderr();
+    return r;
+}
+
 std::vector<uint32_t> section_types(const std::vector<uint8_t>& file) {
     std::vector<uint32_t> types;
     const uint32_t count = read_at<uint32_t>(file, 28);
@@ -49,7 +66,7 @@ TEST(VsbLayout, DefaultSceneGoldenBytes) {
     std::memcpy(want.data() + 96, camera, sizeof camera);
 
     ScratchDir dir;
-    const std::string path = dir.path("default.vsb");
+    const std::string path = dir.file("default.vsb");
     CaptureStdout();
     ASSERT_TRUE(save_vsb(path.c_str(), Scene{}));
     EXPECT_EQ(GetCapturedStdout(), "Saved .vsb: " + path + " (0.0 MB)\n");
@@ -60,9 +77,7 @@ TEST(VsbLayout, ThreeSectionsStartDataAt144) {
     Scene s;
     s.light_cdf = {0xFFFFFFFFu};
     s.scene_params = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("a.vsb"), s));
-    const std::vector<uint8_t> f = read_bytes(dir.path("a.vsb"));
+    const std::vector<uint8_t> f = round_trip(s).file;
     ASSERT_EQ(section_types(f), (std::vector<uint32_t>{16, 17, 18}));
     EXPECT_EQ(read_at<uint64_t>(f, 64 + 8), 144u);   // first payload at D
     EXPECT_EQ(read_at<uint64_t>(f, 64 + 16), 4u);
@@ -75,10 +90,7 @@ TEST(VsbLayout, ThreeSectionsStartDataAt144) {
 }
 
 TEST(VsbLayout, FullSceneSectionOrderAndRecords) {
-    const Scene s = make_full_scene();
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("full.vsb"), s));
-    const std::vector<uint8_t> f = read_bytes(dir.path("full.vsb"));
+    const std::vector<uint8_t> f = round_trip(make_full_scene()).file;
     EXPECT_EQ(section_types(f), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 21, 10, 11, 12,
                                                        20, 14, 15, 16, 17, 18, 19}));
     EXPECT_EQ(read_at<uint32_t>(f, 8), 3u);    // meshes
@@ -111,7 +123,7 @@ TEST(VsbLayout, FullSceneSectionOrderAndRecords) {
 TEST(VsbRoundTrip, FullSceneFieldByField) {
     const Scene s = make_full_scene();
     ScratchDir dir;
-    const std::string path = dir.path("full.vsb");
+    const std::string path = dir.file("full.vsb");
     ASSERT_TRUE(save_quietly(path, s));
     CaptureStdout();
     const Scene back = load_vsb(path.c_str());
@@ -124,17 +136,17 @@ TEST(VsbRoundTrip, FullSceneFieldByField) {
 TEST(VsbRoundTrip, SaveLoadSaveLoadKeepsEverything) {
     const Scene s = make_full_scene();
     ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("1.vsb"), s));
-    const Scene once = load_quietly(dir.path("1.vsb"));
+    ASSERT_TRUE(save_quietly(dir.file("1.vsb"), s));
+    const Scene once = load_quietly(dir.file("1.vsb"));
     ASSERT_TRUE(once.textures.empty());
     ASSERT_EQ(once.atlas_entries.size(), 2u);
-    ASSERT_TRUE(save_quietly(dir.path("2.vsb"), once));
-    const Scene twice = load_quietly(dir.path("2.vsb"));
+    ASSERT_TRUE(save_quietly(dir.file("2.vsb"), once));
+    const Scene twice = load_quietly(dir.file("2.vsb"));
     expect_stored_fields_equal(s, twice);
     // The second file differs from the first only in the informative
     // emissive-instance count, which is not read back.
-    std::vector<uint8_t> a = read_bytes(dir.path("1.vsb"));
-    std::vector<uint8_t> b = read_bytes(dir.path("2.vsb"));
+    std::vector<uint8_t> a = read_bytes(dir.file("1.vsb"));
+    std::vector<uint8_t> b = read_bytes(dir.file("2.vsb"));
     ASSERT_EQ(a.size(), b.size());
     EXPECT_EQ(read_at<uint32_t>(b, 24), 0u);
     write_at<uint32_t>(a, 24, 0);
@@ -146,20 +158,15 @@ TEST(VsbRoundTrip, AtlasCountIsTheStoredEntries) {
     // the header says so.
     Scene s;
     s.textures.resize(3);
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("t.vsb"), s));
-    EXPECT_EQ(read_at<uint32_t>(read_bytes(dir.path("t.vsb")), 20), 0u);
+    EXPECT_EQ(read_at<uint32_t>(round_trip(s).file, 20), 0u);
 }
 
 TEST(VsbRoundTrip, SceneWithoutMeshesHasNoMeshSections) {
     Scene s = make_full_scene();
     s.meshes.clear();
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("m.vsb"), s));
-    for (uint32_t t : section_types(read_bytes(dir.path("m.vsb")))) EXPECT_GT(t, 8u);
-    CaptureStderr();
-    const Scene back = load_quietly(dir.path("m.vsb"));
-    EXPECT_EQ(GetCapturedStderr(), "");
+    const auto [file, back, err] = round_trip(s);
+    for (uint32_t t : section_types(file)) EXPECT_GT(t, 8u);
+    EXPECT_EQ(err, "");
     EXPECT_TRUE(back.meshes.empty());
     // Instances still refer to mesh 0, which is gone: no face materials.
     ASSERT_EQ(back.instances.size(), 4u);
@@ -173,10 +180,8 @@ TEST(VsbRoundTrip, SingleKeyframeIsNotAnAnimation) {
     s.anim_fps = 60.0f;
     s.anim_loop = true;
     s.camera_keyframes = {CameraKeyframe{1.0f, {1, 2, 3}, {4, 5, 6}}};
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("k.vsb"), s));
-    EXPECT_EQ(section_types(read_bytes(dir.path("k.vsb"))), (std::vector<uint32_t>{18}));
-    const Scene back = load_quietly(dir.path("k.vsb"));
+    const auto [file, back, err] = round_trip(s);
+    EXPECT_EQ(section_types(file), (std::vector<uint32_t>{18}));
     EXPECT_EQ(back.anim_duration, 0.0f);
     EXPECT_EQ(back.anim_fps, 30.0f);
     EXPECT_FALSE(back.anim_loop);
@@ -186,10 +191,8 @@ TEST(VsbRoundTrip, SingleKeyframeIsNotAnAnimation) {
 TEST(VsbRoundTrip, EnvironmentNeedsBuiltTables) {
     Scene s = make_full_scene();
     s.envmap_texture = -1;
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("e.vsb"), s));
-    for (uint32_t t : section_types(read_bytes(dir.path("e.vsb")))) EXPECT_NE(t, 14u);
-    const Scene back = load_quietly(dir.path("e.vsb"));
+    const auto [file, back, err] = round_trip(s);
+    for (uint32_t t : section_types(file)) EXPECT_NE(t, 14u);
     EXPECT_EQ(back.envmap_texture, -1);
     EXPECT_TRUE(back.env_marginal_cdf.empty());
     EXPECT_EQ(back.env_cdf_width, 0);
@@ -202,9 +205,7 @@ TEST(VsbRoundTrip, InconsistentMeshArraysDoNotShiftLaterMeshes) {
     bad.normals.resize(3);           // fewer normals than vertices
     bad.uvs.push_back(1.0f);         // more UVs than vertices
     bad.indices.push_back(1);        // a partial triangle
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("i.vsb"), s));
-    const Scene back = load_quietly(dir.path("i.vsb"));
+    const Scene back = round_trip(s).back;
     ASSERT_EQ(back.meshes.size(), 3u);
     EXPECT_EQ(back.meshes[0].positions.size(), 15u);
     EXPECT_EQ(back.meshes[0].indices.size(), 12u);
@@ -224,14 +225,11 @@ TEST(VsbRoundTrip, FlagWithoutDataStoresNothing) {
     m.face_normals = {0, 0, 1};
     m.has_normals = true;  // but no normals
     s.meshes.push_back(m);
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("f.vsb"), s));
-    const std::vector<uint8_t> f = read_bytes(dir.path("f.vsb"));
+    const auto [f, back, err] = round_trip(s);
     EXPECT_EQ(section_types(f), (std::vector<uint32_t>{1, 2, 3, 4, 18}));
     const uint64_t table = read_at<uint64_t>(f, 64 + 8);
     EXPECT_EQ(read_at<uint32_t>(f, table + 4 * 5), 0xFFFFFFFFu);
     EXPECT_EQ(read_at<uint32_t>(f, table + 4 * 10), 0u);
-    const Scene back = load_quietly(dir.path("f.vsb"));
     EXPECT_FALSE(back.meshes.at(0).has_normals);
 }
 
@@ -251,15 +249,12 @@ TEST(VsbRoundTrip, ManyMeshesAndLargeArrays) {
     }
     s.atlas_data.resize(20u << 20);
     for (size_t i = 0; i < s.atlas_data.size(); ++i) s.atlas_data[i] = static_cast<uint8_t>(i * 31 + (i >> 20));
-    ScratchDir dir;
-    ASSERT_TRUE(save_quietly(dir.path("big.vsb"), s));
-    const Scene back = load_quietly(dir.path("big.vsb"));
-    expect_stored_fields_equal(s, back);
+    expect_stored_fields_equal(s, round_trip(s).back);
 }
 
 TEST(VitrelSaveScene, NullArgumentsAndSuccess) {
     ScratchDir dir;
-    const std::string path = dir.path("ctx.vsb");
+    const std::string path = dir.file("ctx.vsb");
     EXPECT_EQ(vitrel_save_scene(nullptr, path.c_str()), -1);
     VitrelContext* ctx = vitrel_create();
     ASSERT_NE(ctx, nullptr);
@@ -274,8 +269,8 @@ TEST(VitrelSaveScene, NullArgumentsAndSuccess) {
     EXPECT_EQ(back.camera_position[0], 9.0f);
     EXPECT_EQ(back.camera_fov, 35.0f);
     CaptureStderr();
-    EXPECT_EQ(vitrel_save_scene(ctx, dir.path("missing/dir.vsb").c_str()), -1);
-    EXPECT_EQ(GetCapturedStderr(), "Cannot write .vsb file: " + dir.path("missing/dir.vsb") + "\n");
+    EXPECT_EQ(vitrel_save_scene(ctx, dir.file("missing/dir.vsb").c_str()), -1);
+    EXPECT_EQ(GetCapturedStderr(), "Cannot write .vsb file: " + dir.file("missing/dir.vsb") + "\n");
     vitrel_destroy(ctx);
 }
 

@@ -1,50 +1,11 @@
 #include "vsb_test_util.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-
-ScratchDir::ScratchDir() {
-    char tmpl[] = "/tmp/vitrel-cache-test-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    if (!made) ADD_FAILURE() << "mkdtemp failed";
-    dir_ = made ? made : "/tmp";
-}
-
-ScratchDir::~ScratchDir() {
-    for (const std::string& name : entries()) {
-        const std::string p = path(name);
-        if (std::remove(p.c_str()) != 0) rmdir(p.c_str());
-    }
-    rmdir(dir_.c_str());
-}
-
-std::vector<std::string> ScratchDir::entries() const {
-    std::vector<std::string> names;
-    DIR* d = opendir(dir_.c_str());
-    if (!d) return names;
-    while (const dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    return names;
-}
-
-std::vector<uint8_t> read_bytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 namespace {
 

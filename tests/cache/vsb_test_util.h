@@ -1,5 +1,4 @@
-// Helpers shared by the scene cache tests: a scratch directory, file bytes,
-// a scene that fills every stored field, and a field-by-field comparison.
+// Helpers shared by the scene cache tests: words inside file bytes, a scene that fills every stored field, and a field-by-field comparison.
 #pragma once
 
 #include <cstdint>
@@ -8,23 +7,7 @@
 #include <vector>
 
 #include "scene/scene.h"
-
-// A fresh directory under /tmp, removed with its contents on destruction.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::vector<std::string> entries() const;  // file names in the directory
-
-private:
-    std::string dir_;
-};
-
-std::vector<uint8_t> read_bytes(const std::string& path);
-void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
+#include "scratch_dir.h"
 
 template <class T>
 T read_at(const std::vector<uint8_t>& bytes, size_t offset) {

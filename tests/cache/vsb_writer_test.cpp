@@ -39,38 +39,28 @@ private:
     rlimit old_{};
 };
 
-TEST(VsbWriter, MissingDirectoryCannotWrite) {
+// A missing directory, a target that is a directory (not replaced, and no
+// temporary left beside it) and no path at all.
+TEST(VsbWriter, UnwritablePathsAreReportedAndChangeNothing) {
     ScratchDir dir;
-    const std::string path = dir.path("no/such/dir.vsb");
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_FALSE(save_vsb(path.c_str(), make_full_scene()));
-    EXPECT_EQ(GetCapturedStderr(), "Cannot write .vsb file: " + path + "\n");
-    EXPECT_EQ(GetCapturedStdout(), "");
-}
-
-TEST(VsbWriter, TargetThatIsADirectoryIsNotReplaced) {
-    ScratchDir dir;
-    const std::string path = dir.path("taken");
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-    CaptureStderr();
-    EXPECT_FALSE(save_vsb(path.c_str(), make_full_scene()));
-    EXPECT_EQ(GetCapturedStderr(), "Cannot write .vsb file: " + path + "\n");
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken"});  // no temporary left
+    const std::string taken = dir.file("taken"), missing = dir.file("no/such/dir.vsb");
+    ASSERT_EQ(mkdir(taken.c_str(), 0755), 0);
+    for (const char* path : {missing.c_str(), taken.c_str(), static_cast<const char*>(nullptr)}) {
+        CaptureStdout();
+        CaptureStderr();
+        EXPECT_FALSE(save_vsb(path, make_full_scene()));
+        EXPECT_EQ(GetCapturedStderr(), std::string("Cannot write .vsb file: ") + (path ? path : "(null)") + "\n");
+        EXPECT_EQ(GetCapturedStdout(), "");
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken"});
     struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    ASSERT_EQ(stat(taken.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
-}
-
-TEST(VsbWriter, NullPathCannotWrite) {
-    CaptureStderr();
-    EXPECT_FALSE(save_vsb(nullptr, Scene{}));
-    EXPECT_EQ(GetCapturedStderr(), "Cannot write .vsb file: (null)\n");
 }
 
 TEST(VsbWriter, ReplacesAnExistingFileWhole) {
     ScratchDir dir;
-    const std::string path = dir.path("scene.vsb");
+    const std::string path = dir.file("scene.vsb");
     write_bytes(path, std::vector<uint8_t>(1000000, 0xEE));  // longer than the new file
     CaptureStdout();
     ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
@@ -83,7 +73,7 @@ TEST(VsbWriter, ReplacesAnExistingFileWhole) {
 
 TEST(VsbWriter, DiskFullLeavesThePreviousFileByteIdentical) {
     ScratchDir dir;
-    const std::string path = dir.path("scene.vsb");
+    const std::string path = dir.file("scene.vsb");
     CaptureStdout();
     ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
     GetCapturedStdout();
@@ -111,7 +101,7 @@ TEST(VsbWriter, DiskFullLeavesThePreviousFileByteIdentical) {
 
 TEST(VsbWriter, ProcessDyingMidWriteLeavesThePreviousFile) {
     ScratchDir dir;
-    const std::string path = dir.path("scene.vsb");
+    const std::string path = dir.file("scene.vsb");
     CaptureStdout();
     ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
     GetCapturedStdout();

@@ -1,5 +1,5 @@
 // Image files: PNG pixels and metadata, EXR layers, never a partial file,
-// and frame numbering of output names.
+// frame numbering of output names; and the progress text.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +12,8 @@
 #include <stb_image.h>
 
 #include "cli/image_output.h"
+#include "cli/progress.h"
+#include "comma_locale.h"
 #include "import_fixtures.h"
 
 namespace {
@@ -86,6 +88,18 @@ TEST(ImageOutput, FrameNumbersFillThePatternOrAreAppended) {
     EXPECT_EQ(frame_path("anim.png", 5), "anim_0005.png");
     EXPECT_EQ(frame_path("dir.v2/anim", 5), "dir.v2/anim_0005");
     EXPECT_EQ(frame_path("100%.png", 1), "100%_0001.png");
+}
+
+// Hosts that set a comma locale still get a decimal point in the progress
+// lines and the image metadata.
+TEST(ProgressText, NumbersKeepTheDecimalPointUnderACommaLocale) {
+    CommaLocale comma;
+    SKIP_WITHOUT_COMMA_LOCALE(comma);
+    Progress lines(Progress::Mode::Lines, "frame 1: ", 16, 0.0);
+    ::testing::internal::CaptureStderr();
+    lines.update(8, 2.0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "frame 1: 8/16 spp, 4.0 spp/s, 2.0 s, ETA 2 s\n");
+    EXPECT_EQ(fixed_text(1.25, 3), "1.250");
 }
 
 }  // namespace

@@ -10,31 +10,6 @@
 
 #include "cli/png_encode.h"
 
-ScratchDir::ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vitrel-cli-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path = tmpl;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-}
-
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<uint8_t> solid_png(int width, int height, const uint8_t rgba[4]) {
     std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4);
     for (size_t i = 0; i < px.size(); ++i) px[i] = rgba[i % 4];

@@ -1,6 +1,5 @@
 // Scene files written by the importer tests themselves: a glTF quad with
-// its buffers and images in any of the three containers, small PNGs, and a
-// scratch directory per test.
+// its buffers and images in any of the three containers, and small PNGs.
 #pragma once
 
 #include <cstdint>
@@ -11,21 +10,7 @@
 
 #include "api/vitrel_context.h"
 #include "cli/import_report.h"
-
-// A fresh directory under the system's temporary folder, removed on
-// destruction.
-struct ScratchDir {
-    std::string path;
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-void write_text(const std::string& path, const std::string& text);
-void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> read_bytes(const std::string& path);
+#include "scratch_dir.h"
 
 // A width x height PNG of one RGBA colour.
 std::vector<uint8_t> solid_png(int width, int height, const uint8_t rgba[4]);

@@ -109,26 +109,22 @@ TEST(ExprCalls, TextureBuildersAppendAnIndexNodeThenTheSampler) {
     expect_fill(p[9], 1, 6);
 }
 
-TEST(ExprCalls, BadMaterialIdsAreRejectedWithoutNodes) {
-    Ctx c(2);
-    EXPECT_EQ(vitrel_expr_time(c.ctx, 2), -1);
+// Node indices are per material; bad ids add nothing; the list grows to a
+// material that has none yet; a scene clear empties it.
+TEST(ExprCalls, MaterialIdsAndTheExpressionList) {
+    Ctx c(3);
+    EXPECT_EQ(vitrel_expr_time(c.ctx, 3), -1);
     EXPECT_EQ(vitrel_expr_time(c.ctx, -1), -1);
-    EXPECT_EQ(vitrel_expr_tex_rgb(c.ctx, 2, 0), -1);
+    EXPECT_EQ(vitrel_expr_tex_rgb(c.ctx, 3, 0), -1);
     EXPECT_EQ(vitrel_expr_tex_scalar_xform(nullptr, 0, 0, 1, 1, 0, 0, 0), -1);
     EXPECT_EQ(vitrel_expr_const_vec3(nullptr, 0, 1, 2, 3), -1);
-    ASSERT_EQ(c.ctx->material_exprs.size(), 2u);
-    EXPECT_TRUE(pool(c, 0).empty());
-    EXPECT_TRUE(pool(c, 1).empty());
     vitrel_mat_set_expr(nullptr, 0, 0, 0);
-    vitrel_mat_set_expr(c.ctx, 2, 0, 0);
-    EXPECT_EQ(c.ctx->material_exprs.size(), 2u);
-    // Node indices are per material.
+    vitrel_mat_set_expr(c.ctx, 3, 0, 0);
+    ASSERT_EQ(c.ctx->material_exprs.size(), 3u);
+    for (int m = 0; m < 3; ++m) EXPECT_TRUE(pool(c, m).empty());
     EXPECT_EQ(vitrel_expr_time(c.ctx, 1), 0);
     EXPECT_EQ(vitrel_expr_time(c.ctx, 0), 0);
-}
 
-TEST(ExprCalls, ExpressionListGrowsOnDemand) {
-    Ctx c(3);
     c.ctx->material_exprs.clear();
     EXPECT_EQ(vitrel_expr_time(c.ctx, 1), 0);
     ASSERT_EQ(c.ctx->material_exprs.size(), 2u);
@@ -137,6 +133,10 @@ TEST(ExprCalls, ExpressionListGrowsOnDemand) {
     vitrel_mat_set_expr(c.ctx, 2, 4, 0);
     ASSERT_EQ(c.ctx->material_exprs.size(), 3u);
     EXPECT_EQ(c.ctx->material_exprs[2].emission.root, 0);
+
+    vitrel_scene_clear(c.ctx);
+    EXPECT_TRUE(c.ctx->material_exprs.empty());
+    EXPECT_EQ(vitrel_expr_time(c.ctx, 0), -1);
 }
 
 TEST(ExprCalls, SetExprCopiesThePoolIntoSlotsOneToFour) {
@@ -164,14 +164,6 @@ TEST(ExprCalls, SetExprCopiesThePoolIntoSlotsOneToFour) {
         EXPECT_TRUE(d.roughness.nodes.empty());
         EXPECT_TRUE(d.emission.nodes.empty());
     }
-}
-
-TEST(ExprCalls, SceneClearEmptiesTheGraphs) {
-    Ctx c;
-    vitrel_expr_time(c.ctx, 0);
-    vitrel_scene_clear(c.ctx);
-    EXPECT_TRUE(c.ctx->material_exprs.empty());
-    EXPECT_EQ(vitrel_expr_time(c.ctx, 0), -1);
 }
 
 TEST(ExprCalls, HalfTheRedChannelDrivesRoughness) {

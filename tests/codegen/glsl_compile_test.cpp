@@ -330,11 +330,8 @@ private:
 
 }  // namespace
 
-TEST(GlslCompile, NoMaterials) {
+TEST(GlslCompile, NoMaterialsAndDefaultGraphsForEverySetOfTextures) {
     EXPECT_EQ(compile_error(generate_material_eval_glsl(Scene{}, nullptr)), "");
-}
-
-TEST(GlslCompile, DefaultGraphsForEverySetOfTextures) {
     constexpr int kSlots = 5;
     Scene scene;
     for (int mask = 0; mask < (1 << kSlots); ++mask) {

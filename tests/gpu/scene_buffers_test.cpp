@@ -87,9 +87,8 @@ TEST_F(SceneBufferTest, DefaultOutputSizesAndSummaryLine) {
     EXPECT_EQ(renderer->aovNormalBuffer.size, 12 * P);
     EXPECT_EQ(renderer->aovObjectIdBuffer.size, 4 * P);
     EXPECT_EQ(renderer->aovStaging.size, 12 * P);
-}
 
-TEST_F(SceneBufferTest, SampleBufferFollowsSamplesAndTile) {
+    // The sample buffer follows the samples per dispatch and the tile size.
     renderer->samplesPerDispatch = 4;
     renderer->tileSize = 64;
     create(Scene{}, small_output());
@@ -98,6 +97,10 @@ TEST_F(SceneBufferTest, SampleBufferFollowsSamplesAndTile) {
 
 TEST_F(SceneBufferTest, PlaceholdersWithoutLightsAtlasOrEnvironment) {
     Scene scene;
+    scene.envmap_texture = -1;  // preparation switched the map off: its tables do not count
+    scene.env_cdf_width = 4;
+    scene.env_cdf_height = 2;
+    scene.env_marginal_cdf = {1, 2};
     const std::string out = create(scene, small_output());
     EXPECT_THAT(out, HasSubstr("Envmap CDF buffer: 0 KB\n"));
     for (const AllocatedBuffer* b : {&renderer->emissiveBuffer, &renderer->emissiveTriCdfBuffer,
@@ -221,16 +224,6 @@ TEST_F(SceneBufferTest, EnvironmentBlockReadsBackFromTheGpu) {
     EXPECT_EQ(std::vector<uint32_t>(w.begin() + 22, w.end()), scene.env_conditional_cdf);
 }
 
-TEST_F(SceneBufferTest, EnvironmentSwitchedOffGivesTheZeroBlock) {
-    Scene scene;
-    scene.envmap_texture = -1;  // preparation switched the map off
-    scene.env_cdf_width = 4;
-    scene.env_cdf_height = 2;
-    scene.env_marginal_cdf = {1, 2};
-    create(scene, small_output());
-    EXPECT_EQ(download<uint32_t>(renderer->envCdfBuffer), std::vector<uint32_t>(16, 0u));
-}
-
 TEST_F(SceneBufferTest, AccumulationRoundTripAndClear) {
     create(Scene{}, small_output());
     const size_t values = 4u * 10 * 8;  // (8 + 2) x (6 + 2) render pixels
@@ -251,15 +244,6 @@ TEST_F(SceneBufferTest, AccumulationRoundTripAndClear) {
     renderer->readbackFramebuffers(eyeBack, lightBack);
     EXPECT_EQ(eyeBack, std::vector<float>(values, 0.0f));
     EXPECT_EQ(lightBack, std::vector<int32_t>(values, 0));
-}
-
-TEST_F(SceneBufferTest, UploadOfWrongSizedAccumulationsIsRefused) {
-    create(Scene{}, small_output());
-    std::vector<float> eye(4u * 10 * 8 - 1);
-    std::vector<int32_t> light(4u * 10 * 8);
-    EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
-    eye.resize(light.size() + 4);
-    EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
 }
 
 TEST_F(SceneBufferTest, ResizeToTheSameRenderSizeKeepsEverything) {
@@ -331,7 +315,13 @@ TEST_F(SceneBufferTest, BuffersTooLargeForTheDeviceNameBufferSizeAndLimit) {
     }
 }
 
-TEST_F(SceneBufferTest, EmptyOutputOrSampleBufferIsRefused) {
+TEST_F(SceneBufferTest, EmptySizesAndTransfersWithoutFramebuffersAreRefused) {
+    std::vector<float> eye;
+    std::vector<int32_t> light;
+    EXPECT_THROW(renderer->clearFramebuffers(), std::runtime_error);
+    EXPECT_THROW(renderer->readbackFramebuffers(eye, light), std::runtime_error);
+    EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
+
     RenderOutput empty = small_output();
     empty.width = 0;
     EXPECT_THROW(renderer->createBuffers(Scene{}, empty, {}), std::runtime_error);
@@ -340,13 +330,14 @@ TEST_F(SceneBufferTest, EmptyOutputOrSampleBufferIsRefused) {
     EXPECT_THROW(renderer->createBuffers(Scene{}, noQuality, {}), std::runtime_error);
     renderer->tileSize = 0;
     EXPECT_THROW(renderer->createBuffers(Scene{}, small_output(), {}), std::runtime_error);
-}
+    renderer->tileSize = 8;
 
-TEST_F(SceneBufferTest, FramebufferTransfersNeedFramebuffers) {
-    std::vector<float> eye;
-    std::vector<int32_t> light;
-    EXPECT_THROW(renderer->clearFramebuffers(), std::runtime_error);
-    EXPECT_THROW(renderer->readbackFramebuffers(eye, light), std::runtime_error);
+    // Accumulations of the wrong size are refused.
+    create(Scene{}, small_output());
+    light.resize(4u * 10 * 8);
+    eye.resize(light.size() - 1);
+    EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
+    eye.resize(light.size() + 4);
     EXPECT_THROW(renderer->uploadFramebuffers(eye, light), std::runtime_error);
 }
 

@@ -196,22 +196,6 @@ TEST(EnvmapTables, FewerThanThreeChannelsUseRedForAllAndReadToTheLastComponent) 
     EXPECT_EQ(no_channels.envmap_texture, -1);
 }
 
-TEST(EnvmapTables, EightBitTexelsAreDecodedFromSrgb) {
-    Scene scene;
-    TextureData t;
-    t.width = 2;
-    t.height = 1;
-    t.channels = 4;
-    t.pixels8 = {255, 255, 255, 0, 128, 128, 128, 0};
-    scene.textures.push_back(t);
-    scene.envmap_texture = 0;
-    scene.envmap_intensity = 2.0f;
-    build_tables(scene, 2);
-    const double grey = std::pow((128.0 / 255.0 + 0.055) / 1.055, 2.4);
-    EXPECT_NEAR(static_cast<double>(scene.env_conditional_cdf[0]), 1.0 / (1.0 + grey) * 4294967295.0, 2.0);
-    EXPECT_FLOAT_EQ(scene.env_total_weight, static_cast<float>(2.0 * (1.0 + grey)));
-}
-
 double decode_srgb(uint8_t code) {
     const double c = code / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);

@@ -27,16 +27,9 @@ std::string parse_error(const std::string& text) {
     return "";
 }
 
-TEST(JsonParse, EmptyObjectAndArray) {
-    JsonValue o = parse("{}");
-    EXPECT_EQ(o.kind, JsonKind::Object);
-    EXPECT_TRUE(o.object.empty());
-    JsonValue a = parse(" [ ] ");
-    EXPECT_EQ(a.kind, JsonKind::Array);
-    EXPECT_TRUE(a.array.empty());
-}
-
-TEST(JsonParse, StandardDocument) {
+// Whole documents: members, key order, duplicate keys, trailing commas,
+// comments, literals read by their first letter and text after the value.
+TEST(JsonParse, Documents) {
     JsonValue v = parse(R"({"b": [1, -2.5e1, "x", true, false, null], "a": {"c": "d"}})");
     ASSERT_EQ(v.kind, JsonKind::Object);
     ASSERT_EQ(v.object.size(), 2u);
@@ -46,98 +39,86 @@ TEST(JsonParse, StandardDocument) {
     EXPECT_EQ(b.array[0].number, 1.0);
     EXPECT_EQ(b.array[1].number, -25.0);
     EXPECT_EQ(b.array[2].string, "x");
-    EXPECT_EQ(b.array[3].kind, JsonKind::Boolean);
-    EXPECT_TRUE(b.array[3].boolean);
-    EXPECT_EQ(b.array[4].kind, JsonKind::Boolean);
-    EXPECT_FALSE(b.array[4].boolean);
+    EXPECT_TRUE(b.array[3].kind == JsonKind::Boolean && b.array[3].boolean);
+    EXPECT_TRUE(b.array[4].kind == JsonKind::Boolean && !b.array[4].boolean);
     EXPECT_EQ(b.array[5].kind, JsonKind::Null);
     EXPECT_EQ(v["a"]["c"].string, "d");
-}
 
-TEST(JsonParse, TrailingCommaInArrayAddsZero) {
-    JsonValue v = parse("[1,2,]");
-    ASSERT_EQ(v.array.size(), 3u);
-    EXPECT_EQ(v.array[0].number, 1.0);
-    EXPECT_EQ(v.array[1].number, 2.0);
-    EXPECT_EQ(v.array[2].kind, JsonKind::Number);
-    EXPECT_EQ(v.array[2].number, 0.0);
-}
+    EXPECT_TRUE(parse("{}").kind == JsonKind::Object && parse("{}").object.empty());
+    EXPECT_TRUE(parse(" [ ] ").kind == JsonKind::Array && parse(" [ ] ").array.empty());
+    const JsonValue dup = parse(R"({"a": 1, "a": 2})");
+    EXPECT_EQ(dup.object.size(), 1u);
+    EXPECT_EQ(dup["a"].number, 2.0);  // the last value wins
+    const JsonValue trailing = parse("[1,2,]");  // the trailing comma adds a zero
+    ASSERT_EQ(trailing.array.size(), 3u);
+    EXPECT_TRUE(trailing.array[2].kind == JsonKind::Number && trailing.array[2].number == 0.0);
 
-TEST(JsonParse, TrailingCommaInObjectThrows) {
-    EXPECT_EQ(parse_error(R"({"a": 1,})"), "Expected '\"', got '}'");
-}
-
-TEST(JsonParse, DuplicateKeyKeepsLastValue) {
-    JsonValue v = parse(R"({"a": 1, "a": 2})");
-    ASSERT_EQ(v.object.size(), 1u);
-    EXPECT_EQ(v["a"].number, 2.0);
-}
-
-TEST(JsonParse, LiteralsByFirstLetter) {
-    JsonValue t = parse("tru");
-    EXPECT_EQ(t.kind, JsonKind::Boolean);
-    EXPECT_TRUE(t.boolean);
-    // The letters after the first are skipped unchecked: "fxxxx" is false and
-    // "nope" is null, and parsing continues after them.
-    JsonValue a = parse("[fxxxx, nope, tabc]");
-    ASSERT_EQ(a.array.size(), 3u);
-    EXPECT_FALSE(a.array[0].boolean);
-    EXPECT_EQ(a.array[0].kind, JsonKind::Boolean);
-    EXPECT_EQ(a.array[1].kind, JsonKind::Null);
-    EXPECT_TRUE(a.array[2].boolean);
-}
-
-TEST(JsonParse, LiteralAtEndStopsAtEnd) {
-    // "f" alone wants five characters; the position must stop at the end and
-    // a following read sees the end, not memory beyond it.
-    EXPECT_EQ(parse_error("[f"), "Expected ']', got '");
-    const std::string lone = "n";
-    JsonParser q(lone.data(), lone.data() + lone.size());
-    EXPECT_EQ(q.parse_value().kind, JsonKind::Null);
-    EXPECT_EQ(q.remaining(), 0u);
-}
-
-TEST(JsonParse, UnterminatedStringReturnsWhatWasRead) {
-    EXPECT_EQ(parse("\"abc").string, "abc");
-    EXPECT_EQ(parse("\"ab\\").string, "ab");
-}
-
-TEST(JsonParse, Escapes) {
-    EXPECT_EQ(parse(R"("a\"b\\c\/d\ne\rf\tg")").string, "a\"b\\c/d\ne\rf\tg");
-    EXPECT_EQ(parse(R"("\u00e9")").string, "u00e9");
-    EXPECT_EQ(parse(R"("\b\f\q")").string, "bfq");
-    EXPECT_EQ(parse("\"caf\xc3\xa9\"").string, "caf\xc3\xa9");  // UTF-8 passes through
-}
-
-TEST(JsonParse, CommentsAreSkipped) {
-    JsonValue v = parse(
+    const JsonValue commented = parse(
         "// leading\n{ \"a\": 1, // after a value\n"
         "// between members\n \"b\": [2 // in an array\n ] // before the brace\n}");
-    EXPECT_EQ(v["a"].number, 1.0);
-    ASSERT_EQ(v["b"].array.size(), 1u);
-    EXPECT_EQ(v["b"].array[0].number, 2.0);
+    EXPECT_EQ(commented["a"].number, 1.0);
+    ASSERT_EQ(commented["b"].array.size(), 1u);
+    EXPECT_EQ(commented["b"].array[0].number, 2.0);
+
+    // The letters after a literal's first are skipped unchecked, and parsing
+    // continues after them.
+    const JsonValue literals = parse("[fxxxx, nope, tabc]");
+    ASSERT_EQ(literals.array.size(), 3u);
+    EXPECT_TRUE(literals.array[0].kind == JsonKind::Boolean && !literals.array[0].boolean);
+    EXPECT_EQ(literals.array[1].kind, JsonKind::Null);
+    EXPECT_TRUE(literals.array[2].boolean);
+
+    const std::string after = "{} trailing ]]]";
+    JsonParser p(after.data(), after.data() + after.size());
+    EXPECT_EQ(p.parse_value().kind, JsonKind::Object);
+    EXPECT_EQ(p.remaining(), after.size() - 2);
 }
 
-TEST(JsonParse, CommentRunningToEndOfInput) {
-    EXPECT_EQ(parse_error("[1 // no newline"), "Expected ']', got '");
-}
-
-TEST(JsonParse, ByteOrderMarkReadsAsNumberZero) {
-    JsonValue v = parse("\xEF\xBB\xBF{\"animation\": {}}");
-    EXPECT_EQ(v.kind, JsonKind::Number);
-    EXPECT_EQ(v.number, 0.0);
-}
-
-TEST(JsonParse, NumbersFollowStrtod) {
-    EXPECT_EQ(parse("0x10").number, 16.0);
-    EXPECT_EQ(parse("+1.5e2").number, 150.0);
+TEST(JsonParse, SingleValues) {
+    const std::string long_number = "1." + std::string(300, '0') + "1";
+    const struct {
+        const char* what;
+        std::string text;
+        JsonKind kind;
+        double number;
+        std::string string;
+    } cases[] = {
+        {"empty input", "", JsonKind::Number, 0.0, ""},
+        {"byte order mark", "\xEF\xBB\xBF{\"animation\": {}}", JsonKind::Number, 0.0, ""},
+        {"literal by its first letters", "tru", JsonKind::Boolean, 0.0, ""},
+        {"hexadecimal", "0x10", JsonKind::Number, 16.0, ""},
+        {"plus and exponent", "+1.5e2", JsonKind::Number, 150.0, ""},
+        {"strtod's own whitespace", "\v7", JsonKind::Number, 7.0, ""},
+        {"long number text", long_number, JsonKind::Number, 1.0, ""},
+        {"unterminated string", "\"abc", JsonKind::String, 0.0, "abc"},
+        {"unterminated escape", "\"ab\\", JsonKind::String, 0.0, "ab"},
+        {"escapes", R"("a\"b\\c\/d\ne\rf\tg")", JsonKind::String, 0.0, "a\"b\\c/d\ne\rf\tg"},
+        {"\\u is a plain letter", R"("\u00e9")", JsonKind::String, 0.0, "u00e9"},
+        {"unknown escapes", R"("\b\f\q")", JsonKind::String, 0.0, "bfq"},
+        {"UTF-8 passes through", "\"caf\xc3\xa9\"", JsonKind::String, 0.0, "caf\xc3\xa9"},
+    };
+    for (const auto& c : cases) {
+        const JsonValue v = parse(c.text);
+        EXPECT_EQ(v.kind, c.kind) << c.what;
+        if (c.kind == JsonKind::Number) {
+            EXPECT_EQ(v.number, c.number) << c.what;
+        }
+        EXPECT_EQ(v.boolean, c.kind == JsonKind::Boolean) << c.what;
+        EXPECT_EQ(v.string, c.string) << c.what;
+    }
     EXPECT_TRUE(std::isinf(parse("-inf").number));
-    EXPECT_EQ(parse("\v7").number, 7.0);  // strtod's own whitespace
-    // A number at the very end of the input is not read past that end.
+}
+
+// A value at the very end of the input is not read past that end.
+TEST(JsonParse, ValuesStopAtTheEndOfTheInput) {
     const std::string digits = "12345";
     JsonParser p(digits.data(), digits.data() + 3);
     EXPECT_EQ(p.parse_value().number, 123.0);
     EXPECT_EQ(p.remaining(), 0u);
+    const std::string lone = "n";  // a literal wants more characters
+    JsonParser q(lone.data(), lone.data() + lone.size());
+    EXPECT_EQ(q.parse_value().kind, JsonKind::Null);
+    EXPECT_EQ(q.remaining(), 0u);
 }
 
 // Numbers read as strtod reads them in the C locale, under any host
@@ -169,42 +150,24 @@ TEST(JsonParse, NumbersIgnoreTheHostLocale) {
     EXPECT_EQ(parse(R"({"a": 2.5})")["a"].number, 2.5);
 }
 
-TEST(JsonParse, LongNumberText) {
-    const std::string text = "1." + std::string(300, '0') + "1";
-    EXPECT_DOUBLE_EQ(parse(text).number, 1.0);
-}
-
-TEST(JsonParse, EmptyInputIsNumberZero) {
-    JsonValue v = parse("");
-    EXPECT_EQ(v.kind, JsonKind::Number);
-    EXPECT_EQ(v.number, 0.0);
-}
-
-TEST(JsonParse, TextAfterTheValueIsIgnored) {
-    const std::string text = "{} trailing ]]]";
-    JsonParser p(text.data(), text.data() + text.size());
-    EXPECT_EQ(p.parse_value().kind, JsonKind::Object);
-    EXPECT_EQ(p.remaining(), text.size() - 2);
-}
-
 TEST(JsonErrors, MessagesNameExpectedAndFound) {
-    EXPECT_EQ(parse_error(R"({"a" 1})"), "Expected ':', got '1'");
-    EXPECT_EQ(parse_error("[1 2]"), "Expected ']', got '2'");
-    EXPECT_EQ(parse_error(R"({"a": 1 "b": 2})"), "Expected '}', got '\"'");
-    EXPECT_EQ(parse_error("{a: 1}"), "Expected '\"', got 'a'");
-    EXPECT_EQ(parse_error("[1,"), "Expected ']', got '");
-    EXPECT_EQ(parse_error("{"), "Expected '\"', got '");
-}
+    const struct { const char* text; const char* message; } cases[] = {
+        {R"({"a" 1})", "Expected ':', got '1'"},
+        {"[1 2]", "Expected ']', got '2'"},
+        {R"({"a": 1 "b": 2})", "Expected '}', got '\"'"},
+        {"{a: 1}", "Expected '\"', got 'a'"},
+        {R"({"a": 1,})", "Expected '\"', got '}'"},  // no trailing comma in objects
+        // At the end of the input the found character reads as NUL.
+        {"[1,", "Expected ']', got '"},
+        {"{", "Expected '\"', got '"},
+        {"[f", "Expected ']', got '"},
+        {"[1 // no newline", "Expected ']', got '"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_error(c.text), c.message) << c.text;
 
-TEST(JsonErrors, ExpectAtEndReadsNul) {
-    const std::string text = "  ";
-    JsonParser p(text.data(), text.data() + text.size());
-    try {
-        p.expect(':');
-        FAIL() << "expect did not throw";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Expected ':', got '");
-    }
+    const std::string blank = "  ";
+    JsonParser p(blank.data(), blank.data() + blank.size());
+    EXPECT_THROW(p.expect(':'), std::runtime_error);
     EXPECT_EQ(p.remaining(), 0u);
 }
 

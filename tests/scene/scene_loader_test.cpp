@@ -1,13 +1,13 @@
 // load_scene: reading the camera animation from JSON scene files.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "comma_locale.h"
+#include "scratch_dir.h"
 #include "scene/scene_loader.h"
 
 namespace {
@@ -23,16 +23,6 @@ constexpr size_t kKeyframeFloats = 8;
 
 class SceneLoader : public testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vitrel-loader-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ + "/scene.json";
-    }
-    void TearDown() override {
-        std::remove(path_.c_str());
-        rmdir(dir_.c_str());
-    }
     const std::string& write(const std::string& text) {
         std::ofstream(path_, std::ios::binary) << text;
         return path_;
@@ -47,7 +37,8 @@ protected:
         return s;
     }
 
-    std::string dir_, path_, out_, err_;
+    ScratchDir dir_;
+    std::string path_ = dir_.file("scene.json"), out_, err_;
 };
 
 bool prepared(const Scene& s) { return s.scene_params.size() >= kParamsHeader && s.srgb_lut.size() == 256; }
@@ -101,87 +92,59 @@ TEST_F(SceneLoader, DecimalCommaLocaleReadsDecimalPoints) {
 TEST_F(SceneLoader, SingleKeyframeSetsCameraWithoutAnimationBlock) {
     const Scene s = load(R"({"animation": {"keyframes": [{"time": 2, "position": [7, 8, 9], "look_at": [1, 2, 3]}]}})");
     ASSERT_EQ(s.camera_keyframes.size(), 1u);
-    EXPECT_EQ(s.camera_position[0], 7.0f);
     EXPECT_EQ(s.camera_position[2], 9.0f);
     EXPECT_EQ(s.camera_look_at[1], 2.0f);
     EXPECT_EQ(s.scene_params.size(), kParamsHeader);
     EXPECT_EQ(s.scene_params[21], 0.0f);  // keyframe count slot
 }
 
-TEST_F(SceneLoader, TwoElementPositionGivesZeroZ) {
-    const Scene s = load(R"({"animation": {"keyframes": [{"position": [1, 2], "look_at": [3]}]}})");
-    ASSERT_EQ(s.camera_keyframes.size(), 1u);
-    EXPECT_EQ(s.camera_keyframes[0].position[0], 1.0f);
-    EXPECT_EQ(s.camera_keyframes[0].position[1], 2.0f);
-    EXPECT_EQ(s.camera_keyframes[0].position[2], 0.0f);
-    EXPECT_EQ(s.camera_keyframes[0].look_at[0], 3.0f);
-    EXPECT_EQ(s.camera_keyframes[0].look_at[1], 0.0f);
-}
-
-TEST_F(SceneLoader, WrongTypesGiveDefaults) {
+// Short or mistyped values read as zero, and mistyped settings keep their
+// defaults, even over an earlier good value under the same key (the later
+// member replaces it).
+TEST_F(SceneLoader, ShortArraysAndWrongTypesGiveDefaults) {
     const Scene s = load(R"({"animation": {
-        "duration": "5", "fps": "60", "loop": 1,
-        "keyframes": [7, {"time": "1", "position": ["a", 2, null], "look_at": {"x": 1}}]}})");
+        "duration": "5", "fps": 12, "fps": false, "loop": true, "loop": "yes",
+        "keyframes": [7, {"time": "1", "position": ["a", 2], "look_at": {"x": 1}}, {"look_at": [3]}]}})");
     EXPECT_EQ(s.anim_duration, 0.0f);
     EXPECT_EQ(s.anim_fps, 30.0f);
     EXPECT_FALSE(s.anim_loop);
-    ASSERT_EQ(s.camera_keyframes.size(), 2u);
-    const CameraKeyframe& a = s.camera_keyframes[0];
-    EXPECT_EQ(a.time, 0.0f);
-    EXPECT_EQ(a.position[0], 0.0f);
-    EXPECT_EQ(a.look_at[2], 0.0f);
-    const CameraKeyframe& b = s.camera_keyframes[1];
-    EXPECT_EQ(b.time, 0.0f);
-    EXPECT_EQ(b.position[0], 0.0f);
-    EXPECT_EQ(b.position[1], 2.0f);
-    EXPECT_EQ(b.position[2], 0.0f);
-    EXPECT_EQ(b.look_at[0], 0.0f);
+    ASSERT_EQ(s.camera_keyframes.size(), 3u);
+    const auto values = [](const CameraKeyframe& k) {
+        return std::vector<float>{k.time, k.position[0], k.position[1], k.position[2],
+                                  k.look_at[0], k.look_at[1], k.look_at[2]};
+    };
+    EXPECT_EQ(values(s.camera_keyframes[0]), std::vector<float>(7, 0.0f));
+    EXPECT_EQ(values(s.camera_keyframes[1]), (std::vector<float>{0, 0, 2, 0, 0, 0, 0}));
+    EXPECT_EQ(values(s.camera_keyframes[2]), (std::vector<float>{0, 0, 0, 0, 3, 0, 0}));
 }
 
-TEST_F(SceneLoader, PresentNonNumberResetsEarlierFps) {
-    // A present fps of the wrong type gives 30 even though a number was
-    // read before under the same key (the later member replaces it).
-    const Scene s = load(R"({"animation": {"fps": 12, "fps": false, "loop": true, "loop": "yes"}})");
-    EXPECT_EQ(s.anim_fps, 30.0f);
-    EXPECT_FALSE(s.anim_loop);
+// An animation that is not an object, a root that is not an object, and a
+// byte order mark (read as the number 0) all give a prepared default scene.
+TEST_F(SceneLoader, DocumentsWithoutAnAnimationObjectGiveTheDefaultScene) {
+    for (const char* text : {R"({"animation": [1, 2], "keyframes": []})", "[{\"animation\": {\"fps\": 5}}]",
+                             "\xEF\xBB\xBF{\"animation\": {\"fps\": 5}}"}) {
+        const Scene s = load(text);
+        EXPECT_EQ(out_.rfind("Loading scene: ", 0), 0u) << text;
+        EXPECT_TRUE(prepared(s)) << text;
+        EXPECT_EQ(s.anim_fps, 30.0f) << text;
+        EXPECT_TRUE(s.camera_keyframes.empty()) << text;
+    }
 }
 
-TEST_F(SceneLoader, AnimationOfWrongTypeIsIgnored) {
-    const Scene s = load(R"({"animation": [1, 2], "keyframes": []})");
-    EXPECT_TRUE(prepared(s));
-    EXPECT_TRUE(s.camera_keyframes.empty());
-    const Scene t = load("[{\"animation\": {\"fps\": 5}}]");  // the root is not an object
-    EXPECT_EQ(t.anim_fps, 30.0f);
-    EXPECT_TRUE(prepared(t));
-}
-
-TEST_F(SceneLoader, ByteOrderMarkGivesPreparedDefaultScene) {
-    const Scene s = load("\xEF\xBB\xBF{\"animation\": {\"fps\": 5}}");
-    EXPECT_EQ(out_.rfind("Loading scene: ", 0), 0u);
-    EXPECT_EQ(s.anim_fps, 30.0f);
-    EXPECT_TRUE(prepared(s));
-}
-
-TEST_F(SceneLoader, UnopenableFilePrintsBothLines) {
-    const std::string missing = dir_ + "/missing.json";
-    CaptureStdout();
-    CaptureStderr();
-    const Scene s = load_scene(missing.c_str(), 64, 64, 1.0f);
-    EXPECT_EQ(GetCapturedStderr(),
-              "Cannot open " + missing + "\nload_scene: failed to read " + missing + "\n");
-    EXPECT_EQ(GetCapturedStdout(), "");
-    EXPECT_FALSE(prepared(s));
-    EXPECT_TRUE(s.scene_params.empty());
-}
-
-TEST_F(SceneLoader, NullPathIsAnUnopenableFile) {
-    CaptureStderr();
-    const Scene s = load_scene(nullptr, 64, 64, 1.0f);
-    EXPECT_EQ(GetCapturedStderr(), "Cannot open (null)\nload_scene: failed to read (null)\n");
-    EXPECT_FALSE(prepared(s));
-}
-
-TEST_F(SceneLoader, EmptyFilePrintsOnlyTheReadFailure) {
+TEST_F(SceneLoader, UnreadableFilesPrintWhatFailed) {
+    const std::string missing = dir_.file("missing.json");
+    const struct { const char* path; std::string err; } cases[] = {
+        {missing.c_str(), "Cannot open " + missing + "\nload_scene: failed to read " + missing + "\n"},
+        {nullptr, "Cannot open (null)\nload_scene: failed to read (null)\n"},
+    };
+    for (const auto& c : cases) {
+        CaptureStdout();
+        CaptureStderr();
+        const Scene s = load_scene(c.path, 64, 64, 1.0f);
+        EXPECT_EQ(GetCapturedStderr(), c.err);
+        EXPECT_EQ(GetCapturedStdout(), "");
+        EXPECT_TRUE(s.scene_params.empty());
+    }
     const Scene s = load("");
     EXPECT_EQ(err_, "load_scene: failed to read " + path_ + "\n");
     EXPECT_EQ(out_, "");

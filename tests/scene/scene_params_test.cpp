@@ -30,7 +30,7 @@ TEST(SceneParams, UnrenderableSizesAreRefusedBeforeAnyChange) {
     }
 }
 
-TEST(SceneParams, EmptySceneHasBareHeader) {
+TEST(SceneParams, EmptySceneAndOneKeyframeHaveABareHeader) {
     Scene scene;
     const std::string out = scene_test::prepare(scene);
     EXPECT_EQ(out, "Scene buffer: 0 lights, 0 DE, 0 meshes, 0 instances\n");
@@ -42,6 +42,11 @@ TEST(SceneParams, EmptySceneHasBareHeader) {
     EXPECT_TRUE(scene.light_cdf.empty());
     EXPECT_TRUE(scene.light_pdf.empty());
     EXPECT_TRUE(scene.emissive_instances.empty());
+    // One keyframe is no animation: no animation block.
+    scene.camera_keyframes.resize(1);
+    scene_test::prepare(scene);
+    EXPECT_EQ(scene.scene_params.size(), 32u);
+    EXPECT_EQ(scene.scene_params[21], 0.0f);
 }
 
 TEST(SceneParams, HeaderCarriesCountsCameraAndFlags) {
@@ -87,14 +92,6 @@ TEST(SceneParams, ExtraObjectBlocksFollowTheHeader) {
     EXPECT_EQ(p[20], 2.0f);
     const float expected[16] = {1, 2, 3, 4, 7, 0, 0, 0, -1, -2, -3, -4, -3, 0, 0, 0};
     for (int i = 0; i < 16; ++i) EXPECT_EQ(p[32 + i], expected[i]) << "index " << 32 + i;
-}
-
-TEST(SceneParams, OneKeyframeAddsNoAnimationBlock) {
-    Scene scene;
-    scene.camera_keyframes.resize(1);
-    scene_test::prepare(scene);
-    EXPECT_EQ(scene.scene_params.size(), 32u);
-    EXPECT_EQ(scene.scene_params[21], 0.0f);
 }
 
 TEST(SceneParams, TwoKeyframesAddAnimationBlockAfterExtraObjects) {
