@@ -12,6 +12,7 @@
 #include "gpu/vk_barriers.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
+#include "scene/ess_lut.h"
 #include "scene/scene.h"
 
 namespace {
@@ -151,9 +152,12 @@ void VkRenderer::createBuffers(const Scene& scene, const RenderOutput& output,
     if (!scene.gpu_materials.empty())
         createBoundBuffer(materialBuffer, "materialBuffer", byte_size(scene.gpu_materials),
                           scene.gpu_materials.data(), byte_size(scene.gpu_materials));
-    if (!essLut.empty())
-        createBoundBuffer(essLutBuffer, "essLutBuffer", byte_size(essLut), essLut.data(),
-                          byte_size(essLut));
+    // The albedo tables of binding 4: the host's ESS table with the layer
+    // and inside-interface tables appended at their fixed offsets.
+    if (!essLut.empty()) {
+        const std::vector<uint16_t> tables = binding4_table(essLut);
+        createBoundBuffer(essLutBuffer, "essLutBuffer", byte_size(tables), tables.data(), byte_size(tables));
+    }
 
     // 4. Lights.
     createLightBuffers(scene);

@@ -8,17 +8,35 @@
 // picks reflection or refraction in proportion to the Fresnel reflectance
 // at the sampled visible normal.
 //
-// Energy compensation divides the lobe by its single-scattering albedo from
-// the table (reflection plus transmission, seen from outside). Seen from
-// inside the table for the reversed interface stands in for the missing
-// slice; the thin sheet uses the white metal slice, since a lossless sheet
-// reflects and transmits all the light each microfacet receives.
+// Energy compensation (Kulla and Conty 2017, "Revisiting physically based
+// shading at Imageworks") adds a diffuse-like multiple-scattering lobe to
+// the single-scattering one. Seen from side s (n_s, albedo table E_s of
+// that side, average Ebar_s):
+//   reflection   (1 - x_s) (1 - E_s(mu_o)) (1 - E_s(mu_i)) / (pi (1 - Ebar_s))
+//   transmission  x_s      (1 - E_s(mu_o)) (1 - E_t(mu_i)) / (pi (1 - Ebar_t))
+// so a lossless interface returns exactly 1 - E_s(mu_o) more, from either
+// side, the total internal reflection region included (the inside tables).
+// Both terms are symmetric in the two directions once
+//   x_s n_s^2 (1 - Ebar_s) = x_t n_t^2 (1 - Ebar_t) = w,
+// and we take w = (1 - F0) min over the sides of n^2 (1 - Ebar): the share
+// that crosses follows the interface's normal-incidence transmittance. The
+// thin sheet has the same structure with the white metal table on both
+// sides and the slab's normal-incidence transmittance as its share.
+//
+// Reciprocity. `radiance` (camera paths) gives the BSDF f with
+// f(o, i) / n_o^2 = f(i, o) / n_i^2 (transmitted radiance scales by
+// 1 / eta'^2). Without it the lobe is the adjoint f*(o, i) = f(i, o) =
+// f(o, i) (n_i / n_o)^2, the one light paths need (importance crosses the
+// interface unscaled); every part of the lobe, compensation included,
+// satisfies both. A white lossless interface conserves energy in the
+// adjoint form (every sample weight stays 1 on average).
 #ifndef VITREL_BSDF_DIELECTRIC_GLSL
 #define VITREL_BSDF_DIELECTRIC_GLSL
 
 #include "bsdf_common.glsl"
 #include "energy_lut.glsl"
 #include "microfacet.glsl"
+#include "sampling.glsl"
 
 struct DielectricLobe {
     vec2 alpha;
@@ -34,11 +52,9 @@ struct DielectricLobe {
 // through, neither bent nor reflected nor shadowed, whatever the roughness
 // (every microfacet refracts it by zero degrees). The lobe is then a Dirac
 // delta along -wo: eval and pdf are zero everywhere (no light sample can hit
-// it), and sampling returns -wo with weight trans_tint and the stand-in
-// density DIELECTRIC_PASS_THROUGH_PDF, large enough to win any MIS
-// comparison and small enough that its square stays finite.
+// it), and sampling returns -wo with weight trans_tint, flagged `delta`
+// with pdf 1 (the probability of the discrete choice, not a density).
 #define DIELECTRIC_INDEX_MATCH_EPS 1e-4
-#define DIELECTRIC_PASS_THROUGH_PDF 1e12
 
 bool dielectric_index_matched(DielectricLobe p) {
     return abs(p.eta - 1.0) < DIELECTRIC_INDEX_MATCH_EPS;
@@ -49,9 +65,10 @@ BsdfSample dielectric_pass_through(DielectricLobe p, vec3 wo) {
     if (wo.z == 0.0) return s;
     s.wi = -wo;
     s.weight = p.trans_tint;
-    s.pdf = DIELECTRIC_PASS_THROUGH_PDF;
+    s.pdf = 1.0;
     s.valid = true;
     s.transmitted = true;
+    s.delta = true;
     return s;
 }
 
@@ -61,12 +78,87 @@ float dielectric_reflectance(DielectricLobe p, float cos_o_m) {
     return f >= 1.0 ? 1.0 : clamp(p.spec_scale * f, 0.0, 1.0);
 }
 
-float dielectric_compensation(DielectricLobe p, float cos_o) {
-    if (!p.compensate) return 1.0;
+// Below this 1 - Ebar a side loses no energy worth compensating.
+#define DIELECTRIC_MS_MIN 1e-4
+
+// The multiple-scattering lobe of one configuration: per side the albedo
+// loss 1 - E(mu) of both directions, the normalisation 1 / (pi (1 - Ebar))
+// of the side wi lies on, and the shares that cross.
+struct DielectricMs {
+    float loss_o;     // 1 - E(mu_o) on the side of wo
+    float loss_i;     // 1 - E(mu_i) on the side of wi
+    float norm_i;     // 1 / (pi (1 - Ebar)) on the side of wi
+    float cross_o;    // x of the side of wo
+};
+
+// n_far / n_near seen from a direction on side `w_z` (the outside is +z).
+float dielectric_side_eta(DielectricLobe p, float w_z) { return w_z > 0.0 ? p.eta : 1.0 / p.eta; }
+
+float dielectric_side_albedo(DielectricLobe p, float a, float w_z) {
+    return p.thin ? ess_conductor(abs(w_z), a) : ess_dielectric(abs(w_z), a, dielectric_side_eta(p, w_z));
+}
+float dielectric_side_loss_average(DielectricLobe p, float a, float w_z) {
+    return 1.0 - (p.thin ? ess_conductor_average(a) : ess_dielectric_average(a, dielectric_side_eta(p, w_z)));
+}
+
+// Share of the multiple-scattering energy leaving wo's side that crosses.
+float dielectric_ms_cross(DielectricLobe p, float a, float wo_z) {
+    float f0 = (p.eta - 1.0) / (p.eta + 1.0);
+    f0 *= f0;
+    if (p.thin) return (1.0 - f0) / (1.0 + f0);
+    float n2 = p.eta * p.eta;
+    float out_term = dielectric_side_loss_average(p, a, 1.0);
+    float in_term = n2 * dielectric_side_loss_average(p, a, -1.0);
+    float w = (1.0 - f0) * min(out_term, in_term);
+    return clamp(w / (wo_z > 0.0 ? out_term : in_term), 0.0, 1.0);
+}
+
+// Everything of the lobe for wo alone (loss_i and norm_i are filled by
+// dielectric_ms_at). False when there is nothing to compensate.
+bool dielectric_ms_setup(DielectricLobe p, vec3 wo, out DielectricMs ms) {
+    ms.loss_o = 0.0;
+    ms.loss_i = 0.0;
+    ms.norm_i = 0.0;
+    ms.cross_o = 0.0;
+    if (!p.compensate || wo.z == 0.0) return false;
     float a = ggx_equivalent_alpha(p.alpha);
-    float mu = abs(cos_o);
-    float e = p.thin ? ess_conductor(mu, a) : ess_dielectric(mu, a, max(p.eta, 1.0 / p.eta));
-    return 1.0 / max(e, ESS_MIN_ALBEDO);
+    if (dielectric_side_loss_average(p, a, 1.0) < DIELECTRIC_MS_MIN ||
+        dielectric_side_loss_average(p, a, -1.0) < DIELECTRIC_MS_MIN)
+        return false;
+    ms.loss_o = clamp(1.0 - dielectric_side_albedo(p, a, wo.z), 0.0, 1.0);
+    ms.cross_o = dielectric_ms_cross(p, a, wo.z);
+    return ms.loss_o > 0.0;
+}
+
+void dielectric_ms_at(DielectricLobe p, vec3 wi, inout DielectricMs ms) {
+    float a = ggx_equivalent_alpha(p.alpha);
+    ms.loss_i = clamp(1.0 - dielectric_side_albedo(p, a, wi.z), 0.0, 1.0);
+    ms.norm_i = INV_PI / dielectric_side_loss_average(p, a, wi.z);
+}
+
+// f(wo, wi) |cos theta_i| of the multiple-scattering lobe; the transmitted
+// part carries trans_tint and, for radiance, 1 / eta'^2 (no bending for
+// the thin sheet).
+vec3 dielectric_ms_eval(DielectricLobe p, vec3 wo, vec3 wi) {
+    DielectricMs ms;
+    if (wi.z == 0.0 || !dielectric_ms_setup(p, wo, ms)) return vec3(0.0);
+    dielectric_ms_at(p, wi, ms);
+    float f = ms.loss_o * ms.loss_i * ms.norm_i * abs(wi.z);
+    if (same_hemisphere(wo, wi)) return vec3((1.0 - ms.cross_o) * f);
+    f *= ms.cross_o;
+    if (p.radiance && !p.thin) {
+        float eta_used = wo.z > 0.0 ? p.eta : 1.0 / p.eta;
+        f /= eta_used * eta_used;
+    }
+    return p.trans_tint * f;
+}
+
+// Probability of sampling the lobe (1 - E(mu_o)) and its density at wi.
+float dielectric_ms_probability(DielectricLobe p, vec3 wo, out DielectricMs ms) {
+    return dielectric_ms_setup(p, wo, ms) ? ms.loss_o : 0.0;
+}
+float dielectric_ms_pdf(DielectricMs ms, vec3 wo, vec3 wi) {
+    return (same_hemisphere(wo, wi) ? 1.0 - ms.cross_o : ms.cross_o) * abs(wi.z) * INV_PI;
 }
 
 // Refraction of w through microfacet normal m; false on total internal
@@ -92,7 +184,7 @@ bool refract_dir(vec3 w, vec3 m, float eta, out float eta_used, out vec3 wt) {
 // Worked in the frame mirrored so that wo is above; transmission mirrors the
 // reflected direction through the sheet.
 
-vec3 thin_dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
+vec3 thin_dielectric_ss_eval(DielectricLobe p, vec3 wo, vec3 wi) {
     if (wo.z == 0.0 || wi.z == 0.0) return vec3(0.0);
     float side = wo.z > 0.0 ? 1.0 : -1.0;
     vec3 o = vec3(wo.xy, abs(wo.z));
@@ -100,12 +192,11 @@ vec3 thin_dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
     bool reflected = wi.z * side > 0.0;
     vec3 m = normalize(o + r);
     float f = dielectric_reflectance(p, dot(o, m));
-    float lobe = ggx_d(m, p.alpha) * ggx_g2(o, r, p.alpha) / (4.0 * o.z) *
-                 dielectric_compensation(p, o.z);
+    float lobe = ggx_d(m, p.alpha) * ggx_g2(o, r, p.alpha) / (4.0 * o.z);
     return reflected ? vec3(f * lobe) : p.trans_tint * ((1.0 - f) * lobe);
 }
 
-float thin_dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
+float thin_dielectric_ss_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
     if (wo.z == 0.0 || wi.z == 0.0) return 0.0;
     vec3 o = vec3(wo.xy, abs(wo.z));
     vec3 r = vec3(wi.xy, abs(wi.z));
@@ -116,7 +207,7 @@ float thin_dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
     return (reflected ? f : 1.0 - f) * mirror_pdf;
 }
 
-BsdfSample thin_dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {
+BsdfSample thin_dielectric_ss_sample(DielectricLobe p, vec3 wo, vec3 u) {
     if (wo.z == 0.0) return bsdf_invalid_sample();
     float side = wo.z > 0.0 ? 1.0 : -1.0;
     vec3 o = vec3(wo.xy, abs(wo.z));
@@ -126,7 +217,7 @@ BsdfSample thin_dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {
     float f = dielectric_reflectance(p, dot(o, m));
     bool reflected = u.x < f;
     vec3 wi = vec3(r.xy, reflected ? side * r.z : -side * r.z);
-    BsdfSample s = bsdf_make_sample(wi, thin_dielectric_eval(p, wo, wi), thin_dielectric_pdf(p, wo, wi));
+    BsdfSample s = bsdf_make_sample(wi, thin_dielectric_ss_eval(p, wo, wi), thin_dielectric_ss_pdf(p, wo, wi));
     s.transmitted = !reflected;
     return s;
 }
@@ -147,14 +238,13 @@ bool dielectric_half_vector(DielectricLobe p, vec3 wo, vec3 wi, out vec3 m, out 
     return dot(m, wi) * wi.z > 0.0 && dot(m, wo) * wo.z > 0.0;
 }
 
-vec3 dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
-    if (dielectric_index_matched(p)) return vec3(0.0);
-    if (p.thin) return thin_dielectric_eval(p, wo, wi);
+vec3 dielectric_ss_eval(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (p.thin) return thin_dielectric_ss_eval(p, wo, wi);
     vec3 m;
     float eta_used;
     if (!dielectric_half_vector(p, wo, wi, m, eta_used)) return vec3(0.0);
     float f = dielectric_reflectance(p, dot(wo, m));
-    float dg = ggx_d(m, p.alpha) * ggx_g2(wo, wi, p.alpha) * dielectric_compensation(p, wo.z);
+    float dg = ggx_d(m, p.alpha) * ggx_g2(wo, wi, p.alpha);
     if (wo.z * wi.z > 0.0) return vec3(f * dg / (4.0 * abs(wo.z)));
     float om = dot(wo, m);
     float im = dot(wi, m);
@@ -164,9 +254,8 @@ vec3 dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
     return p.trans_tint * ft;
 }
 
-float dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
-    if (dielectric_index_matched(p)) return 0.0;
-    if (p.thin) return thin_dielectric_pdf(p, wo, wi);
+float dielectric_ss_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (p.thin) return thin_dielectric_ss_pdf(p, wo, wi);
     vec3 m;
     float eta_used;
     if (!dielectric_half_vector(p, wo, wi, m, eta_used)) return 0.0;
@@ -179,24 +268,61 @@ float dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
     return (1.0 - f) * vd * abs(im) / (denom * denom);
 }
 
-BsdfSample dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {
-    if (dielectric_index_matched(p)) return dielectric_pass_through(p, wo);
-    if (p.thin) return thin_dielectric_sample(p, wo, u);
-    if (wo.z == 0.0) return bsdf_invalid_sample();
+// Direction of the single-scattering lobe; false for no direction.
+bool dielectric_ss_direction(DielectricLobe p, vec3 wo, vec3 u, out vec3 wi) {
+    wi = vec3(0.0, 0.0, 1.0);
+    if (p.thin) {
+        BsdfSample t = thin_dielectric_ss_sample(p, wo, u);
+        wi = t.wi;
+        return t.valid;
+    }
     vec3 m = ggx_sample_visible(wo, p.alpha, u.yz);
     float f = dielectric_reflectance(p, dot(wo, m));
-    vec3 wi;
-    bool reflected = u.x < f;
-    if (reflected) {
+    if (u.x < f) {
         wi = reflect(-wo, m);
-        if (!same_hemisphere(wo, wi)) return bsdf_invalid_sample();
+        return same_hemisphere(wo, wi);
+    }
+    float eta_used;
+    if (!refract_dir(wo, m, p.eta, eta_used, wi)) return false;
+    return !same_hemisphere(wo, wi) && wi.z != 0.0;
+}
+
+vec3 dielectric_eval(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (dielectric_index_matched(p)) return vec3(0.0);
+    return dielectric_ss_eval(p, wo, wi) + dielectric_ms_eval(p, wo, wi);
+}
+
+float dielectric_pdf(DielectricLobe p, vec3 wo, vec3 wi) {
+    if (dielectric_index_matched(p)) return 0.0;
+    if (wo.z == 0.0 || wi.z == 0.0) return 0.0;
+    DielectricMs ms;
+    float q = dielectric_ms_probability(p, wo, ms);
+    float pdf = (1.0 - q) * dielectric_ss_pdf(p, wo, wi);
+    if (q > 0.0) pdf += q * dielectric_ms_pdf(ms, wo, wi);
+    return pdf;
+}
+
+// u.x picks the multiple-scattering lobe with probability 1 - E(mu_o) and
+// is then rescaled for the lobe's own choice (reflect or cross).
+BsdfSample dielectric_sample(DielectricLobe p, vec3 wo, vec3 u) {
+    if (dielectric_index_matched(p)) return dielectric_pass_through(p, wo);
+    if (wo.z == 0.0) return bsdf_invalid_sample();
+    DielectricMs ms;
+    float q = dielectric_ms_probability(p, wo, ms);
+    vec3 wi;
+    if (u.x < q) {
+        float v = u.x / q;
+        wi = sample_cosine_hemisphere(u.zy);
+        bool up = wo.z > 0.0;
+        if (v < ms.cross_o) up = !up;  // crosses to the other side
+        if (!up) wi.z = -wi.z;
+        if (wi.z == 0.0) return bsdf_invalid_sample();
     } else {
-        float eta_used;
-        if (!refract_dir(wo, m, p.eta, eta_used, wi)) return bsdf_invalid_sample();
-        if (same_hemisphere(wo, wi) || wi.z == 0.0) return bsdf_invalid_sample();
+        vec3 lu = vec3(clamp((u.x - q) / (1.0 - q), 0.0, 0.99999994), u.yz);
+        if (!dielectric_ss_direction(p, wo, lu, wi)) return bsdf_invalid_sample();
     }
     BsdfSample s = bsdf_make_sample(wi, dielectric_eval(p, wo, wi), dielectric_pdf(p, wo, wi));
-    s.transmitted = !reflected;
+    s.transmitted = !same_hemisphere(wo, wi);
     return s;
 }
 

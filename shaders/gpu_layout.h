@@ -149,6 +149,44 @@ static_assert(offsetof(AtlasEntry, flags) == 16);
 #define ESS_MIN_ALBEDO 0.125
 #define ESS_VALUE_SCALE 65535.0
 
+// Further tables appended to the binding-4 buffer after the ESS_ENTRIES
+// values above, in the same encoding (16-bit values v / ESS_VALUE_SCALE, two
+// per word) and on the same mu, roughness and eta axes. Offsets count 16-bit
+// values from the start of the buffer. tools/gen_shading_tables writes them
+// (scene/generated/shading_tables.cpp); the renderer appends them to the
+// host's ESS table when it uploads binding 4.
+//   ESS_INSIDE: the dielectric seen from inside, slice k for the interface
+//      of eta = 1 / (1 + (ESS_MAX_ETA - 1) k / (ESS_DIM - 1)) (k = 0: eta 1),
+//      reflection (total internal reflection included) plus transmission,
+//      clamped like the ESS table.
+//   ESS_AVERAGE: hemispherical averages 2 * integral E(mu) mu dmu of every
+//      (roughness j, slice k) of the ESS table (index j + ESS_DIM k), then
+//      of the ESS_INSIDE table (index ESS_DIM^2 + j + ESS_DIM k), by the
+//      midpoint rule on the tables' own quantised mu samples.
+//   SPECULAR_ALBEDO: reflection only, Fresnel of a dielectric of eta = 1 +
+//      (ESS_MAX_ETA - 1) k / (ESS_DIM - 1), index i + ESS_DIM j + ESS_DIM^2 k
+//      (the specular layer and the clear coat); unclamped.
+//   SPECULAR_AVERAGE: its hemispherical averages, index j + ESS_DIM k.
+//   SHEEN_ALBEDO: the white sheen lobe, index i + ESS_DIM j with sheen
+//      roughness j / (ESS_DIM - 1).
+//   SHEEN_AVERAGE: its hemispherical averages, index j.
+#define ESS_INSIDE_OFFSET ESS_ENTRIES
+#define ESS_AVERAGE_OFFSET (2 * ESS_ENTRIES)
+#define ESS_AVERAGE_ENTRIES (2 * ESS_DIM * ESS_DIM)
+#define SPECULAR_ALBEDO_OFFSET (ESS_AVERAGE_OFFSET + ESS_AVERAGE_ENTRIES)
+#define SPECULAR_AVERAGE_OFFSET (SPECULAR_ALBEDO_OFFSET + ESS_ENTRIES)
+#define SHEEN_ALBEDO_OFFSET (SPECULAR_AVERAGE_OFFSET + ESS_DIM * ESS_DIM)
+#define SHEEN_AVERAGE_OFFSET (SHEEN_ALBEDO_OFFSET + ESS_DIM * ESS_DIM)
+#define SHADING_TABLES_END (SHEEN_AVERAGE_OFFSET + ESS_DIM)
+// Values the generator appends after the host's ESS table.
+#define SHADING_TABLES_ENTRIES (SHADING_TABLES_END - ESS_ENTRIES)
+#ifdef __cplusplus
+static_assert(ESS_ENTRIES % 2 == 0 && ESS_AVERAGE_OFFSET % 2 == 0 && SPECULAR_ALBEDO_OFFSET % 2 == 0,
+              "tables start on whole words");
+static_assert(SHADING_TABLES_END == 2 * 32768 + 2 * 1024 + 32768 + 1024 + 1024 + 32);
+static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole words");
+#endif
+
 // Descriptor set 0: one acceleration structure and 27 storage buffers, each
 // bound from offset 0 over its whole size.
 #define BINDING_TLAS 0

@@ -255,8 +255,9 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         if (++specular_count >= limit) return;
         ShadingPoint sp = shading_point(s, hit, wo, time);
 
-        // The adjoint BSDF: radiance = false leaves out the 1 / eta^2 that
-        // refracted radiance takes on and importance does not.
+        // The adjoint BSDF f*(wo, wi) = f(wi, wo) of the reciprocal layers
+        // (bsdf_common.glsl): radiance = false leaves out the 1 / eta^2
+        // that refracted radiance takes on and importance does not.
         vec3 wo_local = to_local(sp.frame, wo);
         PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, false);
         uint vertex = specular_count - 1u;

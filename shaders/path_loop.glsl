@@ -276,6 +276,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
     vec3 radiance = vec3(0.0);
     vec3 throughput = vec3(1.0);
     float bsdf_pdf = 0.0;     // density of the BSDF sample that made `dir`
+    bool delta_bounce = false;  // `dir` is a delta sample: no MIS
     vec3 previous = origin;   // the vertex `dir` left from
     uint layer = 0u;          // alpha surfaces passed by the current ray
     uint vertex = 0u;
@@ -286,7 +287,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
         if (payload.t < 0.0) {
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
-                float w = vertex == 0u ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
+                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
                 radiance += throughput * env * w;
             }
             break;
@@ -304,7 +305,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
             vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
             if (any(notEqual(emitted, vec3(0.0)))) {
                 float light_pdf = vertex == 0u ? 0.0 : emitter_hit_pdf(s.instance, s.primitive, previous, s.position, time01);
-                float w = vertex == 0u ? 1.0 : mis_power1(bsdf_pdf, light_pdf);
+                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, light_pdf);
                 if (!(light_owned && light_pdf > 0.0)) radiance += throughput * emitted * w;
             }
         }
@@ -364,6 +365,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
             wi = walk.direction;
             throughput *= walk.weight;
             bsdf_pdf = walk.pdf;
+            delta_bounce = false;
             previous = walk.position;
             ng = walk.normal;
         } else {
@@ -387,6 +389,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
             }
             throughput *= bs.weight;
             bsdf_pdf = bs.pdf;
+            delta_bounce = bs.delta;
             previous = s.position;
         }
         if (vertex + 1u >= uint(RR_START_VERTEX)) {

@@ -3,15 +3,18 @@
 // dielectric (specular reflection over diffuse), with anisotropic GGX.
 //
 // Layers share energy by albedo scaling: each layer passes on what its
-// directional albedo at the viewing angle leaves (coat tinted by
-// coat_color). One lobe is picked per sample in proportion to its estimated
-// contribution; eval and pdf sum over all lobes, so the combined sample
-// weight is eval / pdf of the whole BSDF. The subsurface share of a closed
-// body is the subsurface lobe: light that enters the body for a random walk
-// (medium.glsl). It has no value a light sample could evaluate (eval and
-// pdf are zero), cannot be sampled here, and is chosen by the integrator
-// before principled_sample with the lobe's selection probability. Thin
-// sheets, and a zero mean free path, keep the subsurface share diffuse.
+// directional albedo leaves (coat tinted by coat_color), by the reciprocal
+// share layer_pass of both directions (bsdf_layers.glsl), so the whole BSDF
+// is reciprocal. Light crossing a transmitting interface passes coat and
+// sheen once, on its outside direction. One lobe is picked per sample in
+// proportion to its estimated contribution at wo; eval and pdf sum over all
+// lobes, so the combined sample weight is eval / pdf of the whole BSDF. The
+// subsurface share of a closed body is the subsurface lobe: light that
+// enters the body for a random walk (medium.glsl). It has no value a light
+// sample could evaluate (eval and pdf are zero), cannot be sampled here, and
+// is chosen by the integrator before principled_sample with the lobe's
+// selection probability. Thin sheets, and a zero mean free path, keep the
+// subsurface share diffuse.
 //
 // Frame: wo and wi in the local shading frame (normal +z, tangent +x, the
 // tangent before the anisotropy rotation). For opaque materials the caller
@@ -47,8 +50,13 @@ struct PrincipledBsdf {
     SpecularLobe coat;
     vec2 rotation;     // cos, sin of the anisotropy rotation
     bool mirror;       // thin-walled seen from the back: work mirrored in z
-    vec3 weight[LOBE_COUNT];
+    vec3 weight[LOBE_COUNT];     // at wo alone: drives the lobe choice
+    vec3 coef[LOBE_COUNT];       // constant part of each lobe's weight
     float probability[LOBE_COUNT];
+    bool inside;                 // wo inside a transmitting body
+    // Layer albedos at wo and their hemispherical averages.
+    float coat_o, coat_avg, sheen_o, sheen_avg, spec_o, spec_avg;
+    vec3 coat_tint;
 };
 
 float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
@@ -102,11 +110,29 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
 
     for (int k = 0; k < LOBE_COUNT; ++k) {
         b.weight[k] = vec3(0.0);
+        b.coef[k] = vec3(0.0);
         b.probability[k] = 0.0;
     }
+    b.coat_o = 0.0;
+    b.coat_avg = 0.0;
+    b.sheen_o = 0.0;
+    b.sheen_avg = 0.0;
+    b.spec_o = 0.0;
+    b.spec_avg = 0.0;
+    b.coat_tint = mix(vec3(1.0), m.coat_color, m.coat);
+    float dielectric = 1.0 - m.metallic;
+    float opaque = dielectric * (1.0 - m.transmission);
+    b.coef[LOBE_COAT] = vec3(m.coat);
+    b.coef[LOBE_SHEEN] = b.coat_tint * m.sheen;
+    b.coef[LOBE_METAL] = b.coat_tint * m.metallic;
+    b.coef[LOBE_SPECULAR] = b.coat_tint * opaque;
+    float walk = principled_subsurface_walks(m) ? m.subsurface : 0.0;
+    b.coef[LOBE_DIFFUSE] = b.coat_tint * (opaque * (1.0 - walk)) * m.base_color;
+    b.coef[LOBE_TRANSMISSION] = b.coat_tint * (dielectric * m.transmission);
     float estimate[LOBE_COUNT];
     for (int k = 0; k < LOBE_COUNT; ++k) estimate[k] = 0.0;
-    if (wo.z < 0.0) {
+    b.inside = wo.z < 0.0;
+    if (b.inside) {
         // Inside a transmitting body: only the interface remains.
         if (m.transmission > 0.0 && m.metallic < 1.0) {
             b.weight[LOBE_TRANSMISSION] = vec3(1.0);
@@ -115,20 +141,28 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
         return b;
     }
     float mu = wo.z;
-    float coat_albedo = m.coat > 0.0 ? m.coat * specular_albedo(b.coat, wo) : 0.0;
-    vec3 coat_tint = mix(vec3(1.0), m.coat_color, m.coat);
-    vec3 under_coat = (1.0 - coat_albedo) * coat_tint;
-    float sheen_albedo_o = m.sheen > 0.0 ? m.sheen * sheen_albedo(m.sheen_roughness, wo) : 0.0;
+    if (m.coat > 0.0) {
+        b.coat_o = m.coat * specular_albedo(b.coat, wo);
+        b.coat_avg = m.coat * specular_albedo_average(b.coat);
+    }
+    if (m.sheen > 0.0) {
+        b.sheen_o = m.sheen * sheen_albedo(m.sheen_roughness, wo);
+        b.sheen_avg = m.sheen * sheen_albedo_average(m.sheen_roughness);
+    }
+    if (opaque > 0.0) {
+        b.spec_o = specular_albedo(b.specular, wo);
+        b.spec_avg = specular_albedo_average(b.specular);
+    }
+    float coat_albedo = b.coat_o;
+    vec3 under_coat = (1.0 - coat_albedo) * b.coat_tint;
+    float sheen_albedo_o = b.sheen_o;
     vec3 base = under_coat * (1.0 - sheen_albedo_o);
-    float dielectric = 1.0 - m.metallic;
-    float opaque = dielectric * (1.0 - m.transmission);
-    float spec_albedo = opaque > 0.0 ? specular_albedo(b.specular, wo) : 0.0;
+    float spec_albedo = b.spec_o;
 
     b.weight[LOBE_COAT] = vec3(m.coat);
     b.weight[LOBE_SHEEN] = under_coat * m.sheen;
     b.weight[LOBE_METAL] = base * m.metallic;
     b.weight[LOBE_SPECULAR] = base * opaque;
-    float walk = principled_subsurface_walks(m) ? m.subsurface : 0.0;
     b.weight[LOBE_DIFFUSE] = base * (opaque * (1.0 - spec_albedo) * (1.0 - walk)) * m.base_color;
     b.weight[LOBE_TRANSMISSION] = base * (dielectric * m.transmission);
     // The base colour becomes the medium's albedo, not a factor here.
@@ -185,15 +219,59 @@ BsdfSample principled_lobe_sample(PrincipledBsdf b, int k, vec3 wo, vec3 u) {
     return dielectric_sample(b.glass, wo, u);
 }
 
+// Weight of lobe k for the pair (wo, wi) in the lobe frame: the constant
+// part times what the layers above pass, symmetric in the two directions.
+vec3 principled_lobe_weight(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (b.inside) {
+        // Only the interface: reflections inside the body, or light that
+        // leaves it through the layers on the outside direction wi.
+        if (k != LOBE_TRANSMISSION) return vec3(0.0);
+        if (wi.z < 0.0) return b.weight[k];
+        float coat_i = b.m.coat > 0.0 ? b.m.coat * specular_albedo(b.coat, wi) : 0.0;
+        float sheen_i = b.m.sheen > 0.0 ? b.m.sheen * sheen_albedo(b.m.sheen_roughness, wi) : 0.0;
+        return b.coef[k] * ((1.0 - coat_i) * (1.0 - sheen_i));
+    }
+    if (k == LOBE_COAT) return b.coef[k];
+    vec3 o = wo;
+    vec3 i = wi;
+    if (wi.z < 0.0) {
+        if (!b.m.thin_walled) {
+            // Through the interface: the layers are crossed once, at wo.
+            return k == LOBE_TRANSMISSION ? b.coef[k] * ((1.0 - b.coat_o) * (1.0 - b.sheen_o)) : vec3(0.0);
+        }
+        i.z = -i.z;  // a thin sheet is the same seen from both sides
+    }
+    float coat_i = b.m.coat > 0.0 ? b.m.coat * specular_albedo(b.coat, i) : 0.0;
+    float sheen_i = b.m.sheen > 0.0 ? b.m.sheen * sheen_albedo(b.m.sheen_roughness, i) : 0.0;
+    float rough = ggx_equivalent_alpha(b.metal.alpha);
+    float diffuseness = (k == LOBE_SHEEN || k == LOBE_DIFFUSE) ? 1.0 : rough;
+    float pass = layer_pass(b.coat_o, coat_i, b.coat_avg, diffuseness);
+    if (k == LOBE_SHEEN) return b.coef[k] * pass;
+    pass *= layer_pass(b.sheen_o, sheen_i, b.sheen_avg, diffuseness);
+    if (k == LOBE_DIFFUSE) pass *= layer_pass(b.spec_o, specular_albedo(b.specular, i), b.spec_avg, 1.0);
+    return b.coef[k] * pass;
+}
+
 // f(wo, wi) |cos theta_i| of the whole BSDF.
 vec3 principled_eval(PrincipledBsdf b, vec3 wo_shading, vec3 wi_shading) {
     vec3 wo = principled_to_lobe(b, wo_shading);
     vec3 wi = principled_to_lobe(b, wi_shading);
     vec3 f = vec3(0.0);
     for (int k = 0; k < LOBE_COUNT; ++k) {
-        if (any(greaterThan(b.weight[k], vec3(0.0)))) f += b.weight[k] * principled_lobe_eval(b, k, wo, wi);
+        if (!any(greaterThan(b.weight[k], vec3(0.0)))) continue;
+        vec3 lobe = principled_lobe_eval(b, k, wo, wi);
+        if (any(greaterThan(lobe, vec3(0.0)))) f += principled_lobe_weight(b, k, wo, wi) * lobe;
     }
     return f;
+}
+
+// The adjoint BSDF for light paths (bsdf_common.glsl): f*(wo, wi) =
+// f(wi, wo), with wo towards the previous vertex of the light path (the
+// light) and wi towards the next. Light paths set the material up once
+// with principled_setup(m, wo, false) and sample it with principled_sample
+// as camera paths do; this evaluates the adjoint for one pair directly.
+vec3 bsdf_eval_adjoint(ShadingMaterial m, vec3 wo_shading, vec3 wi_shading) {
+    return principled_eval(principled_setup(m, wo_shading, false), wo_shading, wi_shading);
 }
 
 float principled_pdf(PrincipledBsdf b, vec3 wo_shading, vec3 wi_shading) {
@@ -231,7 +309,7 @@ BsdfSample principled_sample(PrincipledBsdf b, vec3 wo_shading, vec3 u) {
         // the whole BSDF there.
         s.wi = wi;
         s.weight *= b.weight[chosen] / p;
-        s.pdf *= p;
+        s.pdf *= p;  // a delta sample: the probability of this choice
         return s;
     }
     bool transmitted = s.transmitted;

@@ -41,13 +41,18 @@ inline double ess_fresnel_dielectric(double cos_i, double eta) {
     return 0.5 * (rs * rs + rp * rp);
 }
 
-// E(mu, alpha, slice k) by midpoint quadrature over n x n strata of the
-// visible-normal distribution (Heitz 2018): every stratum contributes
-// G2 / G1(o) times the Fresnel weight of its lobe.
-inline double ess_albedo(int i, int j, int k, int n = 128) {
-    const double mu = ess_mu(i);
-    const double alpha = ess_alpha(j);
-    const double eta = ess_eta(k);
+// Which energy of a GGX lobe the quadrature counts.
+enum class EssLobe {
+    White,       // reflection with Fresnel 1 (metals)
+    Dielectric,  // reflection plus transmission of an interface
+    Reflection,  // the reflected part of a dielectric only (specular layers)
+};
+
+// Directional albedo of a GGX lobe of `kind` seen at cosine mu, by midpoint
+// quadrature over n x n strata of the visible-normal distribution (Heitz
+// 2018): every stratum contributes G2 / G1(o) times the Fresnel weight of
+// its lobe. eta = n below / n above (either side of 1).
+inline double ggx_lobe_albedo(double mu, double alpha, double eta, EssLobe kind, int n = 128) {
     const double ox = std::sqrt(std::max(0.0, 1.0 - mu * mu)), oz = mu;  // view, y = 0
     const double lam_o = ess_lambda(mu, alpha);
     const double g1_o = 1.0 / (1.0 + lam_o);
@@ -83,11 +88,11 @@ inline double ess_albedo(int i, int j, int k, int n = 128) {
             mz /= ml;
             const double om = ox * mx + oz * mz;  // o . m
             if (om <= 0.0) continue;
-            const double f = k == 0 ? 1.0 : ess_fresnel_dielectric(om, eta);
+            const double f = kind == EssLobe::White ? 1.0 : ess_fresnel_dielectric(om, eta);
             // Reflection.
             const double iz = 2.0 * om * mz - oz;
             if (iz > 0.0) sum += f / (1.0 + lam_o + ess_lambda(iz, alpha)) / g1_o;
-            if (k == 0 || f >= 1.0) continue;
+            if (kind != EssLobe::Dielectric || f >= 1.0) continue;
             // Refraction into the lower hemisphere.
             const double inv = 1.0 / eta;
             const double c2 = 1.0 - inv * inv * (1.0 - om * om);
@@ -96,6 +101,12 @@ inline double ess_albedo(int i, int j, int k, int n = 128) {
         }
     }
     return sum / (static_cast<double>(n) * n);
+}
+
+// E(mu, alpha, slice k) of the ESS table: slice 0 white, the others a
+// dielectric entered from outside.
+inline double ess_albedo(int i, int j, int k, int n = 128) {
+    return ggx_lobe_albedo(ess_mu(i), ess_alpha(j), ess_eta(k), k == 0 ? EssLobe::White : EssLobe::Dielectric, n);
 }
 
 inline uint16_t ess_quantise(double e) {

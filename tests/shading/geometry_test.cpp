@@ -130,7 +130,7 @@ TEST_F(GeometryTest, WholeLibraryRunsUnderTheRendererLayout) {
     bind(BINDING_SCENE_PARAMS, scene.scene_params);
     bind(BINDING_MATERIALS, scene.gpu_materials);
     bind(BINDING_INSTANCE_INFO, tables.instances);
-    bind(BINDING_ESS_LUT, std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
+    bind(BINDING_ESS_LUT, binding4_table(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize)));
     bind(BINDING_INDICES, pack.indices);
     bind(BINDING_EMISSIVES, build_gpu_emissives(scene));
     bind(BINDING_EMISSIVE_TRI_CDF, scene.emissive_tri_cdf);

@@ -1,14 +1,20 @@
 #version 460
 // Drives one BSDF lobe for the host tests: sampling (RUN_SAMPLE), quadrature
 // of pdf and eval over a (cos theta, phi) grid of the sphere
-// (RUN_QUADRATURE), and reciprocity pairs (RUN_RECIPROCITY). Each mode is
+// (RUN_QUADRATURE), reciprocity pairs (RUN_RECIPROCITY) and the layer
+// albedo tables against their quadratures (RUN_LAYER_ALBEDO). Each mode is
 // its own compiled variant, so lavapipe compiles only the code it runs.
 layout(std430, set = 0, binding = 0) readonly buffer EssLut { uint ess_lut_words[]; };
 layout(std430, set = 0, binding = 1) buffer Out { float out_values[]; };
 
+// Finer reference quadratures than the shading library's defaults.
+#define SPECULAR_ALBEDO_STEPS 32
+#define SHEEN_ALBEDO_THETA_STEPS 64
+#define SHEEN_ALBEDO_PHI_STEPS 64
 #include "bsdf_conductor.glsl"
 #include "bsdf_dielectric.glsl"
 #include "bsdf_diffuse.glsl"
+#include "bsdf_layers.glsl"
 
 layout(local_size_x = 64) in;
 layout(push_constant) uniform Push {
@@ -48,7 +54,7 @@ ConductorLobe conductor() {
     return c;
 }
 
-DielectricLobe dielectric() {
+DielectricLobe dielectric(bool radiance) {
     DielectricLobe d;
     d.alpha = ggx_alphas(pc.roughness, pc.anisotropy);
     d.eta = pc.eta;
@@ -56,9 +62,10 @@ DielectricLobe dielectric() {
     d.trans_tint = pc.tint.rgb;
     d.thin = (pc.flags & FLAG_THIN) != 0u;
     d.compensate = (pc.flags & FLAG_COMPENSATE) != 0u;
-    d.radiance = (pc.flags & FLAG_RADIANCE) != 0u;
+    d.radiance = radiance;
     return d;
 }
+DielectricLobe dielectric() { return dielectric((pc.flags & FLAG_RADIANCE) != 0u); }
 
 vec3 lobe_eval(vec3 wo, vec3 wi) {
     if (pc.lobe == LOBE_LAMBERT) return lambert_eval(pc.f0.rgb, wo, wi);
@@ -133,7 +140,8 @@ void main() {
 #elif defined(RUN_RECIPROCITY)
     {
         // Random pairs on the sphere (upper hemisphere for both unless the
-        // lobe transmits): f(a, b) and f(b, a) without the cosine factor.
+        // lobe transmits): the adjoint f*(a, b) (importance) against
+        // f(b, a) (radiance), without the cosine factor; they must agree.
         vec3 a = sample_uniform_sphere(vec2(uniform_float(t, 0u), uniform_float(t, 1u)));
         vec3 b = sample_uniform_sphere(vec2(uniform_float(t, 2u), uniform_float(t, 3u)));
         if (pc.lobe != LOBE_DIELECTRIC) {
@@ -147,8 +155,34 @@ void main() {
         out_values[o + 3u] = b.x;
         out_values[o + 4u] = b.y;
         out_values[o + 5u] = b.z;
-        out_values[o + 6u] = lobe_eval(a, b).g / abs(b.z);
-        out_values[o + 7u] = lobe_eval(b, a).g / abs(a.z);
+        if (pc.lobe == LOBE_DIELECTRIC) {
+            out_values[o + 6u] = dielectric_eval(dielectric(false), a, b).g / abs(b.z);
+            out_values[o + 7u] = dielectric_eval(dielectric(true), b, a).g / abs(a.z);
+        } else {
+            out_values[o + 6u] = lobe_eval(a, b).g / abs(b.z);
+            out_values[o + 7u] = lobe_eval(b, a).g / abs(a.z);
+        }
+    }
+#elif defined(RUN_LAYER_ALBEDO)
+    {
+        // A random isotropic layer and view: the tables against the
+        // quadratures they replace (specular layer of scale 1, white sheen).
+        float mu = max(uniform_float(t, 0u), 1e-3);
+        vec3 w = vec3(sqrt(1.0 - mu * mu), 0.0, mu);
+        SpecularLobe layer;
+        layer.alpha = ggx_alphas(uniform_float(t, 1u), 0.0);
+        layer.eta = 1.0 + (ESS_MAX_ETA - 1.0) * uniform_float(t, 2u);
+        layer.scale = 1.0;
+        float sheen_roughness = uniform_float(t, 3u);
+        uint o = 8u * t;
+        out_values[o] = mu;
+        out_values[o + 1u] = layer.alpha.x;
+        out_values[o + 2u] = layer.eta;
+        out_values[o + 3u] = sheen_roughness;
+        out_values[o + 4u] = specular_albedo(layer, w);
+        out_values[o + 5u] = specular_albedo_quadrature(layer, w);
+        out_values[o + 6u] = sheen_albedo(sheen_roughness, w);
+        out_values[o + 7u] = sheen_albedo_quadrature(sheen_roughness, w);
     }
 #endif
 }

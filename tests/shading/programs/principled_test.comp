@@ -1,7 +1,7 @@
 #version 460
 // Drives material decoding and the principled BSDF for the host tests. The
 // host compiles one variant per mode (RUN_SAMPLE, RUN_QUADRATURE,
-// RUN_DECODE, RUN_COVERAGE, RUN_EVAL) so that each holds only the code it
+// RUN_DECODE, RUN_COVERAGE, RUN_EVAL, RUN_RECIPROCITY) so that each holds only the code it
 // runs; lavapipe takes seconds to compile the whole BSDF several times over.
 #include "gpu_layout.h"
 
@@ -112,6 +112,24 @@ void main() {
         out_values[1] = f.g;
         out_values[2] = f.b;
         out_values[3] = principled_pdf(b, wo, wi);
+    }
+#elif defined(RUN_RECIPROCITY)
+    {
+        // Random pairs (both above the surface, or over the whole sphere
+        // when grid_theta is 0, for materials that transmit): the adjoint
+        // f*(a, b) against the radiance value f(b, a), without the cosine.
+        vec3 a = sample_uniform_sphere(vec2(uniform_float(t, 0u), uniform_float(t, 1u)));
+        vec3 b = sample_uniform_sphere(vec2(uniform_float(t, 2u), uniform_float(t, 3u)));
+        if (pc.grid_theta != 0u) {
+            a.z = abs(a.z);
+            b.z = abs(b.z);
+        }
+        ShadingMaterial m = shading_material();
+        uint o = 4u * t;
+        out_values[o] = a.z;
+        out_values[o + 1u] = b.z;
+        out_values[o + 2u] = bsdf_eval_adjoint(m, a, b).g / abs(b.z);
+        out_values[o + 3u] = principled_eval(principled_setup(m, b, true), b, a).g / abs(a.z);
     }
 #elif defined(RUN_COVERAGE)
     {
