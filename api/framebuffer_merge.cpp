@@ -1,5 +1,7 @@
 #include "api/framebuffer_merge.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "api/vitrel_context.h"
@@ -10,9 +12,11 @@ void add_accumulation(std::vector<float>& eye_sum, std::vector<int32_t>& light_s
     if (eye.size() != eye_sum.size() || light.size() != light_sum.size())
         throw std::runtime_error("framebuffer merge: accumulation sizes differ between GPUs");
     for (size_t e = 0; e < eye_sum.size(); ++e) eye_sum[e] += eye[e];
+    // Light splats saturate on the GPU instead of wrapping; the sum of
+    // several GPUs saturates the same way.
     for (size_t e = 0; e < light_sum.size(); ++e)
-        light_sum[e] = static_cast<int32_t>(static_cast<uint32_t>(light_sum[e]) +
-                                            static_cast<uint32_t>(light[e]));
+        light_sum[e] = static_cast<int32_t>(
+            std::clamp<int64_t>(static_cast<int64_t>(light_sum[e]) + light[e], INT32_MIN, INT32_MAX));
 }
 
 SavedAccumulation load_merged_accumulation(VitrelContext& ctx) {

@@ -6,6 +6,10 @@
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
 #include "gpu/vk_renderer.h"
+#include "shaders/gpu_layout.h"
+
+// The public switch is the programs' trace-parameter bit.
+static_assert(VITREL_TRACE_LIGHT_TRACING == TRACE_PARAM_LIGHT_TRACING);
 
 GradeRow grade_preset(const std::string& name) {
     if (name == "punchy") return {1.0f, 1.0f, 1.3f, 1.15f, 0.0f, 0.95f};

@@ -229,7 +229,7 @@ private:
         const int batch = target_spp_ > 0 ? samples_per_batch(target_spp_, most) : most;
         vitrel_set_output_size(ctx, o_.width, o_.height);
         vitrel_set_quality(ctx, o_.quality);
-        vitrel_set_render_params(ctx, batch, o_.bounces, o_.exposure);
+        vitrel_set_render_params(ctx, batch, o_.bounces | (o_.caustics ? VITREL_TRACE_LIGHT_TRACING : 0), o_.exposure);
         vitrel_set_grade(ctx, o_.grade.c_str());
         vitrel_set_seed(ctx, o_.seed);
         vitrel_set_gpu_timing(ctx, o_.timings ? 1 : 0);

@@ -47,6 +47,7 @@ void add_render_options(CLI::App& r, RenderOptions& o) {
          "Image size in pixels, WxH (default 256x256)");
     r.add_option("--quality", o.quality, "Supersampling factor per axis (default 2)")->check(CLI::Range(1, kMaxQuality));
     r.add_option("--bounces", o.bounces, "Longest light path in bounces (default 6)")->check(CLI::Range(1, kMaxBounces));
+    r.add_flag("--caustics", o.caustics, "Add light tracing: far less noise in caustics through glass and mirrors");
     r.add_option("--exposure", o.exposure, "Exposure multiplier (default 1)")->check(CLI::PositiveNumber);
     r.add_option("--grade", o.grade, "Colour grade: neutral, punchy, filmic, bleach_bypass")
         ->check(CLI::IsMember({"neutral", "punchy", "filmic", "bleach_bypass"}));

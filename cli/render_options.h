@@ -21,6 +21,7 @@ struct RenderOptions {
     int height = 256;
     int quality = 2;
     int bounces = 6;
+    bool caustics = false;  // light tracing for caustics
     float exposure = 1.0f;
     std::string grade = "neutral";
     std::string env;

@@ -235,7 +235,13 @@ static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole w
 // Light splats are added with integer atomics (exact, order-independent and
 // summable across GPUs); one integer step is LIGHT_ACCUM_SCALE radiance
 // units. Read-out divides the splat sum by the accumulated sample count.
+// Splats are rounded stochastically (unbiased, however small), each is
+// clamped to LIGHT_SPLAT_MAX steps, and a channel saturates at
+// LIGHT_ACCUM_MAX instead of wrapping: the final value is min(sum, max)
+// whatever the order of the additions, and merging GPUs saturates alike.
 #define LIGHT_ACCUM_SCALE (1.0 / 1024.0)
+#define LIGHT_SPLAT_MAX 16777216
+#define LIGHT_ACCUM_MAX 2147483647
 
 // Auxiliary passes (bindings 24-26), one value per output pixel: planar
 // camera depth (distance along the viewing direction), world-space shading
@@ -266,6 +272,12 @@ static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole w
 // TRACE_EXTRA_RAY_COUNT: each sample's red channel is the number of rays its
 // path traced (benchmarks count rays this way); TRACE_EXTRA_PRIMARY_ONLY:
 // only the camera ray is traced, red = 1 on a hit (the raw ray rate).
+// Word 8 (trace_param) of trace passes: the low 16 bits are the bounce limit
+// B of eye and light paths (0 = none but Russian roulette and the vertex
+// cap); TRACE_PARAM_LIGHT_TRACING adds light tracing for caustics. Other
+// bits are ignored.
+#define TRACE_PARAM_BOUNCE_MASK 0xFFFFu
+#define TRACE_PARAM_LIGHT_TRACING 0x10000u
 #define TRACE_EXTRA_NORMAL 0
 #define TRACE_EXTRA_RAY_COUNT 1
 #define TRACE_EXTRA_PRIMARY_ONLY 2

@@ -11,10 +11,12 @@
 // by their absorption, and a subsurface lobe sends the path on a random
 // walk through the body; the path continues from where the walk leaves it.
 //
-// Bounce limit: with B = max_bounces > 0, vertices 0 (the first camera hit)
-// to B get next-event estimation and the BSDF ray leaving vertex B still
-// collects MIS-weighted emission (or environment); B = 0 means no limit but
-// Russian roulette and MAX_PATH_VERTICES.
+// Bounce limit: with B = the trace parameter's bounce bits > 0, vertices 0
+// (the first camera hit) to B get next-event estimation and the BSDF ray
+// leaving vertex B still collects MIS-weighted emission (or environment);
+// B = 0 means no limit but Russian roulette and MAX_PATH_VERTICES. With
+// light tracing on, emitters behind "non-specular vertex 0, then specular
+// vertices only" are left to the light paths (path_partition.glsl).
 //
 // The including program declares the payload at PAYLOAD_LOCATION as
 // `payload`, `tlas`, and everything surface.glsl, light_sampling.glsl,
@@ -25,6 +27,7 @@
 
 #include "camera.glsl"
 #include "light_sampling.glsl"
+#include "path_partition.glsl"
 #include "principled.glsl"
 #include "sampling.glsl"
 #include "surface.glsl"
@@ -62,6 +65,8 @@ uint path_rays = 0u;
 float path_time01 = 0.0;
 float path_time = 0.0;
 
+// Compute programs bring their own (ray_query_trace.glsl).
+#ifndef VITREL_TRACE_PAYLOAD_DEFINED
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
     ++path_rays;
 #ifdef HAS_NV_MOTION_BLUR
@@ -70,6 +75,7 @@ void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint mis
     traceRayEXT(tlas, flags, 0xFF, 0, 0, miss, origin, 0.0, direction, tmax, PAYLOAD_LOCATION);
 #endif
 }
+#endif
 
 float ray_offset(vec3 p) {
     vec3 a = abs(p);
@@ -186,6 +192,52 @@ vec3 to_world(ShadingFrame f, vec3 w) { return w.x * f.t + w.y * f.b + w.z * f.n
 
 float max3(vec3 v) { return max(v.x, max(v.y, v.z)); }
 
+// A surface ready for BSDF work, seen from direction wo.
+struct ShadingPoint {
+    ShadingMaterial m;
+    ShadingFrame frame;
+    vec3 ng;            // geometric normal, on the side of wo unless an interface
+    bool is_interface;  // interfaces keep their outside on the front
+    float wo_side;      // dot(wo, ng)
+};
+
+// The material parameters at the hit, textures and expressions evaluated.
+ShadingMaterial surface_material(Surface s, float time) {
+    vec3 albedo = eval_albedo(s.material, s.uv, s.has_uv, time);
+    float roughness = eval_roughness(s.material, s.uv, s.has_uv, time);
+    float metallic = eval_metallic(s.material, s.uv, s.has_uv, time);
+    return decode_material(s.material, albedo, roughness, metallic, vec3(0.0));
+}
+
+ShadingPoint shading_point(Surface s, HitPayload hit, vec3 wo, float time) {
+    ShadingPoint p;
+    path_object_linear = payload_linear(hit);
+    p.m = surface_material(s, time);
+    vec3 ng = s.geometric_normal;
+    vec3 ns = dot(s.shading_normal, ng) < 0.0 ? -s.shading_normal : s.shading_normal;
+    ns = eval_normal_map(s.material, s.uv, s.has_uv, time, ns, ng, s.instance, s.primitive, s.barycentrics);
+    // Interfaces keep their outside on the front; everything else turns
+    // towards the viewer.
+    p.is_interface = p.m.transmission > 0.0 && p.m.metallic < 1.0 && !p.m.thin_walled;
+    if (!p.is_interface && dot(wo, ng) < 0.0) {
+        ng = -ng;
+        ns = -ns;
+    }
+    if (dot(wo, ns) * dot(wo, ng) <= 0.0 || any(isnan(ns))) ns = ng;
+    p.frame.n = ns;
+    vec3 tangent;
+    if (p.m.anisotropy > 0.0 && read_tangent(s.instance, s.primitive, s.barycentrics, tangent)) {
+        p.frame.t = normalize(tangent - dot(tangent, ns) * ns);
+        p.frame.b = cross(ns, p.frame.t);
+        if (any(isnan(p.frame.t))) make_basis(ns, p.frame.t, p.frame.b);
+    } else {
+        make_basis(ns, p.frame.t, p.frame.b);
+    }
+    p.ng = ng;
+    p.wo_side = dot(wo, ng);
+    return p;
+}
+
 // The camera ray of a sample, and its shutter and keyframe times.
 void camera_sample(uvec2 pixel, uint sample_index, vec2 render_size, out vec3 origin, out vec3 dir,
                    out float time01, out float time) {
@@ -207,7 +259,13 @@ float trace_primary_only(uvec2 pixel, uint sample_index, vec2 render_size) {
 }
 
 // The radiance of one camera sample through render pixel `pixel`.
-vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounces) {
+vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_param) {
+    uint max_bounces = trace_bounce_limit(trace_param);
+    bool light_tracing = light_tracing_enabled(trace_param);
+    // Vertex 0 non-specular and every vertex since specular: emitters found
+    // from here on belong to the light paths (path_partition.glsl).
+    bool caustic_chain = false;
+    bool light_owned = false;
     vec3 origin, dir;
     float time01, time;
     camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
@@ -246,51 +304,33 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint max_bounc
         if (dot(dir, s.geometric_normal) < 0.0) {
             vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
             if (any(notEqual(emitted, vec3(0.0)))) {
-                float w = (vertex == 0u || delta_bounce) ? 1.0
-                                       : mis_power1(bsdf_pdf, emitter_hit_pdf(s.instance, s.primitive, previous,
-                                                                              s.position, time01));
-                radiance += throughput * emitted * w;
+                float light_pdf = vertex == 0u ? 0.0 : emitter_hit_pdf(s.instance, s.primitive, previous, s.position, time01);
+                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, light_pdf);
+                if (!(light_owned && light_pdf > 0.0)) radiance += throughput * emitted * w;
             }
         }
         if (vertex >= limit) break;
 
         // Material and shading frame.
-        path_object_linear = payload_linear(hit);
-        vec3 albedo = eval_albedo(s.material, s.uv, s.has_uv, time);
-        float roughness = eval_roughness(s.material, s.uv, s.has_uv, time);
-        float metallic = eval_metallic(s.material, s.uv, s.has_uv, time);
-        ShadingMaterial m = decode_material(s.material, albedo, roughness, metallic, vec3(0.0));
-        vec3 ng = s.geometric_normal;
-        vec3 ns = dot(s.shading_normal, ng) < 0.0 ? -s.shading_normal : s.shading_normal;
-        ns = eval_normal_map(s.material, s.uv, s.has_uv, time, ns, ng, s.instance, s.primitive, s.barycentrics);
         vec3 wo = -dir;
-        // Interfaces keep their outside on the front; everything else turns
-        // towards the viewer.
-        bool is_interface = m.transmission > 0.0 && m.metallic < 1.0 && !m.thin_walled;
-        if (!is_interface && dot(wo, ng) < 0.0) {
-            ng = -ng;
-            ns = -ns;
-        }
-        if (dot(wo, ns) * dot(wo, ng) <= 0.0 || any(isnan(ns))) ns = ng;
-        ShadingFrame frame;
-        frame.n = ns;
-        vec3 tangent;
-        if (m.anisotropy > 0.0 && read_tangent(s.instance, s.primitive, s.barycentrics, tangent)) {
-            frame.t = normalize(tangent - dot(tangent, ns) * ns);
-            frame.b = cross(ns, frame.t);
-            if (any(isnan(frame.t))) make_basis(ns, frame.t, frame.b);
-        } else {
-            make_basis(ns, frame.t, frame.b);
-        }
+        ShadingPoint sp = shading_point(s, hit, wo, time);
+        ShadingMaterial m = sp.m;
+        ShadingFrame frame = sp.frame;
+        vec3 ng = sp.ng;
+        bool is_interface = sp.is_interface;
+        float wo_side = sp.wo_side;
         vec3 wo_local = to_local(frame, wo);
-        PrincipledBsdf bsdf = principled_setup(m, wo_local, true);
-        float wo_side = dot(wo, ng);
+        PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, true);
+        bool specular = vertex_is_specular(m);
+        caustic_chain = vertex == 0u ? vertex_connects_to_camera(m) : caustic_chain && specular;
+        light_owned = light_tracing && vertex > 0u && caustic_chain;
 
         // Next-event estimation.
         uvec2 select = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_SELECT));
         uvec2 point = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_POINT));
         LightSample light = sample_light(s.position, select, point, time01, time);
-        if (light.valid && any(greaterThan(light.radiance, vec3(0.0)))) {
+        bool owned = light_owned && !isinf(light.distance);
+        if (light.valid && !owned && any(greaterThan(light.radiance, vec3(0.0)))) {
             vec3 wi_local = to_local(frame, light.direction);
             bool reflects = wi_local.z * wo_local.z > 0.0;
             if (reflects == (dot(light.direction, ng) * wo_side > 0.0)) {

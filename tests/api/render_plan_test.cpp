@@ -130,11 +130,11 @@ TEST(WorkerThreads, AllJoinAndTheLowestFailureIsKept) {
     EXPECT_EQ(run_per_slot(0, [](size_t) { throw 1; }).first(), -1);
 }
 
-TEST(FramebufferMerge, SumsFloatsAndWrapsIntegers) {
+TEST(FramebufferMerge, SumsFloatsAndSaturatesIntegers) {
     std::vector<float> eye{1.0f, 2.0f};
     std::vector<int32_t> light{INT32_MAX, -5};
     add_accumulation(eye, light, {0.5f, -2.0f}, {1, 5});
     EXPECT_EQ(eye, (std::vector<float>{1.5f, 0.0f}));
-    EXPECT_EQ(light, (std::vector<int32_t>{INT32_MIN, 0}));
+    EXPECT_EQ(light, (std::vector<int32_t>{INT32_MAX, 0}));
     EXPECT_THROW(add_accumulation(eye, light, {1.0f}, {1, 2}), std::runtime_error);
 }

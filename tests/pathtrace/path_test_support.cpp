@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "shaders/gpu_layout.h"
+
 std::string repository_dir() {
     const char* dir = std::getenv("VITREL_SOURCE_DIR");
     return dir ? dir : VITREL_TEST_SOURCE_DIR;
@@ -9,10 +11,16 @@ std::string repository_dir() {
 
 Scene cornell_box_scene() { return cornell_box_scene(repository_dir() + "/scenes/cornell_box.json"); }
 
-Rgb Accumulation::mean(int x, int y) const {
-    const float* p = &eye[4 * (static_cast<size_t>(y) * width + x)];
+Rgb Accumulation::mean(int x, int y, bool light_only) const {
+    const size_t at = 4 * (static_cast<size_t>(y) * width + x);
+    const float* p = &eye[at];
     const double n = p[3] > 0.0f ? p[3] : 1.0;
-    return {p[0] / n, p[1] / n, p[2] / n};
+    Rgb m{0, 0, 0};
+    for (int c = 0; c < 3; ++c) {
+        if (!light_only) m[c] = p[c] / n;
+        if (samples > 0) m[c] += light[at + c] * LIGHT_ACCUM_SCALE / samples;
+    }
+    return m;
 }
 
 Rgb Accumulation::region_mean(int x0, int y0, int x1, int y1) const {
@@ -53,12 +61,14 @@ void PathTest::prepare(Scene scene, int size, bool floatAtomics) {
 
 void PathTest::batch(int samples, int firstSample, bool clear, int traceParam) {
     renderer->renderBatch(scene_, output_, samples, traceParam, 0, firstSample, clear);
+    samples_ = (clear ? 0 : samples_) + samples;
 }
 
 Accumulation PathTest::accumulation() {
     Accumulation a;
     a.width = renderer->renderWidth;
     a.height = renderer->renderHeight;
+    a.samples = samples_;
     renderer->readbackFramebuffers(a.eye, a.light);
     return a;
 }

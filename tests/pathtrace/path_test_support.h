@@ -14,13 +14,16 @@
 
 using Rgb = std::array<double, 3>;
 
-// The per-pixel result of the eye accumulation.
+// The per-pixel result of the eye and light accumulations.
 struct Accumulation {
     int width = 0;
     int height = 0;
+    int samples = 0;             // samples accumulated (divides the light splats)
     std::vector<float> eye;      // rgb sum, kept-sample count per pixel
-    std::vector<int32_t> light;  // a: dropped samples per pixel
-    Rgb mean(int x, int y) const;
+    std::vector<int32_t> light;  // rgb: light splats (fixed point); a: dropped samples per pixel
+    // Mean radiance as read-out computes it: eye mean plus light splats.
+    // With `light_only`, the light splats alone.
+    Rgb mean(int x, int y, bool light_only = false) const;
     // Mean over the rectangle [x0, x1) x [y0, y1) of per-pixel means.
     Rgb region_mean(int x0, int y0, int x1, int y1) const;
     long long dropped() const;
@@ -38,6 +41,7 @@ protected:
     Accumulation render(Scene scene, int size, int samples, int traceParam = 0);
 
     std::unique_ptr<VkRenderer> renderer;
+    int samples_ = 0;  // accumulated since the last clearing batch
     Scene scene_;
     RenderOutput output_;
 };

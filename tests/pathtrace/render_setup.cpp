@@ -97,6 +97,32 @@ void set_camera(Scene& scene, const float position[3], const float look_at[3], f
     scene.camera_fov = fov;
 }
 
+Scene caustic_scene() {
+    Scene scene;
+    scene.materials.push_back(diffuse_material(0.8f));
+    constexpr float kLightRadiance = 200.0f;
+    scene.materials.push_back(diffuse_material(0.0f, kLightRadiance));
+    Material glass;
+    for (float& c : glass.base_color) c = 1.0f;
+    glass.roughness = 0.0f;
+    glass.spec_trans = 1.0f;
+    glass.ior = 1.5f;
+    glass.specular = 0.5f;
+    scene.materials.push_back(glass);
+    const float f0[3] = {-1.5f, 0.0f, -1.5f}, f1[3] = {-1.5f, 0.0f, 1.5f}, f2[3] = {1.5f, 0.0f, 1.5f},
+                f3[3] = {1.5f, 0.0f, -1.5f};
+    add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
+    // Facing down (the winding's front side).
+    const float l0[3] = {-0.15f, 2.0f, -0.15f}, l1[3] = {0.15f, 2.0f, -0.15f}, l2[3] = {0.15f, 2.0f, 0.15f},
+                l3[3] = {-0.15f, 2.0f, 0.15f};
+    add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
+    const float centre[3] = {0.0f, 0.6f, 0.0f};
+    add_mesh_instance(scene, sphere_mesh(centre, 0.3f), 2);
+    const float eye[3] = {0.0f, 1.0f, 2.5f}, target[3] = {0.0f, 0.25f, 0.0f};
+    set_camera(scene, eye, target, 40.0f);
+    return scene;
+}
+
 Scene cornell_box_scene(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;

@@ -33,6 +33,10 @@ void set_camera(Scene& scene, const float position[3], const float look_at[3], f
 // material. Throws std::runtime_error when the file is not a JSON object.
 Scene cornell_box_scene(const std::string& path);
 
+// A glass sphere over a diffuse floor under a small square light, which
+// focuses a caustic onto the floor; the camera sees floor, sphere and spot.
+Scene caustic_scene();
+
 // Packs `scene` for `output` and runs every preparation step on a fresh
 // renderer (device 0). `shaderSrcDir` may be empty (precompiled programs).
 // Without `floatAtomics` the programs built for devices without float

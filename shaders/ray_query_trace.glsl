@@ -1,0 +1,34 @@
+// trace_payload for compute programs: the same closest-hit record the
+// ray-tracing pipeline's hit program writes, filled from a ray query. Every
+// ray of the path library is opaque, so the query commits its closest
+// triangle without candidate processing. Define before including
+// path_loop.glsl; the including program declares `tlas`.
+#ifndef VITREL_RAY_QUERY_TRACE_GLSL
+#define VITREL_RAY_QUERY_TRACE_GLSL
+#define VITREL_TRACE_PAYLOAD_DEFINED
+
+#include "payload.glsl"
+
+HitPayload payload;
+
+void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
+    rayQueryEXT query;
+    rayQueryInitializeEXT(query, tlas, flags, 0xFF, origin, 0.0, direction, tmax);
+    while (rayQueryProceedEXT(query)) {
+    }
+    if (rayQueryGetIntersectionTypeEXT(query, true) != gl_RayQueryCommittedIntersectionTriangleEXT) {
+        payload.t = PAYLOAD_MISS;
+        return;
+    }
+    payload.instance = uint(rayQueryGetIntersectionInstanceCustomIndexEXT(query, true));
+    payload.primitive = rayQueryGetIntersectionPrimitiveIndexEXT(query, true);
+    payload.barycentrics = rayQueryGetIntersectionBarycentricsEXT(query, true);
+    payload.t = rayQueryGetIntersectionTEXT(query, true);
+    payload.front_face = rayQueryGetIntersectionFrontFaceEXT(query, true) ? 1u : 0u;
+    mat4x3 object_to_world = rayQueryGetIntersectionObjectToWorldEXT(query, true);
+    payload.object_x = object_to_world[0];
+    payload.object_y = object_to_world[1];
+    payload.object_z = object_to_world[2];
+}
+
+#endif
