@@ -8,6 +8,34 @@
 
 #include <stb_image.h>
 
+namespace {
+
+constexpr uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr size_t kPngChunkOverhead = 12;  // length, type, CRC
+
+uint32_t big_endian_u32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+// stb_image grows its buffer for compressed PNG data to each chunk's
+// declared length before it reads the chunk, so a few bytes that claim a
+// huge chunk would make it allocate that much: every chunk up to IEND must
+// fit in the bytes actually given. Anything else is left to the decoder.
+bool png_chunks_fit(const uint8_t* bytes, size_t size) {
+    if (size < sizeof kPngSignature || std::memcmp(bytes, kPngSignature, sizeof kPngSignature) != 0) return true;
+    size_t at = sizeof kPngSignature;
+    while (size - at >= kPngChunkOverhead) {
+        const uint32_t length = big_endian_u32(bytes + at);
+        if (length > size - at - kPngChunkOverhead) return false;
+        const bool last = std::memcmp(bytes + at + 4, "IEND", 4) == 0;
+        at += kPngChunkOverhead + length;
+        if (last) break;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string image_size_problem(int64_t width, int64_t height) {
     if (width < 1 || height < 1) return "the image has no texels";
     if (width > kMaxImageEdge || height > kMaxImageEdge || width * height > kMaxImageTexels) {
@@ -31,6 +59,10 @@ bool decode_image(const uint8_t* bytes, size_t size, DecodedImage& out, std::str
     }
     reason = image_size_problem(w, h);
     if (!reason.empty()) return false;
+    if (!png_chunks_fit(bytes, size)) {
+        reason = "corrupt image data (a PNG chunk runs past the end of the file)";
+        return false;
+    }
     const bool hdr = stbi_is_hdr_from_memory(bytes, len) != 0;
     out.width = w;
     out.height = h;

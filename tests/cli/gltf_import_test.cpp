@@ -2,6 +2,7 @@
 // lights, and malformed files that must fail with a message, not a crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "cli/gltf_import.h"
@@ -244,6 +245,21 @@ TEST_F(GltfImport, HugeDeclaredImageIsRefusedBeforeDecoding) {
     EXPECT_EQ(scene().instances.size(), 1u);
     ASSERT_EQ(report.warnings.size(), 1u);
     EXPECT_NE(report.warnings[0].find("huge.png"), std::string::npos);
+}
+
+TEST_F(GltfImport, ChunkLongerThanTheFileIsRefusedBeforeDecoding) {
+    const uint8_t grey[4] = {128, 128, 128, 255};
+    std::vector<uint8_t> png = solid_png(1, 1, grey);
+    // The IDAT chunk after the 8-byte signature and the 25-byte IHDR chunk
+    // claims 256 MiB: the decoder would allocate that much before reading.
+    const uint8_t length[4] = {0x10, 0, 0, 0};
+    std::copy(length, length + 4, png.begin() + 33);
+    ASSERT_TRUE(std::equal(png.begin() + 37, png.begin() + 41, "IDAT"));
+    write_bytes(dir.file("long.png"), png);
+    const int tex = add_texture(doc, "long.png");
+    doc.json["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", tex}};
+    save_glb(doc, dir.file("long.glb"));
+    EXPECT_NE(import_error(dir.file("long.glb")).find("PNG chunk runs past the end"), std::string::npos);
 }
 
 }  // namespace
