@@ -142,10 +142,8 @@ int vitrel_compute_aovs(VitrelContext* ctx) noexcept {
     try {
         VkRenderer& first = *ctx->renderers.front();
         first.computeAOVs(ctx->output);
-        const size_t pixels = static_cast<size_t>(ctx->output.width) * ctx->output.height;
-        ctx->aov_depth.assign(pixels, 0.0f);
-        ctx->aov_normal.assign(3 * pixels, 0.0f);
-        ctx->aov_object_id.assign(pixels, 0);
+        // The planes take the size the renderer was prepared at, never a
+        // requested size not applied yet (which may be any size at all).
         first.readbackAOVs(ctx->output, ctx->aov_depth, ctx->aov_normal, ctx->aov_object_id);
         ctx->aov_width = delivered_width(*ctx);
         ctx->aov_height = delivered_height(*ctx);
