@@ -10,12 +10,12 @@ def read_rgb(path):
     inp = oiio.ImageInput.open(path)
     if inp is None:
         raise IOError("cannot open %s: %s" % (path, oiio.geterror()))
-    image_spec = inp.spec()
-    pixels = inp.read_image(0, 0, 0, image_spec.nchannels, oiio.FLOAT)
+    header = inp.spec()
+    pixels = inp.read_image(0, 0, 0, header.nchannels, oiio.FLOAT)
     inp.close()
-    names = [n.split(".")[-1] for n in image_spec.channelnames]
+    names = [n.split(".")[-1] for n in header.channelnames]
     order = [names.index(c) for c in "RGB"] if all(c in names for c in "RGB") else [0, 0, 0]
-    image = np.asarray(pixels, np.float64).reshape(image_spec.height, image_spec.width, image_spec.nchannels)
+    image = np.asarray(pixels, np.float64).reshape(header.height, header.width, header.nchannels)
     return np.ascontiguousarray(image[..., order])
 
 
@@ -24,8 +24,8 @@ def write_preview(path, rgb, exposure=1.0):
     x = np.clip(np.asarray(rgb) * exposure, 0.0, 1.0)
     srgb = np.where(x <= 0.0031308, 12.92 * x, 1.055 * np.power(x, 1 / 2.4) - 0.055)
     out = oiio.ImageOutput.create(path)
-    image_spec = oiio.ImageSpec(x.shape[1], x.shape[0], 3, oiio.UINT8)
-    out.open(path, image_spec)
+    header = oiio.ImageSpec(x.shape[1], x.shape[0], 3, oiio.UINT8)
+    out.open(path, header)
     if not out.write_image(np.ascontiguousarray(srgb * 255 + 0.5, dtype=np.uint8)):
         raise IOError("cannot write %s: %s" % (path, out.geterror()))
     out.close()
