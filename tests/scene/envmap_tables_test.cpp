@@ -162,8 +162,12 @@ TEST(EnvmapTables, RestoredTablesWithoutTexturesStayAndStillLight) {
     const std::string out = scene_test::prepare(scene);
     EXPECT_EQ(out.find("Envmap"), std::string::npos);
     EXPECT_EQ(scene.env_total_weight, 3.0f);
+    // The environment alone is the one light, chosen every time.
     EXPECT_EQ(scene.light_pdf, std::vector<float>{1.0f});
+    EXPECT_EQ(scene.light_cdf, std::vector<uint32_t>{kLast});
     EXPECT_EQ(scene.scene_params[22], 1.0f);
+    EXPECT_EQ(scene.scene_params[23], 1.0f);
+    EXPECT_EQ(scene.scene_params[24], 1.0f);
 }
 
 TEST(EnvmapTables, FewerThanThreeChannelsUseRedForAllAndReadToTheLastComponent) {
