@@ -1,7 +1,8 @@
 // Light tracing for caustics: what the light pass costs per batch against
 // the eye pass, on the Cornell box (no specular vertex: the light paths
-// find nothing to splat) and on the glass-sphere caustic scene of the
-// tests, and how much less noise the caustic carries at equal time.
+// find nothing to splat), on the glass-sphere caustic scene of the tests
+// and on the Cornell box with a glass sphere, and how much less noise the
+// caustic carries at equal time.
 // Both numbers come from one run: each configuration renders kBatches
 // independent batches, timed; the noise is the per-pixel standard error
 // over those batches, averaged over the caustic (pixels whose light splats
@@ -103,5 +104,6 @@ int main(int argc, char** argv) {
     const std::string repo = argc > 1 ? argv[1] : VITREL_SOURCE_DIR;
     bench_scene("cornell", cornell_box_scene(repo + "/scenes/cornell_box.json"));
     bench_scene("caustic", caustic_scene());
+    bench_scene("cornell glass", cornell_glass_scene(repo + "/scenes/cornell_box.json"));
     return 0;
 }
