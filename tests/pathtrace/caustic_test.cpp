@@ -142,16 +142,51 @@ Scene glossy_floor_caustic() {
     return scene;
 }
 
+// The caustic scene with its light replaced by an environment: a dim sky
+// and one bright texel about 28 degrees from the zenith, behind the sphere
+// as the camera sees it, so the caustic falls in front of the sphere.
+constexpr int kSkyWidth = 32;
+constexpr int kSkyHeight = 16;
+constexpr int kSunColumn = 24;  // phi 270 to 281 degrees: towards -z
+constexpr int kSunRow = 2;      // theta 22.5 to 34 degrees
+constexpr float kSunRadiance = 250.0f;
+constexpr float kSkyRadiance = 0.05f;
+
+Scene environment_caustic() {
+    Scene scene = caustic_scene();
+    scene.materials[1] = diffuse_material(0.0f);  // the square light goes dark
+    TextureData sky;
+    sky.width = kSkyWidth;
+    sky.height = kSkyHeight;
+    sky.channels = 3;
+    sky.is_float = true;
+    sky.pixelsf.assign(3 * kSkyWidth * kSkyHeight, kSkyRadiance);
+    for (int c = 0; c < 3; ++c) sky.pixelsf[3 * (kSunRow * kSkyWidth + kSunColumn) + c] = kSunRadiance;
+    scene.textures.push_back(sky);
+    scene.envmap_texture = static_cast<int32_t>(scene.textures.size() - 1);
+    return scene;
+}
+
 const AgreementCase kAgreementCases[] = {
     {"GlassSphere", caustic_scene, kSize, 1, 256, 16, 5.0},
     {"GlassSphereInCornellBox", cornell_glass, 32, 1, 256, 16, 0.0},
     {"ThinLensSupersampled", thin_lens_caustic, 24, 2, 256, 16, 0.0},
     {"GlossyFloor", glossy_floor_caustic, kSize, 1, 256, 16, 0.0},
+    {"GlassSphereUnderEnvironment", environment_caustic, kSize, 1, 256, 16, 0.0},
 };
+
+// A diffuse sphere over the caustic scene's floor under its light and a
+// uniform environment: no specular vertex anywhere.
+Scene diffuse_under_environment() {
+    Scene scene = caustic_scene();
+    scene.materials[2] = diffuse_material(0.5f);
+    set_uniform_environment(scene, 0.5f);
+    return scene;
+}
 
 Scene cornell_box() { return cornell_box_scene(); }
 
-Scene (*const kNothingToSplat[])() = {cornell_box};
+Scene (*const kNothingToSplat[])() = {cornell_box, diffuse_under_environment};
 
 }  // namespace
 
