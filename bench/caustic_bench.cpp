@@ -8,7 +8,9 @@
 // over those batches, averaged over the caustic (pixels whose light splats
 // exceed a tenth of the brightest).
 //
-// Usage: caustic_bench [repository dir]   (Release build, no sanitizers)
+// Usage: caustic_bench [repository dir [scene]]   (Release build, no
+// sanitizers); a scene name ("cornell", "caustic", "cornell glass") runs
+// that scene alone.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -102,8 +104,10 @@ void bench_scene(const char* name, Scene scene) {
 
 int main(int argc, char** argv) {
     const std::string repo = argc > 1 ? argv[1] : VITREL_SOURCE_DIR;
-    bench_scene("cornell", cornell_box_scene(repo + "/scenes/cornell_box.json"));
-    bench_scene("caustic", caustic_scene());
-    bench_scene("cornell glass", cornell_glass_scene(repo + "/scenes/cornell_box.json"));
+    const std::string only = argc > 2 ? argv[2] : "";
+    const std::string box = repo + "/scenes/cornell_box.json";
+    if (only.empty() || only == "cornell") bench_scene("cornell", cornell_box_scene(box));
+    if (only.empty() || only == "caustic") bench_scene("caustic", caustic_scene());
+    if (only.empty() || only == "cornell glass") bench_scene("cornell glass", cornell_glass_scene(box));
     return 0;
 }
