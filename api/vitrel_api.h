@@ -664,8 +664,8 @@ VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int hei
  * emitters; 0 means no limit but Russian roulette. B occupies the low 16
  * bits; adding VITREL_TRACE_LIGHT_TRACING turns on light tracing, which
  * renders caustics (light reaching a diffuse surface through mirrors or
- * glass) from paths started at the emissive triangles instead of the
- * camera: same image in expectation, far less noise in caustics, at the
+ * glass) from paths started at the emissive triangles and the environment
+ * instead of the camera: same image in expectation, far less noise in caustics, at the
  * cost of one light path per pixel and sample. Off by default. */
 #define VITREL_TRACE_LIGHT_TRACING 65536
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,

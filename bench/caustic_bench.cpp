@@ -1,13 +1,16 @@
 // Light tracing for caustics: what the light pass costs per batch against
 // the eye pass, on the Cornell box (no specular vertex: the light paths
-// find nothing to splat) and on the glass-sphere caustic scene of the
-// tests, and how much less noise the caustic carries at equal time.
+// find nothing to splat), on the glass-sphere caustic scene of the tests
+// and on the Cornell box with a glass sphere, and how much less noise the
+// caustic carries at equal time.
 // Both numbers come from one run: each configuration renders kBatches
 // independent batches, timed; the noise is the per-pixel standard error
 // over those batches, averaged over the caustic (pixels whose light splats
 // exceed a tenth of the brightest).
 //
-// Usage: caustic_bench [repository dir]   (Release build, no sanitizers)
+// Usage: caustic_bench [repository dir [scene]]   (Release build, no
+// sanitizers); a scene name ("cornell", "caustic", "cornell glass") runs
+// that scene alone.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -101,7 +104,10 @@ void bench_scene(const char* name, Scene scene) {
 
 int main(int argc, char** argv) {
     const std::string repo = argc > 1 ? argv[1] : VITREL_SOURCE_DIR;
-    bench_scene("cornell", cornell_box_scene(repo + "/scenes/cornell_box.json"));
-    bench_scene("caustic", caustic_scene());
+    const std::string only = argc > 2 ? argv[2] : "";
+    const std::string box = repo + "/scenes/cornell_box.json";
+    if (only.empty() || only == "cornell") bench_scene("cornell", cornell_box_scene(box));
+    if (only.empty() || only == "caustic") bench_scene("caustic", caustic_scene());
+    if (only.empty() || only == "cornell glass") bench_scene("cornell glass", cornell_glass_scene(box));
     return 0;
 }

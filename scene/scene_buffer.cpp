@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scene/color_constants.h"
+#include "scene/scene_bounds.h"
 #include "scene/scene_prep.h"
 
 namespace {
@@ -211,6 +212,9 @@ void build_scene_params(Scene& scene, int width, int height, float overscan_scal
     const bool moving =
         std::any_of(scene.instances.begin(), scene.instances.end(), [](const Instance& i) { return i.moving; });
     p[SP_ANY_MOVING] = moving ? 1.0f : 0.0f;
+    const BoundingSphere bounds = scene_bounding_sphere(scene);
+    std::copy_n(bounds.centre, 3, p + SP_BOUNDS_CENTRE);
+    p[SP_BOUNDS_RADIUS] = bounds.radius;
 
     for (size_t i = 0; i < d; ++i) {
         float* block = p + SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * i;

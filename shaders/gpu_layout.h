@@ -87,6 +87,8 @@ struct AtlasEntry {
 #define SP_ENV_LIGHT_PDF 24
 #define SP_SHUTTER_FRAMES 25
 #define SP_ANY_MOVING 26
+#define SP_BOUNDS_CENTRE 27  // 3 floats: the sphere around the scene's triangles
+#define SP_BOUNDS_RADIUS 30  // 0 without geometry
 #define SP_DE_BLOCK_FLOATS 8   // params[0..3], kind, 0, 0, 0
 #define SP_ANIM_HEADER_FLOATS 8
 #define SP_ANIM_KEYFRAME_COUNT 0
@@ -97,7 +99,8 @@ struct AtlasEntry {
 #define SP_ANIM_FRAME_TIME 7   // 1 / anim_fps
 #define SP_KEYFRAME_FLOATS 8   // time, position[3], look_at[3], 0
 #ifdef __cplusplus
-static_assert(SP_ANY_MOVING < SCENE_PARAMS_HEADER_FLOATS);
+static_assert(SP_ANY_MOVING < SP_BOUNDS_CENTRE && SP_BOUNDS_CENTRE + 3 <= SP_BOUNDS_RADIUS);
+static_assert(SP_BOUNDS_RADIUS < SCENE_PARAMS_HEADER_FLOATS);
 static_assert(SP_ANIM_FRAME_TIME < SP_ANIM_HEADER_FLOATS);
 static_assert(offsetof(AtlasEntry, offset) == 0 && offsetof(AtlasEntry, width) == 4);
 static_assert(offsetof(AtlasEntry, height) == 8 && offsetof(AtlasEntry, channels) == 12);

@@ -1,5 +1,5 @@
 // Light tracing for caustics: one light path per call, started on an
-// emissive triangle chosen by power, carried through specular vertices with
+// emissive triangle or the environment chosen by power, carried through specular vertices with
 // the adjoint BSDF, and connected to the camera at the first non-specular
 // vertex D, where it is splatted into the light accumulation. Light paths
 // thus supply exactly the paths "light, one or more specular vertices, D,
@@ -24,9 +24,9 @@
 // CAMERA_PAIRS + VERTEX_PAIRS * MAX_PATH_VERTICES), so that the two
 // estimators of a pixel and sample are independent.
 #define LIGHT_PAIR_BASE 4096u
-#define LPAIR_SELECT 0u     // light, then triangle (32-bit)
-#define LPAIR_POINT 1u      // point on the triangle
-#define LPAIR_DIRECTION 2u  // emitted direction
+#define LPAIR_SELECT 0u     // light, then triangle or environment row (32-bit)
+#define LPAIR_POINT 1u      // point on the triangle, or environment column
+#define LPAIR_DIRECTION 2u  // emitted direction, or point on the disk
 #define LPAIR_TIME 3u       // keyframe time, drawn only for an animated camera
 #define LPAIR_LENS 4u
 #define LIGHT_PATH_PAIRS 5u
@@ -170,10 +170,41 @@ void connect_to_camera(uvec2 pixel, uint sample_index, Surface s, HitPayload hit
     }
 }
 
-// A point and direction leaving an emissive triangle, chosen like
-// next-event estimation chooses lights (by power, then by area), with the
-// emitted direction cosine-distributed about the front side. `beta` is
-// Le cos / (position density x direction density).
+// A ray arriving from the environment: its direction drawn as next-event
+// estimation draws it (row by `row`), its origin uniformly on the disk of
+// the scene's bounding sphere that faces that direction, so every ray from
+// the environment that can meet the scene is drawn with non-zero density.
+// `beta` is Le / (direction density x (1 / disk area)); the disk faces the
+// ray, so no cosine.
+bool emit_from_environment(uvec2 pixel, uint sample_index, uint count, uint row, out vec3 position,
+                           out vec3 normal, out vec3 direction, out vec3 beta) {
+    position = vec3(0.0);
+    normal = vec3(0.0, 0.0, 1.0);
+    direction = normal;
+    beta = vec3(0.0);
+    if (!environment_emits_light_paths(count)) return false;
+    uvec2 column = sample_pair_u32(pixel, sample_index, light_pair(LPAIR_POINT));
+    LightSample ls = sample_environment(uvec2(row, column.x), light_probability(count, count - 1u));
+    if (!ls.valid || !any(greaterThan(ls.radiance, vec3(0.0)))) return false;
+    vec3 centre = vec3(scene_params[SP_BOUNDS_CENTRE], scene_params[SP_BOUNDS_CENTRE + 1],
+                       scene_params[SP_BOUNDS_CENTRE + 2]);
+    float radius = scene_params[SP_BOUNDS_RADIUS];
+    ShadingFrame f;
+    f.n = ls.direction;
+    make_basis(f.n, f.t, f.b);
+    vec2 disk = radius * sample_disk_concentric(sample_2d(pixel, sample_index, light_pair(LPAIR_DIRECTION)));
+    position = centre + radius * ls.direction + disk.x * f.t + disk.y * f.b;
+    direction = -ls.direction;
+    normal = direction;
+    beta = ls.radiance * (PI * radius * radius / ls.pdf);
+    return !any(isinf(beta)) && !any(isnan(beta));
+}
+
+// A point and direction leaving a light chosen as next-event estimation
+// chooses lights (by power): on the environment as emit_from_environment
+// draws them, on an emissive triangle by area, with the emitted direction
+// cosine-distributed about the front side. `beta` is Le cos / (position
+// density x direction density).
 bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out vec3 position, out vec3 normal,
                 out vec3 direction, out vec3 beta) {
     position = vec3(0.0);
@@ -184,8 +215,8 @@ bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out ve
     if (count == 0u) return false;
     uvec2 select = sample_pair_u32(pixel, sample_index, light_pair(LPAIR_SELECT));
     uint i = light_cdf_search(0u, count, select.x);
-    // The environment is the eye paths' business (README.md).
-    if (environment_is_light(count) && i == count - 1u) return false;
+    if (environment_is_light(count) && i == count - 1u)
+        return emit_from_environment(pixel, sample_index, count, select.y, position, normal, direction, beta);
     GpuEmissive e;
     if (!emissive_record(count, i, e)) return false;
     uint tri = tri_cdf_search(e.first_triangle, e.triangle_count, select.y);

@@ -53,6 +53,12 @@ bool environment_is_light(uint count) {
     return count >= 1u && scene_params[SP_ENV_ACTIVE] > 0.5 && env_active();
 }
 
+// Whether light paths leave the environment too: it takes part as a light
+// and the scene has a bounding sphere, whose disks they start from.
+bool environment_emits_light_paths(uint count) {
+    return environment_is_light(count) && scene_params[SP_BOUNDS_RADIUS] > 0.0;
+}
+
 // Selection probability of light i under the quantised table.
 float light_probability(uint count, uint i) { return light_cdf_search_probability(0u, count, i); }
 

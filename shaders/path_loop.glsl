@@ -288,7 +288,9 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
                 float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
-                radiance += throughput * env * w;
+                bool owned = light_owned && environment_emits_light_paths(light_count()) &&
+                             environment_hit_pdf(dir) > 0.0;
+                if (!owned) radiance += throughput * env * w;
             }
             break;
         }
@@ -329,7 +331,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
         uvec2 select = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_SELECT));
         uvec2 point = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_POINT));
         LightSample light = sample_light(s.position, select, point, time01, time);
-        bool owned = light_owned && !isinf(light.distance);
+        bool owned = light_owned && (!isinf(light.distance) || environment_emits_light_paths(light_count()));
         if (light.valid && !owned && any(greaterThan(light.radiance, vec3(0.0)))) {
             vec3 wi_local = to_local(frame, light.direction);
             bool reflects = wi_local.z * wo_local.z > 0.0;

@@ -47,13 +47,13 @@ void PathTest::TearDown() {
         << "validation layer reported problems (see [Vulkan] lines above)";
 }
 
-void PathTest::prepare(Scene scene, int size, bool floatAtomics) {
+void PathTest::prepare(Scene scene, int size, bool floatAtomics, int quality) {
     if (renderer) renderer->destroy();
     scene_ = std::move(scene);
     output_ = RenderOutput{};
     output_.width = output_.height = static_cast<uint32_t>(size);
     output_.overscan = 0;
-    output_.quality = 1;
+    output_.quality = static_cast<uint32_t>(quality);
     renderer = std::make_unique<VkRenderer>();
     prepare_renderer(*renderer, scene_, output_, true, VITREL_SHADER_DIR, repository_dir() + "/shaders",
                      floatAtomics);

@@ -32,9 +32,9 @@ struct Accumulation {
 class PathTest : public ::testing::Test {
 protected:
     void TearDown() override;
-    // Prepares a renderer for `scene` at size x size pixels (no overscan,
-    // quality 1).
-    void prepare(Scene scene, int size, bool floatAtomics = true);
+    // Prepares a renderer for `scene` at size x size pixels (no overscan),
+    // rendered at `quality` x `quality` render pixels per pixel.
+    void prepare(Scene scene, int size, bool floatAtomics = true, int quality = 1);
     void batch(int samples, int firstSample, bool clear, int traceParam);
     Accumulation accumulation();
     // prepare + one batch + accumulation.

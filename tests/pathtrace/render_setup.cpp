@@ -97,18 +97,22 @@ void set_camera(Scene& scene, const float position[3], const float look_at[3], f
     scene.camera_fov = fov;
 }
 
-Scene caustic_scene() {
-    Scene scene;
-    scene.materials.push_back(diffuse_material(0.8f));
-    constexpr float kLightRadiance = 200.0f;
-    scene.materials.push_back(diffuse_material(0.0f, kLightRadiance));
+Material glass_material() {
     Material glass;
     for (float& c : glass.base_color) c = 1.0f;
     glass.roughness = 0.0f;
     glass.spec_trans = 1.0f;
     glass.ior = 1.5f;
     glass.specular = 0.5f;
-    scene.materials.push_back(glass);
+    return glass;
+}
+
+Scene caustic_scene() {
+    Scene scene;
+    scene.materials.push_back(diffuse_material(0.8f));
+    constexpr float kLightRadiance = 200.0f;
+    scene.materials.push_back(diffuse_material(0.0f, kLightRadiance));
+    scene.materials.push_back(glass_material());
     const float f0[3] = {-1.5f, 0.0f, -1.5f}, f1[3] = {-1.5f, 0.0f, 1.5f}, f2[3] = {1.5f, 0.0f, 1.5f},
                 f3[3] = {1.5f, 0.0f, -1.5f};
     add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
@@ -173,6 +177,18 @@ Scene cornell_box_scene(const std::string& path) {
         scene.camera_up[c] = static_cast<float>(camera["up"].array.at(c).number);
     }
     set_camera(scene, position, look_at, static_cast<float>(camera["vfov_deg"].number));
+    return scene;
+}
+
+Scene cornell_glass_scene(const std::string& path) {
+    Scene scene = cornell_box_scene(path);
+    scene.materials.push_back(glass_material());
+    // Near the light's axis (x 213..343, z 227..332, y 548.8) and low
+    // enough that its focus lies just below the floor: a compact caustic
+    // under the sphere, which the camera sees beneath it.
+    const float centre[3] = {240.0f, 190.0f, 250.0f};
+    constexpr float kRadius = 90.0f;
+    add_mesh_instance(scene, sphere_mesh(centre, kRadius), static_cast<int>(scene.materials.size() - 1));
     return scene;
 }
 

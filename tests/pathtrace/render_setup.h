@@ -15,6 +15,8 @@
 // Material helpers: Lambertian (specular 0), emitter, and whatever the
 // caller edits afterwards.
 Material diffuse_material(float albedo, float emission = 0.0f);
+// Smooth clear glass, index 1.5.
+Material glass_material();
 
 // Appends a mesh and an instance of it with material `material`; returns
 // the instance id.
@@ -36,6 +38,9 @@ Scene cornell_box_scene(const std::string& path);
 // A glass sphere over a diffuse floor under a small square light, which
 // focuses a caustic onto the floor; the camera sees floor, sphere and spot.
 Scene caustic_scene();
+// The Cornell box from `path` with a smooth glass sphere under its light,
+// which focuses a caustic onto the floor below it.
+Scene cornell_glass_scene(const std::string& path);
 
 // Packs `scene` for `output` and runs every preparation step on a fresh
 // renderer (device 0). `shaderSrcDir` may be empty (precompiled programs).

@@ -80,6 +80,28 @@ TEST(SceneParams, HeaderCarriesCountsCameraAndFlags) {
     EXPECT_EQ(scene.scene_params[26], 0.0f);
 }
 
+TEST(SceneParams, BoundingSphereHoldsEveryInstanceAtBothTransforms) {
+    Scene scene;
+    scene.meshes.resize(2);
+    scene.meshes[0].positions = {0, 0, 0, 1, 1, 1, NAN, 0, 0};  // a vertex that is not finite is left out
+    scene.instances.resize(3);
+    scene.instances[0].transform[3] = -2.0f;  // [-2, -1] in x
+    scene.instances[1].moving = true;
+    scene.instances[1].transform_end[0] = scene.instances[1].transform_end[5] = 1.0f;
+    scene.instances[1].transform_end[10] = 1.0f;
+    scene.instances[1].transform_end[11] = 4.0f;  // closes at [4, 5] in z
+    scene.instances[2].mesh = 7;                  // missing mesh: not geometry
+    scene_test::prepare(scene);
+    const float* p = scene.scene_params.data();
+    // The box [-2, 1] x [0, 1] x [0, 5]: centre (-0.5, 0.5, 2.5).
+    EXPECT_FLOAT_EQ(p[SP_BOUNDS_CENTRE], -0.5f);
+    EXPECT_FLOAT_EQ(p[SP_BOUNDS_CENTRE + 1], 0.5f);
+    EXPECT_FLOAT_EQ(p[SP_BOUNDS_CENTRE + 2], 2.5f);
+    const float half_diagonal = std::sqrt(1.5f * 1.5f + 0.5f * 0.5f + 2.5f * 2.5f);
+    EXPECT_GE(p[SP_BOUNDS_RADIUS], half_diagonal);
+    EXPECT_LT(p[SP_BOUNDS_RADIUS], 1.001f * half_diagonal);
+}
+
 TEST(SceneParams, ExtraObjectBlocksFollowTheHeader) {
     Scene scene;
     scene.de_objects.resize(2);
