@@ -720,8 +720,9 @@ VITREL_EXPORT int vitrel_save_scene(VitrelContext* ctx, const char* path) VITREL
 VITREL_EXPORT void vitrel_set_seed(VitrelContext* ctx, unsigned int seed) VITREL_NOEXCEPT;
 
 /* The passes that per-pass timing measures, indices into
- * VitrelPassTimings.gpu_ms and .dispatches: the eye-path trace, the sample
- * filter and the light-path pass of every batch; post-processing,
+ * VitrelPassTimings.gpu_ms and .dispatches: the eye-path trace and the
+ * sample filter of every batch, and its light-path pass when light tracing
+ * is on (VITREL_TRACE_LIGHT_TRACING; otherwise it does not run); post-processing,
  * downsampling and 8-bit quantisation of the read-outs; the AOV pass of
  * vitrel_compute_aovs. */
 enum {

@@ -130,6 +130,10 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     r.stampPass(cmd, GpuPass::Filter);
     compute_to_compute(cmd);
 
+    // Without light tracing the light pass would only return: not running it
+    // also spares a CPU driver compiling it on first use.
+    if ((push.trace_param & TRACE_PARAM_LIGHT_TRACING) == 0 || push.extra_param != TRACE_EXTRA_NORMAL)
+        return;
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, set.lightPath);
     vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
                        PUSH_BLOCK_WRITTEN_BYTES, &push);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codegen/material_codegen.h"
+#include "gpu/program_features.h"
 #include "gpu/sbt_layout.h"
 #include "gpu/shader_compiler.h"
 #include "gpu/shader_files.h"
@@ -31,6 +32,14 @@ bool file_readable(const std::string& path) {
     return in.good();
 }
 
+// The specialization of the two path programs by `features`, which must
+// outlive the pipeline creation.
+VkSpecializationInfo feature_specialization(const uint32_t& features,
+                                            VkSpecializationMapEntry& entry) {
+    entry = {PROGRAM_FEATURES_CONSTANT_ID, 0, sizeof(uint32_t)};
+    return {1, &entry, sizeof(uint32_t), &features};
+}
+
 }  // namespace
 
 VkPipeline VkRenderer::createRayTracingPipeline(VkShaderModule (&modules)[4], bool motion) {
@@ -44,6 +53,9 @@ VkPipeline VkRenderer::createRayTracingPipeline(VkShaderModule (&modules)[4], bo
         stages[i].module = modules[i];
         stages[i].pName = "main";
     }
+    VkSpecializationMapEntry entry{};
+    const VkSpecializationInfo spec = feature_specialization(programFeatures, entry);
+    stages[0].pSpecializationInfo = &spec;
     VkRayTracingShaderGroupCreateInfoKHR groups[kGroupCount]{};
     for (uint32_t i = 0; i < kGroupCount; ++i) {
         groups[i].sType = VK_STRUCTURE_TYPE_RAY_TRACING_SHADER_GROUP_CREATE_INFO_KHR;
@@ -108,13 +120,15 @@ void VkRenderer::buildShaderBindingTable(VkPipeline pipeline, AllocatedBuffer& s
     callable = {0, 0, 0};
 }
 
-VkPipeline VkRenderer::createComputePipeline(VkShaderModule module) {
+VkPipeline VkRenderer::createComputePipeline(VkShaderModule module,
+                                             const VkSpecializationInfo* spec) {
     VkComputePipelineCreateInfo info{};
     info.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
     info.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
     info.stage.module = module;
     info.stage.pName = "main";
+    info.stage.pSpecializationInfo = spec;
     info.layout = computePipelineLayout;
     VkPipeline pipeline = VK_NULL_HANDLE;
     const VkResult result =
@@ -134,6 +148,9 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
     createLayouts();
 
     virtualIncludes[sf::kMaterialEvalInclude] = generate_material_eval_glsl(scene, materialExprs);
+    programFeatures = program_features(scene, materialExprs);
+    VkSpecializationMapEntry featureEntry{};
+    const VkSpecializationInfo featureSpec = feature_specialization(programFeatures, featureEntry);
     std::vector<std::string> macros = {sf::kMacroHasMesh};
     if (hasFloatAtomics) macros.push_back(sf::kMacroHasFloatAtomics);
     std::vector<std::string> motionMacros = macros;
@@ -195,18 +212,24 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
         std::printf("JIT compiling light_path.comp with %zu material functions...\n",
                     materialCount);
         const std::string source = read_shader_source(shaderSrcDir + sf::kLightPathSource);
-        lightPathPipeline = createComputePipeline(compileGlslToSpirv(
-            source, "light_path.comp", shaderc_compute_shader, shaderSrcDir, macros));
+        lightPathPipeline = createComputePipeline(
+            compileGlslToSpirv(source, "light_path.comp", shaderc_compute_shader, shaderSrcDir,
+                               macros),
+            &featureSpec);
         if (hasMotionBlur)
-            lightPathMotionPipeline = createComputePipeline(compileGlslToSpirv(
-                source, "light_path.comp", shaderc_compute_shader, shaderSrcDir, motionMacros));
+            lightPathMotionPipeline = createComputePipeline(
+                compileGlslToSpirv(source, "light_path.comp", shaderc_compute_shader,
+                                   shaderSrcDir, motionMacros),
+                &featureSpec);
     } else {
-        lightPathPipeline = compute(shaderDir + sf::kLightPathBase + suffix);
+        lightPathPipeline = createComputePipeline(
+            loadShaderModule(shaderDir + sf::kLightPathBase + suffix), &featureSpec);
         if (hasMotionBlur)
-            lightPathMotionPipeline =
-                compute(shaderDir + sf::kLightPathBase +
-                        (hasFloatAtomics ? sf::kMotionFloatAtomicsSuffix
-                                         : sf::kMotionNoFloatAtomicsSuffix));
+            lightPathMotionPipeline = createComputePipeline(
+                loadShaderModule(shaderDir + sf::kLightPathBase +
+                                 (hasFloatAtomics ? sf::kMotionFloatAtomicsSuffix
+                                                  : sf::kMotionNoFloatAtomicsSuffix)),
+                &featureSpec);
     }
     std::printf("Created RT pipeline + %d compute pipelines\n",
                 hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines);

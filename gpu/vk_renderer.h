@@ -24,6 +24,7 @@
 
 #include "gpu/pass_timings.h"
 #include "scene/vitrel_export.h"
+#include "shaders/gpu_layout.h"
 
 struct Scene;
 struct RenderOutput;
@@ -258,6 +259,9 @@ public:
     bool hasFloatAtomics = false;
     bool hasMotionBlur = false;
     bool useMotionBlur = false;
+    // PROGRAM_FEATURE_* bits the path programs were built with, set by
+    // createPipelines from the scene's materials (program_features.h).
+    uint32_t programFeatures = PROGRAM_FEATURES_ALL;
 
     PFN_vkCreateAccelerationStructureKHR vkCreateAccelerationStructureKHR = nullptr;
     PFN_vkDestroyAccelerationStructureKHR vkDestroyAccelerationStructureKHR = nullptr;
@@ -402,6 +406,7 @@ private:
     void destroyPipelines();
     // A ray-tracing pipeline from four modules (ray generation, eye miss,
     // shadow miss, closest hit), which are released here, also on failure.
+    // Ray generation (modules[0]) is specialised with programFeatures.
     VkPipeline createRayTracingPipeline(VkShaderModule (&modules)[4], bool motion);
     // The SBT of `pipeline`, its base aligned to shaderGroupBaseAlignment.
     void buildShaderBindingTable(VkPipeline pipeline, AllocatedBuffer& sbt,
@@ -409,8 +414,10 @@ private:
                                  VkStridedDeviceAddressRegionKHR& miss,
                                  VkStridedDeviceAddressRegionKHR& hit,
                                  VkStridedDeviceAddressRegionKHR& callable);
-    // A compute pipeline from `module`, which is released here.
-    VkPipeline createComputePipeline(VkShaderModule module);
+    // A compute pipeline from `module`, which is released here; `spec` may
+    // be null.
+    VkPipeline createComputePipeline(VkShaderModule module,
+                                     const VkSpecializationInfo* spec = nullptr);
     // Creates the twelve framebuffers for the stored render sizes.
     void createFramebuffers();
     void destroyFramebuffers();

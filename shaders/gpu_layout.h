@@ -275,6 +275,24 @@ static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole w
 // TRACE_EXTRA_RAY_COUNT: each sample's red channel is the number of rays its
 // path traced (benchmarks count rays this way); TRACE_EXTRA_PRIMARY_ONLY:
 // only the camera ray is traced, red = 1 on a hit (the raw ray rate).
+// Specialization constant PROGRAM_FEATURES_CONSTANT_ID of ray generation
+// and the light-path pass: the material features a scene's materials use.
+// Code for the features left out is compiled out (drivers fold
+// specialization constants before optimising), so a scene of plain
+// materials gets a program a fraction of the full one's size, which on a
+// CPU driver cuts the first-use compile several times. Without the
+// constant a program has every feature. The host sets a superset of what
+// the packed materials can reach; materials reach the GPU only at
+// preparation, which also creates the pipelines.
+#define PROGRAM_FEATURES_CONSTANT_ID 0
+#define PROGRAM_FEATURE_COAT 0x1u
+#define PROGRAM_FEATURE_SHEEN 0x2u
+#define PROGRAM_FEATURE_METAL 0x4u          // metallic lobe (also from textures and graphs)
+#define PROGRAM_FEATURE_TRANSMISSION 0x8u   // dielectric interfaces, thin sheets, absorption
+#define PROGRAM_FEATURE_SUBSURFACE 0x10u    // random walks under subsurface surfaces
+#define PROGRAM_FEATURE_ALPHA 0x20u         // alpha modes other than opaque
+#define PROGRAM_FEATURES_ALL 0x3Fu
+
 // Word 8 (trace_param) of trace passes: the low 16 bits are the bounce limit
 // B of eye and light paths (0 = none but Russian roulette and the vertex
 // cap); TRACE_PARAM_LIGHT_TRACING adds light tracing for caustics. Other

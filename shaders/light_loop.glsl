@@ -265,7 +265,7 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
     for (;;) {
         trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
         if (payload.t < 0.0) return;
-        beta *= medium_transmittance(media, payload.t);
+        if (program_has(PROGRAM_FEATURE_TRANSMISSION)) beta *= medium_transmittance(media, payload.t);
         HitPayload hit = payload;
         Surface s = surface_at(hit, origin, dir);
         if (!eye_ray_stops(s.material, pixel, sample_index, LIGHT_ALPHA_VERTEX_BASE + specular_count, layer)) {

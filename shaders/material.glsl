@@ -43,6 +43,13 @@
 #define VITREL_MATERIAL_GLSL
 
 #define DEFAULT_IOR 1.5
+
+// The material features this program was built with (gpu_layout.h,
+// PROGRAM_FEATURE_*): left-out features read as absent from every material.
+layout(constant_id = PROGRAM_FEATURES_CONSTANT_ID) const uint program_features = PROGRAM_FEATURES_ALL;
+
+bool program_has(uint f) { return (program_features & f) != 0u; }
+
 #define MIN_IOR 0.001
 
 bool material_index_valid(int mid) { return mid >= 0 && mid < materials.length(); }
@@ -67,7 +74,9 @@ int gmat_metallic_tex(int mid) { return material_index_valid(mid) ? materials[mi
 int gmat_normal_tex(int mid) { return material_index_valid(mid) ? materials[mid].normal_tex : -1; }
 int gmat_emission_tex(int mid) { return material_index_valid(mid) ? materials[mid].emission_tex : -1; }
 float gmat_alpha(int mid) { return material_index_valid(mid) ? materials[mid].alpha : 1.0; }
-int gmat_alpha_mode(int mid) { return material_index_valid(mid) ? materials[mid].alpha_mode : 0; }
+int gmat_alpha_mode(int mid) {
+    return program_has(PROGRAM_FEATURE_ALPHA) && material_index_valid(mid) ? materials[mid].alpha_mode : 0;
+}
 float gmat_alpha_cutoff(int mid) { return material_index_valid(mid) ? materials[mid].alpha_cutoff : 0.5; }
 
 struct ShadingMaterial {
@@ -149,7 +158,7 @@ ShadingMaterial decode_material(int mid, vec3 albedo, float roughness, float met
     ShadingMaterial m;
     m.base_color = sane_clamp3(albedo, 0.0, 1.0, 0.0);
     m.roughness = sane_clamp(roughness, 0.0, 1.0, 1.0);
-    m.metallic = sane_clamp(metallic, 0.0, 1.0, 0.0);
+    m.metallic = program_has(PROGRAM_FEATURE_METAL) ? sane_clamp(metallic, 0.0, 1.0, 0.0) : 0.0;
     m.emission = sane_clamp3(emission, 0.0, MAX_RADIANCE, 0.0);
     float packed_ior = g.ior;
     m.ior = sane_ior(packed_ior);
@@ -158,27 +167,27 @@ ShadingMaterial decode_material(int mid, vec3 albedo, float roughness, float met
     float f0_packed = isnan(packed_ior) ? 0.0 : ior_to_f0(packed_ior);
     // (An unset ior of 0 packs f0 = 1, so the scale is word 14 itself.)
     m.specular_scale = f0_packed > 1e-7 ? sane_clamp(g.dielectric_f0 / f0_packed, 0.0, 1e3, 1.0) : 1.0;
-    m.transmission = sane_clamp(g.spec_trans, 0.0, 1.0, 0.0);
+    m.transmission = program_has(PROGRAM_FEATURE_TRANSMISSION) ? sane_clamp(g.spec_trans, 0.0, 1.0, 0.0) : 0.0;
     m.transmission_color = sane_clamp3(vec3(g.transmission_color[0], g.transmission_color[1], g.transmission_color[2]), 0.0, 1.0, 1.0);
     m.absorption_distance = sane_clamp(g.transmission_extra, 0.0, MAX_RADIANCE, 0.0);
     m.f82_tint = sane_clamp3(vec3(g.f82_tint[0], g.f82_tint[1], g.f82_tint[2]), 0.0, 1.0, 1.0);
-    m.coat = sane_clamp(g.extra_c, 0.0, 1.0, 0.0);
+    m.coat = program_has(PROGRAM_FEATURE_COAT) ? sane_clamp(g.extra_c, 0.0, 1.0, 0.0) : 0.0;
     m.coat_color = sane_clamp3(vec3(g.coat_color[0], g.coat_color[1], g.coat_color[2]), 0.0, 1.0, 1.0);
     m.coat_roughness = sane_clamp(g.extra_params[0], 0.0, 1.0, 0.0);
     m.coat_ior = sane_ior(g.extra_params[1]);
-    m.sheen = sane_clamp(g.extra_params[2], 0.0, 1.0, 0.0);
+    m.sheen = program_has(PROGRAM_FEATURE_SHEEN) ? sane_clamp(g.extra_params[2], 0.0, 1.0, 0.0) : 0.0;
     m.sheen_roughness = sane_clamp(g.extra_params[3], 0.0, 1.0, 0.5);
     m.anisotropy = sane_clamp(g.extra_params[4], 0.0, 1.0, 0.0);
     m.anisotropy_rotation = sane_clamp(g.extra_params[5], -1e6, 1e6, 0.0);
     m.diffuse_roughness = sane_clamp(g.extra_params[6], 0.0, 1.0, 0.0);
-    m.subsurface = sane_clamp(g.subsurface, 0.0, 1.0, 0.0);
+    m.subsurface = program_has(PROGRAM_FEATURE_SUBSURFACE) ? sane_clamp(g.subsurface, 0.0, 1.0, 0.0) : 0.0;
     m.subsurface_radius = sane_clamp3(vec3(g.subsurface_radius[0], g.subsurface_radius[1], g.subsurface_radius[2]), 0.0, MAX_RADIANCE, 0.0);
     m.subsurface_scale = sane_clamp(g.subsurface_scale, 0.0, MAX_RADIANCE, 0.0);
     m.subsurface_ior = sane_ior(g.subsurface_ext[0]);
     m.subsurface_anisotropy = sane_clamp(g.subsurface_ext[1], -0.99, 0.99, 0.0);
     m.thin_walled = g.thin_walled != 0;
     m.alpha = sane_clamp(g.alpha, 0.0, 1.0, 1.0);
-    m.alpha_mode = (g.alpha_mode >= 0 && g.alpha_mode <= 2) ? g.alpha_mode : 0;
+    m.alpha_mode = (program_has(PROGRAM_FEATURE_ALPHA) && g.alpha_mode >= 0 && g.alpha_mode <= 2) ? g.alpha_mode : 0;
     m.alpha_cutoff = sane_clamp(g.alpha_cutoff, 0.0, 1.0, 0.5);
     return m;
 }

@@ -283,7 +283,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
     MediumStack media = medium_stack_empty();
     for (;;) {
         trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
-        throughput *= medium_transmittance(media, payload.t);
+        if (program_has(PROGRAM_FEATURE_TRANSMISSION)) throughput *= medium_transmittance(media, payload.t);
         if (payload.t < 0.0) {
             vec3 env = env_radiance(dir);
             if (any(greaterThan(env, vec3(0.0)))) {
@@ -352,7 +352,7 @@ vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_par
         // under a subsurface surface.
         vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
         vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
-        float walk_p = bsdf.probability[LOBE_SUBSURFACE];
+        float walk_p = program_has(PROGRAM_FEATURE_SUBSURFACE) ? bsdf.probability[LOBE_SUBSURFACE] : 0.0;
         vec3 wi;
         if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
             SubsurfaceMedium med = subsurface_medium(m);

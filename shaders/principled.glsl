@@ -64,6 +64,7 @@ float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 // Whether the subsurface share of `m` is a random walk: a closed body with
 // a non-zero mean free path in some channel.
 bool principled_subsurface_walks(ShadingMaterial m) {
+    if (!program_has(PROGRAM_FEATURE_SUBSURFACE)) return false;
     vec3 l = m.subsurface_radius * m.subsurface_scale;
     return m.subsurface > 0.0 && !m.thin_walled && max(l.x, max(l.y, l.z)) > 0.0;
 }
@@ -187,7 +188,20 @@ PrincipledBsdf principled_setup(ShadingMaterial m, vec3 wo_shading, bool radianc
     return b;
 }
 
+// Whether lobe k exists in this program (gpu_layout.h, PROGRAM_FEATURE_*).
+// The lobe functions test it first, so that a runtime lobe index does not
+// keep left-out lobes' code alive.
+bool principled_lobe_compiled(int k) {
+    if (k == LOBE_COAT) return program_has(PROGRAM_FEATURE_COAT);
+    if (k == LOBE_SHEEN) return program_has(PROGRAM_FEATURE_SHEEN);
+    if (k == LOBE_METAL) return program_has(PROGRAM_FEATURE_METAL);
+    if (k == LOBE_TRANSMISSION) return program_has(PROGRAM_FEATURE_TRANSMISSION);
+    if (k == LOBE_SUBSURFACE) return program_has(PROGRAM_FEATURE_SUBSURFACE);
+    return true;
+}
+
 vec3 principled_lobe_eval(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (!principled_lobe_compiled(k)) return vec3(0.0);
     if (k == LOBE_SUBSURFACE) return vec3(0.0);
     if (k == LOBE_COAT) return specular_eval(b.coat, wo, wi);
     if (k == LOBE_SHEEN) return sheen_eval(vec3(1.0), b.m.sheen_roughness, wo, wi);
@@ -201,6 +215,7 @@ vec3 principled_lobe_eval(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
 }
 
 float principled_lobe_pdf(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (!principled_lobe_compiled(k)) return 0.0;
     if (k == LOBE_SUBSURFACE) return 0.0;
     if (k == LOBE_COAT) return specular_pdf(b.coat, wo, wi);
     if (k == LOBE_SHEEN || k == LOBE_DIFFUSE) return diffuse_pdf(wo, wi);
@@ -210,6 +225,7 @@ float principled_lobe_pdf(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
 }
 
 BsdfSample principled_lobe_sample(PrincipledBsdf b, int k, vec3 wo, vec3 u) {
+    if (!principled_lobe_compiled(k)) return bsdf_invalid_sample();
     if (k == LOBE_SUBSURFACE) return bsdf_invalid_sample();
     if (k == LOBE_COAT) return specular_sample(b.coat, wo, u);
     if (k == LOBE_SHEEN) return sheen_sample(vec3(1.0), b.m.sheen_roughness, wo, u);
@@ -222,6 +238,7 @@ BsdfSample principled_lobe_sample(PrincipledBsdf b, int k, vec3 wo, vec3 u) {
 // Weight of lobe k for the pair (wo, wi) in the lobe frame: the constant
 // part times what the layers above pass, symmetric in the two directions.
 vec3 principled_lobe_weight(PrincipledBsdf b, int k, vec3 wo, vec3 wi) {
+    if (!principled_lobe_compiled(k)) return vec3(0.0);
     if (b.inside) {
         // Only the interface: reflections inside the body, or light that
         // leaves it through the layers on the outside direction wi.
