@@ -18,7 +18,8 @@ if(DEFINED pathtrace_tests_TESTS)
       CausticTest.AgreesWithPathTracingAndIsFarLessNoisyInTheCaustic
       FurnaceTest.RoughGlassKeepsItsEnergy
       CornellTest.ErrorFallsAsOneOverTheSquareRootOfTheSampleCount)
-    if(name IN_LIST pathtrace_tests_TESTS)
+    list(FIND pathtrace_tests_TESTS ${name} found)
+    if(NOT found EQUAL -1)
       set_tests_properties(${name} PROPERTIES LABELS "render;slow_statistics")
     endif()
   endforeach()
