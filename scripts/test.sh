@@ -24,10 +24,15 @@ else
 fi
 
 JOBS=$(nproc)
+# The sanitizer and fuzzer builds keep only line tables for debug information
+# (-g1): enough for file:line in every sanitizer stack trace, and about a
+# fifth less compile time than full -g.
 configure() {  # configure DIR [cmake args...]; later arguments win
   local dir=$1
   shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
     -DVITREL_MESA_CACHE_DIR="$PWD/build/mesa-shader-cache" "$@" >/dev/null
 }
 
