@@ -3,15 +3,16 @@
 #   1. plain Release build (-O3, where GCC warns differently), every test;
 #   2. ThreadSanitizer build, concurrency tests;
 #   3. libFuzzer targets (clang, ASan + UBSan), 60 seconds each;
-#   4. AddressSanitizer + UndefinedBehaviorSanitizer build, every test.
+#   4. AddressSanitizer + UndefinedBehaviorSanitizer build, every test but
+#      the three statistical renders labelled slow_statistics (see below).
 # Build trees live under build/ and are reused on later runs.
 #
 # Time goes mostly to lavapipe compiling the ray-tracing pipelines cold
 # (minutes of CPU each). The Release stage pays it once per pipeline: a
-# warm-up test (label "warmup") compiles each into the Mesa disk cache in
-# build/mesa-shader-cache while tests that need no such pipeline use the
-# other core, and the cases that do need it wait for it (ctest fixtures,
-# tests/CMakeLists.txt). The AddressSanitizer stage shares that cache, so it
+# warm-up test (label "warmup", started first) compiles each into the Mesa
+# disk cache in build/mesa-shader-cache, tests that need no such pipeline
+# fill the cores the warm-ups leave, and the cases that need one wait for it
+# (ctest fixtures, tests/CMakeLists.txt) instead of compiling it again. The AddressSanitizer stage shares that cache, so it
 # skips the warm-ups and starts longest first, using the durations the
 # Release stage measured.
 set -euo pipefail
