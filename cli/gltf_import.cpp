@@ -79,7 +79,8 @@ struct Converter {
     std::map<std::pair<int, int>, int> texture_ids;  // (image, kind) -> texture id
     std::vector<int> material_ids;
     int default_material = -1;
-    std::vector<int> mesh_ids;  // per glTF mesh, -1 when it has no triangles
+    std::vector<std::vector<int>> mesh_ids;  // per glTF mesh: its vitrel meshes, none without triangles
+    std::set<int> emissive_materials;
     std::map<int, Mat4> camera_placement;
     std::vector<std::pair<int, Mat4>> light_placement;
 
@@ -424,6 +425,7 @@ struct Converter {
         const int id = emit_material(ctx, m);
         if (id < 0) fail(label + ": rejected by the library");
         add_graphs(id, m, pbr, base_xf, mr_xf, emissive_xf);
+        if (m.emission[0] > 0.0f || m.emission[1] > 0.0f || m.emission[2] > 0.0f) emissive_materials.insert(id);
         return id;
     }
 
@@ -497,15 +499,23 @@ struct Converter {
         }
     }
 
-    int convert_mesh(size_t mesh_index) {
-        const tinygltf::Mesh& gmesh = model.meshes[mesh_index];
-        const std::string label = "mesh " + std::to_string(mesh_index) + (gmesh.name.empty() ? "" : " '" + gmesh.name + "'");
+    // The primitives of one glTF mesh, merged into one vitrel mesh with
+    // per-triangle materials.
+    struct MeshGroup {
         std::vector<float> pos, nrm, uv, tan;
         std::vector<uint32_t> idx;
         std::vector<int> faces;
         bool all_normals = true, all_tangents = true, any_uv = false;
-        struct Part { size_t first_vertex, vertex_count; bool normals, uvs, tangents; };
-        std::vector<Part> parts;
+    };
+
+    // Lights are found per instance by the instance's material, so an
+    // emissive primitive gets a mesh (and later an instance) of its own;
+    // merged into a mixed mesh it would glow but never be sampled as a light.
+    std::vector<int> convert_mesh(size_t mesh_index) {
+        const tinygltf::Mesh& gmesh = model.meshes[mesh_index];
+        const std::string label = "mesh " + std::to_string(mesh_index) + (gmesh.name.empty() ? "" : " '" + gmesh.name + "'");
+        std::map<int, MeshGroup> groups;  // key: the emissive material, or -1 for everything else
+        size_t total_vertices = 0;
         for (size_t p = 0; p < gmesh.primitives.size(); ++p) {
             const tinygltf::Primitive& prim = gmesh.primitives[p];
             const std::string where = label + " primitive " + std::to_string(p);
@@ -527,7 +537,8 @@ struct Converter {
             if (pos_it == prim.attributes.end()) fail(where + ": no POSITION attribute");
             const std::vector<float> p3 = floats(pos_it->second, 3, where + " POSITION");
             const size_t vcount = p3.size() / 3;
-            if (pos.size() / 3 + vcount > static_cast<size_t>(INT_MAX)) fail(where + ": too many vertices");
+            total_vertices += vcount;
+            if (total_vertices > static_cast<size_t>(INT_MAX)) fail(where + ": too many vertices");
             auto attribute = [&](const char* key, int comps, int want) -> std::vector<float> {
                 const auto it = prim.attributes.find(key);
                 if (it == prim.attributes.end()) return {};
@@ -552,32 +563,36 @@ struct Converter {
             std::vector<uint32_t> tris;
             triangulate(prim.mode, local, tris);
             if (tris.empty()) continue;
-            const uint32_t base = static_cast<uint32_t>(pos.size() / 3);
-            for (uint32_t& i : tris) i += base;
             const int mat = material_for(prim.material);
-            faces.insert(faces.end(), tris.size() / 3, mat);
-            idx.insert(idx.end(), tris.begin(), tris.end());
-            pos.insert(pos.end(), p3.begin(), p3.end());
-            parts.push_back({base, vcount, !n3.empty(), !t2.empty(), !tg3.empty()});
-            all_normals = all_normals && !n3.empty();
-            all_tangents = all_tangents && !tg3.empty();
-            any_uv = any_uv || !t2.empty();
-            nrm.insert(nrm.end(), n3.begin(), n3.end());
-            tan.insert(tan.end(), tg3.begin(), tg3.end());
-            if (t2.empty()) uv.insert(uv.end(), vcount * 2, 0.0f);
-            else uv.insert(uv.end(), t2.begin(), t2.end());
+            MeshGroup& g = groups[emissive_materials.count(mat) ? mat : -1];
+            const uint32_t base = static_cast<uint32_t>(g.pos.size() / 3);
+            for (uint32_t& i : tris) i += base;
+            g.faces.insert(g.faces.end(), tris.size() / 3, mat);
+            g.idx.insert(g.idx.end(), tris.begin(), tris.end());
+            g.pos.insert(g.pos.end(), p3.begin(), p3.end());
+            g.all_normals = g.all_normals && !n3.empty();
+            g.all_tangents = g.all_tangents && !tg3.empty();
+            g.any_uv = g.any_uv || !t2.empty();
+            g.nrm.insert(g.nrm.end(), n3.begin(), n3.end());
+            g.tan.insert(g.tan.end(), tg3.begin(), tg3.end());
+            if (t2.empty()) g.uv.insert(g.uv.end(), vcount * 2, 0.0f);
+            else g.uv.insert(g.uv.end(), t2.begin(), t2.end());
         }
-        if (faces.empty()) return -1;
-        if (idx.size() / 3 > static_cast<size_t>(INT_MAX)) fail(label + ": too many triangles");
-        // Merged primitives share one attribute layout: normals and tangents
-        // only when every primitive has them.
-        const int vcount = static_cast<int>(pos.size() / 3);
-        const int id = vitrel_add_mesh(ctx, pos.data(), vcount, idx.data(), static_cast<int>(idx.size() / 3),
-                                       all_normals ? nrm.data() : nullptr, any_uv ? uv.data() : nullptr,
-                                       all_normals && all_tangents ? tan.data() : nullptr, faces.data(), faces[0]);
-        if (id < 0) fail(label + ": rejected by the library");
-        record_mesh_bounds(id, pos, faces[0]);
-        return id;
+        std::vector<int> ids;
+        for (const auto& [key, g] : groups) {
+            if (g.idx.size() / 3 > static_cast<size_t>(INT_MAX)) fail(label + ": too many triangles");
+            // Merged primitives share one attribute layout: normals and
+            // tangents only when every primitive has them.
+            const int id = vitrel_add_mesh(ctx, g.pos.data(), static_cast<int>(g.pos.size() / 3), g.idx.data(),
+                                           static_cast<int>(g.idx.size() / 3), g.all_normals ? g.nrm.data() : nullptr,
+                                           g.any_uv ? g.uv.data() : nullptr,
+                                           g.all_normals && g.all_tangents ? g.tan.data() : nullptr, g.faces.data(),
+                                           g.faces[0]);
+            if (id < 0) fail(label + ": rejected by the library");
+            record_mesh_bounds(id, g.pos, g.faces[0]);
+            ids.push_back(id);
+        }
+        return ids;
     }
 
     // ---- nodes ---------------------------------------------------------
@@ -623,8 +638,7 @@ struct Converter {
         if (n.skin >= 0) report.unsupported_feature("skinning");
         if (n.mesh >= 0) {
             if (static_cast<size_t>(n.mesh) >= model.meshes.size()) fail(where + ": mesh " + std::to_string(n.mesh) + " does not exist");
-            const int mesh = mesh_ids[static_cast<size_t>(n.mesh)];
-            if (mesh >= 0) place(mesh, world, where);
+            for (const int mesh : mesh_ids[static_cast<size_t>(n.mesh)]) place(mesh, world, where);
         }
         if (n.camera >= 0 && !camera_placement.count(n.camera)) camera_placement[n.camera] = world;
         const auto light = n.extensions.find("KHR_lights_punctual");
@@ -763,10 +777,8 @@ struct Converter {
         }
         if (!model.animations.empty()) report.unsupported_feature("animations");
         for (const tinygltf::Material& gm : model.materials) material_ids.push_back(convert_material(gm));
-        mesh_ids.assign(model.meshes.size(), -1);
-        for (size_t i = 0; i < model.meshes.size(); ++i) {
-            mesh_ids[i] = convert_mesh(i);
-        }
+        mesh_ids.resize(model.meshes.size());
+        for (size_t i = 0; i < model.meshes.size(); ++i) mesh_ids[i] = convert_mesh(i);
         std::vector<int> roots;
         if (!model.scenes.empty()) {
             const size_t s = model.defaultScene >= 0 && static_cast<size_t>(model.defaultScene) < model.scenes.size()

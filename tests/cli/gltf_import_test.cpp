@@ -122,6 +122,28 @@ TEST_F(GltfImport, NodeHierarchyComposesTransformsAndGivesOneObjectPerNode) {
     EXPECT_EQ(scene().meshes.size(), 1u);  // instanced, not copied
 }
 
+TEST_F(GltfImport, EmissivePrimitivesBecomeInstancesOfTheirOwnSoTheyAreLights) {
+    auto& prims = doc.json["meshes"][0]["primitives"];
+    prims.push_back(prims[0]);
+    prims.push_back(prims[0]);
+    prims[1]["material"] = 1;
+    prims[2]["material"] = 2;
+    doc.json["materials"].push_back({{"name", "lamp"}, {"emissiveFactor", {4.0, 4.0, 4.0}}});
+    doc.json["materials"].push_back({{"name", "dark"}, {"emissiveFactor", {0.0, 0.0, 0.0}}});
+    import("e.gltf");
+    // The grey and dark primitives share one mixed mesh, the lamp has its own.
+    ASSERT_EQ(scene().meshes.size(), 2u);
+    ASSERT_EQ(scene().instances.size(), 2u);
+    int lamps = 0;
+    for (const Instance& inst : scene().instances) {
+        const MeshData& mesh = scene().meshes.at(static_cast<size_t>(inst.mesh));
+        const bool glows = scene().materials.at(static_cast<size_t>(inst.material)).emission[0] > 0.0f;
+        lamps += glows;
+        EXPECT_EQ(mesh.indices.size(), glows ? 6u : 12u);
+    }
+    EXPECT_EQ(lamps, 1);
+}
+
 TEST_F(GltfImport, CameraIndexPlacesTheCamera) {
     doc.json["cameras"] = {{{"type", "perspective"}, {"perspective", {{"yfov", 0.5}, {"znear", 0.1}}}}};
     doc.json["nodes"].push_back({{"camera", 0}, {"translation", {0.5, 0.5, 4}}});

@@ -1,5 +1,5 @@
-// Exact text of the generated material unit. Every expected text here is
-// written out from the unit's text rules, piece by piece.
+// Text of the generated material unit where it carries meaning: defaults,
+// sharing and dispatch, locale-free literals, operand order of every opcode.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,83 +35,17 @@ std::string albedo_function(const std::string& unit) {
 
 }  // namespace
 
-TEST(GlslText, OneMaterialWithAlbedoTextureIsTheWholeUnit) {
-    const std::string expected =
-        "// JIT-generated material evaluation (1 materials, expression graph IR)\n"
-        "#ifndef MATERIAL_EVAL_GLSL\n"
-        "#define MATERIAL_EVAL_GLSL\n"
-        "\n"
-        "vec3 _albedo_fn_0(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    vec3 _v0 = gmat_base_color(mid);\n"
-        "    int _v1 = gmat_albedo_tex(mid);\n"
-        "    vec3 _v2 = sample_texture_rgb(_v1, uv);\n"
-        "    vec3 _v3 = have_uv ? _v2 : _v0;\n"
-        "    return _v3;\n"
-        "}\n"
-        "\n"
-        "vec3 eval_albedo(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    return _albedo_fn_0(mid, uv, have_uv, time);\n"
-        "}\n"
-        "\n"
-        "float _roughness_fn_0(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    float _v0 = gmat_roughness(mid);\n"
-        "    return _v0;\n"
-        "}\n"
-        "\n"
-        "float eval_roughness(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    return _roughness_fn_0(mid, uv, have_uv, time);\n"
-        "}\n"
-        "\n"
-        "float _metallic_fn_0(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    float _v0 = gmat_metallic(mid);\n"
-        "    return _v0;\n"
-        "}\n"
-        "\n"
-        "float eval_metallic(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    return _metallic_fn_0(mid, uv, have_uv, time);\n"
-        "}\n"
-        "\n"
-        "vec3 _normal_fn_0(int mid, vec2 uv, bool have_uv, float time, vec3 Ns_f, vec3 Ng_f,\n"
-        "    uint instanceIdx, int primitiveId, vec2 barycentrics) {\n"
-        "    return Ns_f;\n"
-        "}\n"
-        "\n"
-        "vec3 eval_normal_map(int mid, vec2 uv, bool have_uv, float time, vec3 Ns_f, vec3 Ng_f,\n"
-        "    uint instanceIdx, int primitiveId, vec2 barycentrics) {\n"
-        "    return _normal_fn_0(mid, uv, have_uv, time, Ns_f, Ng_f, instanceIdx, primitiveId, "
-        "barycentrics);\n"
-        "}\n"
-        "\n"
-        "vec3 _emission_fn_0(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    vec3 _v0 = gmat_emission(mid);\n"
-        "    return _v0;\n"
-        "}\n"
-        "\n"
-        "vec3 eval_emission(int mid, vec2 uv, bool have_uv, float time) {\n"
-        "    return _emission_fn_0(mid, uv, have_uv, time);\n"
-        "}\n"
-        "\n"
-        "#endif // MATERIAL_EVAL_GLSL\n";
-    EXPECT_EQ(generate_material_eval_glsl(scene_of({material_with(4)}), nullptr), expected);
-}
-
-TEST(GlslText, NoMaterialsGiveStubsAndPlainEndif) {
-    const std::string expected =
-        "// JIT-generated material evaluation (0 materials, expression graph IR)\n"
-        "#ifndef MATERIAL_EVAL_GLSL\n"
-        "#define MATERIAL_EVAL_GLSL\n"
-        "\n"
-        "vec3 eval_albedo(int mid, vec2 uv, bool have_uv, float time) { return vec3(1.0); }\n"
-        "float eval_roughness(int mid, vec2 uv, bool have_uv, float time) { return 0.5; }\n"
-        "float eval_metallic(int mid, vec2 uv, bool have_uv, float time) { return 0.0; }\n"
-        "vec3 eval_normal_map(int mid, vec2 uv, bool have_uv, float time, vec3 Ns_f, vec3 Ng_f,\n"
-        "    uint instanceIdx, int primitiveId, vec2 barycentrics) { return Ns_f; }\n"
-        "vec3 eval_emission(int mid, vec2 uv, bool have_uv, float time) { return vec3(0.0); }\n"
-        "#endif\n";
-    EXPECT_EQ(generate_material_eval_glsl(Scene{}, nullptr), expected);
-    // An expression list for materials that do not exist changes nothing.
+// Without materials every entry point is a stub with the neutral default
+// (white, half rough, dielectric, shading normal, dark); expressions for
+// materials that do not exist change nothing. Default graphs of real
+// materials are checked by evaluation against the generic unit on the GPU.
+TEST(GlslText, NoMaterialsGiveNeutralStubs) {
+    const std::string unit = generate_material_eval_glsl(Scene{}, nullptr);
+    for (const char* stub : {"time) { return vec3(1.0); }", "time) { return 0.5; }", "time) { return 0.0; }",
+                             "barycentrics) { return Ns_f; }", "time) { return vec3(0.0); }"})
+        EXPECT_NE(unit.find(stub), std::string::npos) << stub;
     std::vector<MaterialExprData> exprs(3);
-    EXPECT_EQ(generate_material_eval_glsl(Scene{}, &exprs), expected);
+    EXPECT_EQ(generate_material_eval_glsl(Scene{}, &exprs), unit);
 }
 
 // Materials of one shape share a function and need no switch; two shapes

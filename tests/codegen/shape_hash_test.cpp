@@ -1,5 +1,6 @@
-// Default graphs, the host-or-default choice, structural hashing,
-// reachability and first-appearance numbering.
+// The host-or-default graph choice, structural hashing, reachability and
+// first-appearance numbering. (What the default graphs compute is checked
+// on the GPU against the generic material unit.)
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -27,50 +28,7 @@ uint64_t expected_hash(ExprOp op, int param, std::vector<float> consts,
     return h;
 }
 
-void expect_nodes(const ExprGraph& g, std::vector<ExprNode> nodes, int root) {
-    ASSERT_EQ(g.nodes.size(), nodes.size());
-    EXPECT_EQ(g.root, root);
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        EXPECT_EQ(g.nodes[i].op, nodes[i].op) << i;
-        EXPECT_EQ(g.nodes[i].param, nodes[i].param) << i;
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(g.nodes[i].in[j], nodes[i].in[j]) << i;
-        for (int j = 0; j < 6; ++j) EXPECT_EQ(g.nodes[i].value[j], 0.0f) << i;
-    }
-}
-
 }  // namespace
-
-TEST(DefaultGraphs, WithoutTexturesEachSlotIsOneNode) {
-    const Material m = material_with(-1);
-    expect_nodes(build_albedo_expr(m), {param(ExprOp::ParamVec3, 0)}, 0);
-    expect_nodes(build_roughness_expr(m), {param(ExprOp::ParamFloat, 1)}, 0);
-    expect_nodes(build_metallic_expr(m), {param(ExprOp::ParamFloat, 2)}, 0);
-    expect_nodes(build_normal_expr(m), {node(ExprOp::NormalNone)}, 0);
-    expect_nodes(build_emission_expr(m), {param(ExprOp::ParamVec3, 5)}, 0);
-}
-
-TEST(DefaultGraphs, TexturedSlotsReadTheTextureThroughAccessors) {
-    // Index 0 counts as present.
-    const Material m = material_with(0, 0, 0, 0, 0);
-    expect_nodes(build_albedo_expr(m),
-                 {param(ExprOp::ParamVec3, 0), param(ExprOp::ParamInt, 6), node(ExprOp::TexRgb, 1),
-                  node(ExprOp::IfUv, 2, 0)},
-                 3);
-    expect_nodes(build_roughness_expr(m),
-                 {param(ExprOp::ParamFloat, 1), param(ExprOp::ParamInt, 7),
-                  node(ExprOp::TexScalar, 1), node(ExprOp::IfUv, 2, 0)},
-                 3);
-    expect_nodes(build_metallic_expr(m),
-                 {param(ExprOp::ParamFloat, 2), param(ExprOp::ParamInt, 8),
-                  node(ExprOp::TexScalar, 1), node(ExprOp::IfUv, 2, 0)},
-                 3);
-    expect_nodes(build_normal_expr(m), {param(ExprOp::ParamInt, 9), node(ExprOp::NormalMap, 0)},
-                 1);
-    expect_nodes(build_emission_expr(m),
-                 {param(ExprOp::ParamVec3, 5), param(ExprOp::ParamInt, 10), node(ExprOp::TexRgb, 1),
-                  node(ExprOp::Mul, 0, 2), node(ExprOp::IfUv, 3, 0)},
-                 4);
-}
 
 TEST(DefaultGraphs, HostGraphIsChosenOnlyWhenItsRootIndexesANode) {
     const Material m = material_with(3);
@@ -86,30 +44,6 @@ TEST(DefaultGraphs, HostGraphIsChosenOnlyWhenItsRootIndexesANode) {
     // Past the end of the list, and without a list, defaults are used.
     EXPECT_EQ(choose_expr_graph(m, 2, &exprs, 1).nodes[0].op, ExprOp::ParamFloat);
     EXPECT_EQ(choose_expr_graph(m, 0, nullptr, 1).nodes[0].op, ExprOp::ParamFloat);
-}
-
-TEST(ShapeHash, MatchesTheDefinitionOnSmallGraphs) {
-    EXPECT_EQ(expr_shape_hash(ExprGraph{}), 0u);
-    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Time)}, -1)), 0u);
-    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::NormalNone)}, 0)),
-              expected_hash(ExprOp::NormalNone, -1, {}, {0, 0, 0}));
-
-    const uint64_t half = expected_hash(ExprOp::ConstFloat, -1, {0.5f}, {0, 0, 0});
-    const uint64_t base = expected_hash(ExprOp::ParamVec3, 0, {}, {0, 0, 0});
-    EXPECT_EQ(expr_shape_hash(graph({constant(ExprOp::ConstFloat, {0.5f})}, 0)), half);
-    EXPECT_EQ(expr_shape_hash(graph({param(ExprOp::ParamVec3, 0), constant(ExprOp::ConstFloat, {0.5f}),
-                                     node(ExprOp::Mul, 0, 1)},
-                                    2)),
-              expected_hash(ExprOp::Mul, -1, {}, {base, half, 0}));
-
-    ExprNode xf = constant(ExprOp::TexRgbXform, {1, 2, 3, 4, 5, 6});
-    xf.in[0] = 0;
-    const uint64_t idx = expected_hash(ExprOp::TexIndex, -1, {9.0f}, {0, 0, 0});
-    EXPECT_EQ(expr_shape_hash(graph({constant(ExprOp::TexIndex, {9.0f}), xf}, 1)),
-              expected_hash(ExprOp::TexRgbXform, -1, {1, 2, 3, 4, 5, 6}, {idx, 0, 0}));
-    // The parameter slot enters as (param + 1), wrapping as a 32-bit value.
-    const uint64_t wrapped = 0xFFFFFFFF80000000ull + static_cast<uint64_t>(ExprOp::ParamInt) * K;
-    EXPECT_EQ(expr_shape_hash(graph({param(ExprOp::ParamInt, INT32_MAX)}, 0)), wrapped * K * K * K);
 }
 
 TEST(ShapeHash, DefaultGraphsIgnoreColoursAndTextureIndices) {
@@ -131,6 +65,10 @@ TEST(ShapeHash, SeesConstantsTextureIndicesAndInputOrder) {
     EXPECT_NE(one(constant(ExprOp::ConstFloat, {0.0f})), one(constant(ExprOp::ConstFloat, {-0.0f})));
     EXPECT_NE(one(constant(ExprOp::ConstVec3, {0, 0, 1})), one(constant(ExprOp::ConstVec3, {0, 1, 0})));
     EXPECT_NE(one(constant(ExprOp::TexIndex, {3})), one(constant(ExprOp::TexIndex, {7})));
+    // The slot enters as slot + 1: the largest one must not overflow.
+    EXPECT_NE(one(param(ExprOp::ParamInt, INT32_MAX)), one(param(ExprOp::ParamInt, INT32_MAX - 1)));
+    EXPECT_EQ(expr_shape_hash(ExprGraph{}), 0u);
+    EXPECT_EQ(expr_shape_hash(graph({node(ExprOp::Time)}, -1)), 0u);
 
     const std::vector<ExprNode> leaves = {param(ExprOp::ParamFloat, 1), node(ExprOp::Time)};
     auto mul = [&](int a, int b) {

@@ -1,12 +1,11 @@
 // Buffers, memory and one-shot commands on the real device.
 #include <gtest/gtest.h>
 
-#include <shaderc/shaderc.h>
-
+#include <memory>
 #include <numeric>
 
-#include "gpu/vk_check.h"
 #include "gpu_test_support.h"
+#include "ray_probe.h"
 
 namespace {
 
@@ -55,24 +54,6 @@ TEST_F(BufferTest, DeviceBuffersAreAddressableDisjointCopyTargets) {
     renderer->destroyBuffer(b);
 }
 
-TEST_F(BufferTest, HostVisibleBufferMapsAndKeepsItsBytes) {
-    AllocatedBuffer b = renderer->createBuffer(
-        32, VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
-        VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
-    void* mapped = nullptr;
-    ASSERT_EQ(vmaMapMemory(renderer->allocator, b.allocation, &mapped), VK_SUCCESS);
-    std::memset(mapped, 0x3C, 32);
-    vmaUnmapMemory(renderer->allocator, b.allocation);
-    AllocatedBuffer d = renderer->createDeviceBuffer(32, VK_BUFFER_USAGE_TRANSFER_SRC_BIT);
-    VkCommandBuffer cmd = renderer->beginSingleTimeCommands();
-    VkBufferCopy region{0, 0, 32};
-    vkCmdCopyBuffer(cmd, b.buffer, d.buffer, 1, &region);
-    renderer->endSingleTimeCommands(cmd);
-    EXPECT_EQ(download<uint8_t>(d), std::vector<uint8_t>(32, 0x3C));
-    renderer->destroyBuffer(b);
-    renderer->destroyBuffer(d);
-}
-
 TEST_F(BufferTest, DestroyEmptiesTheRecordAndRepeatsHarmlessly) {
     AllocatedBuffer empty;
     renderer->destroyBuffer(empty);
@@ -81,17 +62,6 @@ TEST_F(BufferTest, DestroyEmptiesTheRecordAndRepeatsHarmlessly) {
     EXPECT_EQ(b.buffer, VK_NULL_HANDLE);
     EXPECT_EQ(b.allocation, nullptr);
     EXPECT_EQ(b.size, 0u);
-    renderer->destroyBuffer(b);
-}
-
-TEST_F(BufferTest, OneShotCommandsRunInOrderOnTheSingleFence) {
-    AllocatedBuffer b = renderer->createDeviceBuffer(16, VK_BUFFER_USAGE_TRANSFER_SRC_BIT);
-    for (uint32_t round = 1; round <= 3; ++round) {
-        VkCommandBuffer cmd = renderer->beginSingleTimeCommands();
-        vkCmdFillBuffer(cmd, b.buffer, 0, VK_WHOLE_SIZE, round);
-        renderer->endSingleTimeCommands(cmd);
-        EXPECT_EQ(download<uint32_t>(b), std::vector<uint32_t>(4, round));
-    }
     renderer->destroyBuffer(b);
 }
 
@@ -162,68 +132,19 @@ protected:
                 kBytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
                 VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
         for (AllocatedBuffer& r : readback) r = renderer->createReadbackBuffer(kBytes);
-        createDoublingPipeline();
-    }
-    void TearDown() override {
-        VkDevice device = renderer->device;
-        vkDestroyPipeline(device, pipeline, nullptr);
-        vkDestroyPipelineLayout(device, layout, nullptr);
-        vkDestroyDescriptorPool(device, pool, nullptr);
-        vkDestroyDescriptorSetLayout(device, setLayout, nullptr);
-        for (AllocatedBuffer* b :
-             {&input, &output, &staging[0], &staging[1], &readback[0], &readback[1]})
-            renderer->destroyBuffer(*b);
-        GpuTest::TearDown();
-    }
-
-    // output[i] = 2 * input[i] + 1.
-    void createDoublingPipeline() {
-        VkDevice device = renderer->device;
-        const VkDescriptorSetLayoutBinding bindings[] = {
-            {0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
-            {1, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr}};
-        VkDescriptorSetLayoutCreateInfo setInfo{};
-        setInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO;
-        setInfo.bindingCount = 2;
-        setInfo.pBindings = bindings;
-        VK_CHECK(vkCreateDescriptorSetLayout(device, &setInfo, nullptr, &setLayout));
-        VkPipelineLayoutCreateInfo layoutInfo{};
-        layoutInfo.sType = VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO;
-        layoutInfo.setLayoutCount = 1;
-        layoutInfo.pSetLayouts = &setLayout;
-        VK_CHECK(vkCreatePipelineLayout(device, &layoutInfo, nullptr, &layout));
-        const char* source = R"(#version 460
+        // output[i] = 2 * input[i] + 1.
+        doubling = std::make_unique<ComputeProgram>(
+            *renderer,
+            std::vector<std::pair<uint32_t, VkDescriptorType>>{{0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER},
+                                                               {1, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER}},
+            R"(#version 460
 layout(local_size_x = 64) in;
 layout(set = 0, binding = 0) readonly buffer In { uint a[]; };
 layout(set = 0, binding = 1) writeonly buffer Out { uint b[]; };
 void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u; }
-)";
-        VkShaderModule module =
-            renderer->compileGlslToSpirv(source, "doubling.comp", shaderc_compute_shader, "", {});
-        VkComputePipelineCreateInfo pipelineInfo{};
-        pipelineInfo.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
-        pipelineInfo.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
-        pipelineInfo.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
-        pipelineInfo.stage.module = module;
-        pipelineInfo.stage.pName = "main";
-        pipelineInfo.layout = layout;
-        const VkResult created =
-            vkCreateComputePipelines(device, VK_NULL_HANDLE, 1, &pipelineInfo, nullptr, &pipeline);
-        vkDestroyShaderModule(device, module, nullptr);
-        VK_CHECK(created);
-        const VkDescriptorPoolSize size{VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 2};
-        VkDescriptorPoolCreateInfo poolInfo{};
-        poolInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_POOL_CREATE_INFO;
-        poolInfo.maxSets = 1;
-        poolInfo.poolSizeCount = 1;
-        poolInfo.pPoolSizes = &size;
-        VK_CHECK(vkCreateDescriptorPool(device, &poolInfo, nullptr, &pool));
-        VkDescriptorSetAllocateInfo allocInfo{};
-        allocInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_ALLOCATE_INFO;
-        allocInfo.descriptorPool = pool;
-        allocInfo.descriptorSetCount = 1;
-        allocInfo.pSetLayouts = &setLayout;
-        VK_CHECK(vkAllocateDescriptorSets(device, &allocInfo, &set));
+)",
+            "doubling.comp", "");
+        set = doubling->allocateSet();
         const VkDescriptorBufferInfo infos[] = {{input.buffer, 0, VK_WHOLE_SIZE},
                                                 {output.buffer, 0, VK_WHOLE_SIZE}};
         VkWriteDescriptorSet writes[2]{};
@@ -235,7 +156,14 @@ void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u;
             writes[i].descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
             writes[i].pBufferInfo = &infos[i];
         }
-        vkUpdateDescriptorSets(device, 2, writes, 0, nullptr);
+        vkUpdateDescriptorSets(renderer->device, 2, writes, 0, nullptr);
+    }
+    void TearDown() override {
+        doubling.reset();
+        for (AllocatedBuffer* b :
+             {&input, &output, &staging[0], &staging[1], &readback[0], &readback[1]})
+            renderer->destroyBuffer(*b);
+        GpuTest::TearDown();
     }
 
     void fillStaging(const AllocatedBuffer& s, uint32_t first) {
@@ -251,8 +179,8 @@ void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u;
         return std::vector<uint32_t>(words, words + kCount);
     }
     void dispatch(VkCommandBuffer cmd) {
-        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipeline);
-        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set, 0,
+        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, doubling->pipeline);
+        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, doubling->layout, 0, 1, &set, 0,
                                 nullptr);
         vkCmdDispatch(cmd, 1, 1, 1);
     }
@@ -263,11 +191,8 @@ void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u;
     }
 
     AllocatedBuffer input, output, staging[2], readback[2];
-    VkDescriptorSetLayout setLayout = VK_NULL_HANDLE;
-    VkPipelineLayout layout = VK_NULL_HANDLE;
-    VkDescriptorPool pool = VK_NULL_HANDLE;
+    std::unique_ptr<ComputeProgram> doubling;
     VkDescriptorSet set = VK_NULL_HANDLE;
-    VkPipeline pipeline = VK_NULL_HANDLE;
 };
 
 TEST_F(OneCommandBufferTest, UploadComputeAndReadbackTwiceWithoutHazards) {
@@ -303,10 +228,6 @@ TEST_F(OneCommandBufferTest, UnorderedCopiesAreReportedAsHazards) {
     EXPECT_THAT(err, ::testing::HasSubstr("SYNC-HAZARD-READ-AFTER-WRITE"));
     renderer->validationMessageCount = 0;
 }
-
-}  // namespace
-
-namespace {
 
 // The harness itself: an invalid command must reach the counter, or every
 // "no validation message" check above would be vacuous.

@@ -14,56 +14,75 @@ constexpr uint32_t kRayBinding = 1;
 constexpr uint32_t kHitBinding = 2;
 }  // namespace
 
-RayProbe::RayProbe(VkRenderer& renderer) : r_(renderer) {
-    const VkDescriptorSetLayoutBinding bindings[] = {
-        {BINDING_TLAS, VK_DESCRIPTOR_TYPE_ACCELERATION_STRUCTURE_KHR, 1,
-         VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
-        {kRayBinding, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
-        {kHitBinding, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr}};
+ComputeProgram::ComputeProgram(VkRenderer& renderer,
+                               const std::vector<std::pair<uint32_t, VkDescriptorType>>& bindings,
+                               const std::string& source, const std::string& name,
+                               const std::string& includeDir)
+    : r(renderer) {
+    std::vector<VkDescriptorSetLayoutBinding> layoutBindings;
+    std::vector<VkDescriptorPoolSize> sizes;
+    for (const auto& [binding, type] : bindings) {
+        layoutBindings.push_back({binding, type, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr});
+        sizes.push_back({type, 1});
+    }
     VkDescriptorSetLayoutCreateInfo setInfo{};
     setInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO;
-    setInfo.bindingCount = 3;
-    setInfo.pBindings = bindings;
-    VK_CHECK(vkCreateDescriptorSetLayout(r_.device, &setInfo, nullptr, &setLayout_));
+    setInfo.bindingCount = static_cast<uint32_t>(layoutBindings.size());
+    setInfo.pBindings = layoutBindings.data();
+    VK_CHECK(vkCreateDescriptorSetLayout(r.device, &setInfo, nullptr, &setLayout));
     VkPipelineLayoutCreateInfo layoutInfo{};
     layoutInfo.sType = VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO;
     layoutInfo.setLayoutCount = 1;
-    layoutInfo.pSetLayouts = &setLayout_;
-    VK_CHECK(vkCreatePipelineLayout(r_.device, &layoutInfo, nullptr, &pipelineLayout_));
+    layoutInfo.pSetLayouts = &setLayout;
+    VK_CHECK(vkCreatePipelineLayout(r.device, &layoutInfo, nullptr, &layout));
 
-    const std::string source =
-        read_shader_source(source_dir() + "/tests/gpu/shaders/ray_probe.comp");
-    VkShaderModule module = r_.compileGlslToSpirv(source, "ray_probe.comp", shaderc_compute_shader,
-                                                  source_dir() + "/shaders", {});
+    VkShaderModule module = r.compileGlslToSpirv(source, name, shaderc_compute_shader, includeDir, {});
     VkComputePipelineCreateInfo pipelineInfo{};
     pipelineInfo.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
     pipelineInfo.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     pipelineInfo.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
     pipelineInfo.stage.module = module;
     pipelineInfo.stage.pName = "main";
-    pipelineInfo.layout = pipelineLayout_;
-    const VkResult created = vkCreateComputePipelines(r_.device, VK_NULL_HANDLE, 1, &pipelineInfo,
-                                                      nullptr, &pipeline_);
-    vkDestroyShaderModule(r_.device, module, nullptr);
+    pipelineInfo.layout = layout;
+    const VkResult created = vkCreateComputePipelines(r.device, VK_NULL_HANDLE, 1, &pipelineInfo, nullptr, &pipeline);
+    vkDestroyShaderModule(r.device, module, nullptr);
     VK_CHECK(created);
 
-    const VkDescriptorPoolSize sizes[] = {{VK_DESCRIPTOR_TYPE_ACCELERATION_STRUCTURE_KHR, 1},
-                                          {VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 2}};
     VkDescriptorPoolCreateInfo poolInfo{};
     poolInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_POOL_CREATE_INFO;
     poolInfo.flags = VK_DESCRIPTOR_POOL_CREATE_FREE_DESCRIPTOR_SET_BIT;
     poolInfo.maxSets = 1;
-    poolInfo.poolSizeCount = 2;
-    poolInfo.pPoolSizes = sizes;
-    VK_CHECK(vkCreateDescriptorPool(r_.device, &poolInfo, nullptr, &pool_));
+    poolInfo.poolSizeCount = static_cast<uint32_t>(sizes.size());
+    poolInfo.pPoolSizes = sizes.data();
+    VK_CHECK(vkCreateDescriptorPool(r.device, &poolInfo, nullptr, &pool));
 }
 
-RayProbe::~RayProbe() {
-    if (pool_) vkDestroyDescriptorPool(r_.device, pool_, nullptr);
-    if (pipeline_) vkDestroyPipeline(r_.device, pipeline_, nullptr);
-    if (pipelineLayout_) vkDestroyPipelineLayout(r_.device, pipelineLayout_, nullptr);
-    if (setLayout_) vkDestroyDescriptorSetLayout(r_.device, setLayout_, nullptr);
+ComputeProgram::~ComputeProgram() {
+    if (pool) vkDestroyDescriptorPool(r.device, pool, nullptr);
+    if (pipeline) vkDestroyPipeline(r.device, pipeline, nullptr);
+    if (layout) vkDestroyPipelineLayout(r.device, layout, nullptr);
+    if (setLayout) vkDestroyDescriptorSetLayout(r.device, setLayout, nullptr);
 }
+
+VkDescriptorSet ComputeProgram::allocateSet() {
+    VkDescriptorSetAllocateInfo allocInfo{};
+    allocInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_ALLOCATE_INFO;
+    allocInfo.descriptorPool = pool;
+    allocInfo.descriptorSetCount = 1;
+    allocInfo.pSetLayouts = &setLayout;
+    VkDescriptorSet set = VK_NULL_HANDLE;
+    VK_CHECK(vkAllocateDescriptorSets(r.device, &allocInfo, &set));
+    return set;
+}
+
+RayProbe::RayProbe(VkRenderer& renderer)
+    : r_(renderer),
+      program_(renderer,
+               {{BINDING_TLAS, VK_DESCRIPTOR_TYPE_ACCELERATION_STRUCTURE_KHR},
+                {kRayBinding, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER},
+                {kHitBinding, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER}},
+               read_shader_source(source_dir() + "/tests/gpu/shaders/ray_probe.comp"), "ray_probe.comp",
+               source_dir() + "/shaders") {}
 
 std::vector<ProbeHit> RayProbe::trace(const std::vector<ProbeRay>& rays) {
     std::vector<float> packed;
@@ -78,13 +97,7 @@ std::vector<ProbeHit> RayProbe::trace(const std::vector<ProbeRay>& rays) {
         rays.size() * sizeof(ProbeHit),
         VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT);
 
-    VkDescriptorSetAllocateInfo allocInfo{};
-    allocInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_ALLOCATE_INFO;
-    allocInfo.descriptorPool = pool_;
-    allocInfo.descriptorSetCount = 1;
-    allocInfo.pSetLayouts = &setLayout_;
-    VkDescriptorSet set = VK_NULL_HANDLE;
-    VK_CHECK(vkAllocateDescriptorSets(r_.device, &allocInfo, &set));
+    const VkDescriptorSet set = program_.allocateSet();
 
     VkWriteDescriptorSetAccelerationStructureKHR asWrite{};
     asWrite.sType = VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET_ACCELERATION_STRUCTURE_KHR;
@@ -120,8 +133,8 @@ std::vector<ProbeHit> RayProbe::trace(const std::vector<ProbeRay>& rays) {
                              VK_PIPELINE_STAGE_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
                          VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, 0, 1, &toShader, 0, nullptr, 0,
                          nullptr);
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipeline_);
-    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipelineLayout_, 0, 1, &set, 0,
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, program_.pipeline);
+    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, program_.layout, 0, 1, &set, 0,
                             nullptr);
     vkCmdDispatch(cmd, static_cast<uint32_t>(rays.size()), 1, 1);
     VkMemoryBarrier toTransfer{};
@@ -134,7 +147,7 @@ std::vector<ProbeHit> RayProbe::trace(const std::vector<ProbeRay>& rays) {
 
     std::vector<ProbeHit> hits(rays.size());
     r_.downloadBuffer(hitBuffer, hits.data(), hits.size() * sizeof(ProbeHit));
-    vkFreeDescriptorSets(r_.device, pool_, 1, &set);
+    vkFreeDescriptorSets(r_.device, program_.pool, 1, &set);
     r_.destroyBuffer(rayBuffer);
     r_.destroyBuffer(hitBuffer);
     return hits;

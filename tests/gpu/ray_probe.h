@@ -1,11 +1,32 @@
-// Test-only ray casting against a renderer's TLAS through a compute program
-// with ray queries (tests/gpu/shaders/ray_probe.comp), compiled with the
-// renderer's own GLSL compiler.
+// Test-only compute programs on a renderer's device, compiled with the
+// renderer's own GLSL compiler; among them ray casting against the
+// renderer's TLAS with ray queries (tests/gpu/shaders/ray_probe.comp).
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "gpu/vk_renderer.h"
+
+// One compute pipeline over a single descriptor set whose bindings are
+// given as (binding, type), and a pool that can hand out that set once at a
+// time (sets may be freed).
+struct ComputeProgram {
+    ComputeProgram(VkRenderer& renderer, const std::vector<std::pair<uint32_t, VkDescriptorType>>& bindings,
+                   const std::string& source, const std::string& name, const std::string& includeDir);
+    ~ComputeProgram();
+    ComputeProgram(const ComputeProgram&) = delete;
+    ComputeProgram& operator=(const ComputeProgram&) = delete;
+
+    VkDescriptorSet allocateSet();
+
+    VkRenderer& r;
+    VkDescriptorSetLayout setLayout = VK_NULL_HANDLE;
+    VkPipelineLayout layout = VK_NULL_HANDLE;
+    VkPipeline pipeline = VK_NULL_HANDLE;
+    VkDescriptorPool pool = VK_NULL_HANDLE;
+};
 
 struct ProbeRay {
     float origin[3];
@@ -24,17 +45,11 @@ struct ProbeHit {
 class RayProbe {
 public:
     explicit RayProbe(VkRenderer& renderer);
-    ~RayProbe();
-    RayProbe(const RayProbe&) = delete;
-    RayProbe& operator=(const RayProbe&) = delete;
 
     // Traces every ray against renderer.tlas as it is now.
     std::vector<ProbeHit> trace(const std::vector<ProbeRay>& rays);
 
 private:
     VkRenderer& r_;
-    VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
-    VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
-    VkPipeline pipeline_ = VK_NULL_HANDLE;
-    VkDescriptorPool pool_ = VK_NULL_HANDLE;
+    ComputeProgram program_;
 };

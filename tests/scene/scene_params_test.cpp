@@ -195,25 +195,4 @@ TEST(SceneParams, OverscanWidensThePlaneAndAspectFollowsImage) {
     EXPECT_NEAR(p[9], -scale, 1e-5f);
 }
 
-TEST(SceneParams, EnvironmentOnlySceneIsOneLight) {
-    Scene scene;
-    TextureData env;
-    env.width = 2;
-    env.height = 1;
-    env.channels = 3;
-    env.is_float = true;
-    env.pixelsf = {1, 1, 1, 2, 2, 2};
-    scene.textures.push_back(env);
-    scene.envmap_texture = 0;
-    const std::string out = scene_test::prepare(scene);
-    EXPECT_NE(out.find("Scene buffer: 0 lights, 0 DE, 0 meshes, 0 instances\n"), std::string::npos);
-    ASSERT_EQ(scene.light_pdf.size(), 1u);
-    EXPECT_EQ(scene.light_pdf[0], 1.0f);
-    ASSERT_EQ(scene.light_cdf.size(), 1u);
-    EXPECT_EQ(scene.light_cdf[0], 0xFFFFFFFFu);
-    EXPECT_EQ(scene.scene_params[22], 1.0f);
-    EXPECT_EQ(scene.scene_params[23], 1.0f);
-    EXPECT_EQ(scene.scene_params[24], 1.0f);
-}
-
 }  // namespace

@@ -1,7 +1,7 @@
 // The two halves of material shading meet: the unit the material compiler
-// writes for a scene compiles against the accessors, texture lookups and
-// tangent reads of the shading library, for default graphs of every texture
-// combination and for host graphs built through the call interface.
+// writes for host graphs built through the call interface compiles against
+// the accessors, texture lookups and tangent reads of the shading library.
+// (Default graphs meet the library in material_generic_test.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -38,21 +38,6 @@ int add_material(VitrelContext* ctx, int albedo, int roughness, int metallic, in
 }
 
 }  // namespace
-
-TEST(MaterialUnit, DefaultGraphsOfEveryTextureCombinationCompile) {
-    VitrelContext* ctx = vitrel_create();
-    for (int mask = 0; mask < 32; ++mask) {
-        const int id = add_material(ctx, mask & 1 ? 0 : -1, mask & 2 ? 1 : -1, mask & 4 ? 2 : -1,
-                                    mask & 8 ? 3 : -1);
-        ASSERT_EQ(id, mask);
-        if (mask & 16) vitrel_set_material_emission_tex(ctx, id, 4);
-    }
-    const std::string unit = generate_material_eval_glsl(ctx->scene, nullptr);
-    const std::vector<uint32_t> words = compile_with_unit(unit);
-    ASSERT_FALSE(words.empty());
-    EXPECT_EQ(words[0], kSpirvMagic);
-    vitrel_destroy(ctx);
-}
 
 TEST(MaterialUnit, HostGraphsFromTheCallInterfaceCompile) {
     VitrelContext* ctx = vitrel_create();
