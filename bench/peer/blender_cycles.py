@@ -178,6 +178,8 @@ def build_world(scene_desc, scene_dir, scene):
     if env:
         tex = tree.nodes.new("ShaderNodeTexEnvironment")
         tex.image = bpy.data.images.load(os.path.join(scene_dir, env["file"]))
+        # Float texels are scene-linear radiance, as Vitrel reads them.
+        tex.image.colorspace_settings.name = "Linear"
         tex.interpolation = "Closest"  # Vitrel's environment is constant per texel
         tex.projection = "EQUIRECTANGULAR"
         coords = tree.nodes.new("ShaderNodeTexCoord")

@@ -9,7 +9,8 @@ background) with a few additions both renderers need:
   interface), "emitter" (radiance, one-sided along the triangle normal);
 - "uvs": one [u, v] per vertex, v downwards (glTF's convention);
 - "textures": {name: {"file": ..., "srgb": true}};
-- "environment": {"file": an equirectangular .hdr, rows from +Y down,
+- "environment": {"file": an equirectangular half-float .exr, rows from +Y
+  down,
   column u = phi / 2 pi with direction (sin t cos phi, cos t, sin t sin phi)};
 - "triangle_group": a name per triangle, used for region masks;
 - "max_bounces".
@@ -18,7 +19,7 @@ Coordinates are right-handed with +Y up, as in the Cornell box file. All
 triangles are flat shaded (no vertex normals), so both renderers shade the
 same facets.
 
-`write_scenes(out_dir, repo_root)` writes every scene plus its assets (.hdr
+`write_scenes(out_dir, repo_root)` writes every scene plus its assets (.exr
 environment, .png texture, .gltf file for the textured scene) and returns
 {name: path of the neutral JSON}.
 """
@@ -36,24 +37,44 @@ SCENE_NAMES = ("cornell", "spheres_env", "caustic", "textured")
 
 # ---- Assets ------------------------------------------------------------------
 
-def write_hdr(path, width, height, pixel):
-    """Radiance RGBE file, flat (uncompressed) scanlines, top row first.
-    `pixel(x, y)` returns linear RGB."""
-    rows = bytearray()
+def write_exr_half(path, width, height, pixel):
+    """Uncompressed scanline OpenEXR with half-float R, G, B, top row first.
+    `pixel(x, y)` returns linear RGB.
+
+    The comparison's environment is written this way rather than as a
+    Radiance .hdr: RGBE decoders disagree by half a mantissa step (Blender
+    adds 0.5 before scaling, as Radiance itself does; stb_image, which
+    Vitrel's command line uses, does not), which made Cycles' sky 0.2 to
+    0.5 % brighter, differently in every row of the gradient. Half floats
+    are read exactly by both."""
+    def attribute(name, kind, value):
+        return name.encode() + b"\0" + kind.encode() + b"\0" + struct.pack("<i", len(value)) + value
+
+    half_type = 1
+    channels = b"".join(c.encode() + b"\0" + struct.pack("<iB3xii", half_type, 0, 1, 1) for c in "BGR") + b"\0"
+    window = struct.pack("<iiii", 0, 0, width - 1, height - 1)
+    header = (b"\x76\x2f\x31\x01" + struct.pack("<i", 2) +
+              attribute("channels", "chlist", channels) +
+              attribute("compression", "compression", b"\0") +
+              attribute("dataWindow", "box2i", window) +
+              attribute("displayWindow", "box2i", window) +
+              attribute("lineOrder", "lineOrder", b"\0") +
+              attribute("pixelAspectRatio", "float", struct.pack("<f", 1.0)) +
+              attribute("screenWindowCenter", "v2f", struct.pack("<ff", 0.0, 0.0)) +
+              attribute("screenWindowWidth", "float", struct.pack("<f", 1.0)) + b"\0")
+    lines = []
     for y in range(height):
-        for x in range(width):
-            r, g, b = pixel(x, y)
-            m = max(r, g, b)
-            if m < 1e-32:
-                rows += b"\0\0\0\0"
-                continue
-            mantissa, exponent = math.frexp(m)
-            scale = mantissa * 256.0 / m
-            rows += bytes((int(r * scale), int(g * scale), int(b * scale), exponent + 128))
+        texels = [pixel(x, y) for x in range(width)]
+        # Channels in the header's (alphabetical) order, each a whole row.
+        data = b"".join(struct.pack("<%de" % width, *[t[c] for t in texels]) for c in (2, 1, 0))
+        lines.append(struct.pack("<ii", y, len(data)) + data)
+    offset = len(header) + 8 * height
+    table = bytearray()
+    for line in lines:
+        table += struct.pack("<Q", offset)
+        offset += len(line)
     with open(path, "wb") as f:
-        f.write(b"#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n")
-        f.write(("-Y %d +X %d\n" % (height, width)).encode())
-        f.write(bytes(rows))
+        f.write(header + bytes(table) + b"".join(lines))
 
 
 def write_png(path, width, height, pixel):
@@ -210,7 +231,7 @@ def spheres_env_scene():
         "rough_glass": {"type": "dielectric", "ior": 1.5, "roughness": 0.3},
     }
     return m.scene("spheres_env", materials, camera([0.0, 2.0, -8.0], [0.0, 0.8, 0.0], 35.0),
-                   environment={"file": "sky.hdr", "strength": 1.0},
+                   environment={"file": "sky.exr", "strength": 1.0},
                    background_radiance=[0.0, 0.0, 0.0])
 
 
@@ -355,7 +376,7 @@ def _normalise(v):
 
 def write_scenes(out_dir, repo_root):
     os.makedirs(out_dir, exist_ok=True)
-    write_hdr(os.path.join(out_dir, "sky.hdr"), 128, 64, lambda x, y: sky_radiance(x, y, 128, 64))
+    write_exr_half(os.path.join(out_dir, "sky.exr"), 128, 64, lambda x, y: sky_radiance(x, y, 128, 64))
     write_png(os.path.join(out_dir, "pattern.png"), TEXTURE_SIZE, TEXTURE_SIZE,
               lambda x, y: texture_texel(x, y, TEXTURE_SIZE))
     scenes = {"cornell": cornell_scene(repo_root), "spheres_env": spheres_env_scene(),

@@ -254,7 +254,7 @@ def check_environment(args):
     d = os.path.join(args.out, "envcheck")
     os.makedirs(d, exist_ok=True)
     w, h = 64, 32
-    peer_scenes.write_hdr(os.path.join(d, "probe.hdr"), w, h, lambda x, y: ((x + 1) / 64.0, (y + 1) / 64.0, 0.5))
+    peer_scenes.write_exr_half(os.path.join(d, "probe.exr"), w, h, lambda x, y: ((x + 1) / 64.0, (y + 1) / 64.0, 0.5))
     failures = 0
     for theta_deg, phi_deg in ((62, 50), (120, 200), (80, 300)):
         t, p = math.radians(theta_deg), math.radians(phi_deg)
@@ -264,7 +264,7 @@ def check_environment(args):
                 "vertices": [[0, -100, 0], [1, -100, 0], [0, -100, 1]], "triangles": [[0, 1, 2]],
                 "triangle_material": ["m"], "max_bounces": 1,
                 "camera": {"position": [0, 0, 0], "look_at": direction, "up": [0, 1, 0], "vfov_deg": 0.5},
-                "environment": {"file": "probe.hdr"}}
+                "environment": {"file": "probe.exr"}}
         scene_json = os.path.join(d, "probe_%d_%d.json" % (theta_deg, phi_deg))
         with open(scene_json, "w") as f:
             json.dump(desc, f)
