@@ -14,6 +14,7 @@
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
 #include "api/worker_threads.h"
+#include "gpu/program_features.h"
 #include "gpu/vk_renderer.h"
 
 namespace {
@@ -43,10 +44,18 @@ void upload_scene(VitrelContext& ctx, VkRenderer& r) {
 }
 
 int prepare_fast(VitrelContext& ctx) {
+    const std::vector<MaterialExprData>* exprs =
+        ctx.material_exprs.empty() ? nullptr : &ctx.material_exprs;
+    const uint32_t features = program_features(ctx.scene, exprs);
     const WorkerFailures failures = run_per_slot(ctx.renderers.size(), [&](size_t i) {
         VkRenderer& r = *ctx.renderers[i];
         copy_settings(ctx, r);
         r.destroySceneResources();
+        // The programs leave out material features the scene did not use
+        // when they were built; a material that now uses one needs them
+        // built again, or it would render without it.
+        if ((features & ~r.programFeatures) != 0)
+            r.createPipelines(ctx.scene, ctx.shader_dir, ctx.shader_src_dir, exprs);
         upload_scene(ctx, r);
     });
     const int bad = failures.first();

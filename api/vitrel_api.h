@@ -502,8 +502,12 @@ VITREL_EXPORT void vitrel_set_gpu_mask(VitrelContext* ctx, const int* indices,
  * keep devices and programs and rebuild only the scene resources, so the
  * GPU selection, the shader directories and the material graphs of the
  * first preparation stay in force while samples per batch and tile size are
- * copied again. Textures added since the last preparation rebuild the
- * texture atlas.
+ * copied again. The programs are built for the material features the scene
+ * uses (coat, sheen, metal, transmission, subsurface, alpha modes), which
+ * keeps them small for plain scenes; a later preparation whose materials
+ * use a feature they were built without builds them again, with the
+ * current material graphs. Textures added since the last preparation
+ * rebuild the texture atlas.
  * Returns 0 (the sample count is 0 and no 8-bit image is published);
  * -1 for NULL, an empty scene (no material, mesh or instance; one line
  * "vitrel_prepare: empty scene (mats=%zu, meshes=%zu, instances=%zu)" on

@@ -260,6 +260,20 @@ TEST(RenderCallsPrepare, TexturesAddedAfterPreparationRebuildTheAtlas) {
     EXPECT_EQ(update_camera(rc.ctx, 16, 16), 0);
 }
 
+TEST(RenderCallsPrepare, MaterialsWithANewFeatureRebuildTheProgramsOnTheFastPath) {
+    RenderContext rc;
+    add_emissive_square(rc.ctx, 0, 0, 1, 1);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    const VkRenderer* renderer = rc.ctx->renderers.front();
+    EXPECT_EQ(renderer->programFeatures & PROGRAM_FEATURE_COAT, 0u);
+    const float white[3] = {1, 1, 1}, black[3] = {0, 0, 0};
+    ASSERT_GE(vitrel_add_material(rc.ctx, white, black, -1, -1, -1, -1, 0.5f, 0, 0, 1.5f, 0.5f,
+                                  /*coat*/ 1.0f, 0, 0, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    ASSERT_EQ(rc.ctx->renderers.front(), renderer);  // the fast path
+    EXPECT_NE(renderer->programFeatures & PROGRAM_FEATURE_COAT, 0u);
+}
+
 TEST(RenderCallsGpuMask, MissingGpuFailsTheFullPathOnly) {
     PreparedSquare rc;
     const int missing[1] = {7};
