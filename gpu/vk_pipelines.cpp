@@ -54,8 +54,8 @@ VkPipeline VkRenderer::createRayTracingPipeline(VkShaderModule (&modules)[4], bo
         stages[i].pName = "main";
     }
     VkSpecializationMapEntry entry{};
-    const VkSpecializationInfo spec = feature_specialization(programFeatures, entry);
-    stages[0].pSpecializationInfo = &spec;
+    const VkSpecializationInfo features = feature_specialization(programFeatures, entry);
+    stages[0].pSpecializationInfo = &features;
     VkRayTracingShaderGroupCreateInfoKHR groups[kGroupCount]{};
     for (uint32_t i = 0; i < kGroupCount; ++i) {
         groups[i].sType = VK_STRUCTURE_TYPE_RAY_TRACING_SHADER_GROUP_CREATE_INFO_KHR;
@@ -121,14 +121,14 @@ void VkRenderer::buildShaderBindingTable(VkPipeline pipeline, AllocatedBuffer& s
 }
 
 VkPipeline VkRenderer::createComputePipeline(VkShaderModule module,
-                                             const VkSpecializationInfo* spec) {
+                                             const VkSpecializationInfo* specialization) {
     VkComputePipelineCreateInfo info{};
     info.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
     info.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
     info.stage.module = module;
     info.stage.pName = "main";
-    info.stage.pSpecializationInfo = spec;
+    info.stage.pSpecializationInfo = specialization;
     info.layout = computePipelineLayout;
     VkPipeline pipeline = VK_NULL_HANDLE;
     const VkResult result =

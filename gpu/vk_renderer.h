@@ -414,10 +414,10 @@ private:
                                  VkStridedDeviceAddressRegionKHR& miss,
                                  VkStridedDeviceAddressRegionKHR& hit,
                                  VkStridedDeviceAddressRegionKHR& callable);
-    // A compute pipeline from `module`, which is released here; `spec` may
-    // be null.
+    // A compute pipeline from `module`, which is released here;
+    // `specialization` may be null.
     VkPipeline createComputePipeline(VkShaderModule module,
-                                     const VkSpecializationInfo* spec = nullptr);
+                                     const VkSpecializationInfo* specialization = nullptr);
     // Creates the twelve framebuffers for the stored render sizes.
     void createFramebuffers();
     void destroyFramebuffers();
