@@ -106,10 +106,18 @@ public:
         const float* vec = coin(5) ? nullptr : v;
         int w = 0, h = 0;
         switch (op) {
-            case 0: vitrel_add_material(ctx_, vec ? v : nullptr, v, small_id(), small_id(),
-                                        small_id(), small_id(), pick_float(), v[1], v[2], v[3],
-                                        v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12]);
+            case 0: {
+                // The weights add_material can give (metal, transmission,
+                // coat, sheen) are never 0, hostile values included, so the
+                // preparations need few program variants: a new one takes
+                // minutes to compile on a CPU driver.
+                const auto weight = [](float x) { return x == 0.0f ? 0.5f : x; };
+                vitrel_add_material(ctx_, vec ? v : nullptr, v, small_id(), small_id(),
+                                    small_id(), small_id(), pick_float(), weight(v[1]),
+                                    weight(v[2]), v[3], v[4], weight(v[5]), v[6], v[7],
+                                    weight(v[8]), v[9], v[10], v[11], v[12]);
                 break;
+            }
             case 1: {
                 const float pos[12] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
                 const unsigned idx[6] = {0, 1, 2, 0, 2, coin(20) ? 99u : 3u};
