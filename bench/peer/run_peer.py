@@ -56,10 +56,11 @@ CURVE_SEED_BASE = 2000
 # outline) and are compared by their region means.
 MATERIAL_DIFFERENCES = {
     "spheres_env": {
-        "rough_glass": "Cycles' Multiscatter GGX glass is not lossless: a lone rough glass sphere in a "
-                       "uniform environment (white furnace, `run_peer.py roughglass`) keeps only part of "
-                       "the light at roughness 0.3, where Vitrel's keeps all of it; the region mean is "
-                       "expected to be higher in Vitrel by that loss.",
+        "rough_glass": "Rough glass models differ: Cycles' Multiscatter GGX glass is a random walk on the "
+                       "microsurface that is not lossless (a lone sphere in a white furnace keeps 98.6 % of "
+                       "the light at roughness 0.3, Vitrel's 100.0 %; `run_peer.py roughglass`) and sends "
+                       "the multiply scattered light in other directions than Vitrel's Kulla-Conty lobe; "
+                       "compared by its region mean.",
     },
 }
 MODEL_NOTES = {
