@@ -5,6 +5,8 @@
         [--spp 512] [--runs 16] [--vitrel build/release/cli/vitrel]
     /usr/bin/python3 bench/peer/run_peer.py race [--size 512] [--spp-list 4,16,64,256]
         [--ref-runs 4] [--ref-spp 256] [--vitrel ...]
+    /usr/bin/python3 bench/peer/run_peer.py roughglass [--cases uniform:0.3,...] [--size 128]
+        [--spp 128] [--runs 2] [--vitrel ...]
 
 `agree` renders every scene `runs` times with each renderer (different
 seeds), then runs the per-pixel Z-test of peer_stats on the run means where
@@ -13,7 +15,9 @@ where they differ by design. `race` renders the Cornell box at increasing
 sample counts with each renderer, measures the error against a converged
 reference (both renderers' own and Cycles'), and reports samples per second
 and the time each needs to reach 10 %, 3 % and 1 % relative RMSE, with an
-error-versus-time plot. Results go to build/peer/ (images, JSON, plot); the
+error-versus-time plot. `roughglass` compares one rough glass sphere's
+region mean across Vitrel and Cycles' two GGX glass models under simple
+environments (the white furnace among them). Results go to build/peer/ (images, JSON, plot); the
 tables printed at the end are what BENCHMARKS.md records.
 
 Both renderers get the same cores: Cycles with `threads` = the core count,
@@ -520,7 +524,7 @@ def main():
     p.add_argument("--spp-list", default="4,16,64,256")
     p.add_argument("--ref-runs", type=int, default=4)
     p.add_argument("--ref-spp", type=int, default=256)
-    p.add_argument("--cases", default="uniform:0.1,uniform:0.3,uniform:0.6,split:0.3,sky:0.3",
+    p.add_argument("--cases", default="uniform:0,uniform:0.1,uniform:0.3,uniform:0.6,split:0.3,sky:0.3",
                    help="roughglass: environment:roughness pairs (environments: uniform, split, sky)")
     args = p.parse_args()
     if args.command == "scenes":
