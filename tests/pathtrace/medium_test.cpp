@@ -126,11 +126,12 @@ Material subsurface(float albedo, const Rgb& radius, float scale, float ior, flo
 
 // A white (lossless) medium returns all light: the sphere vanishes in
 // uniform light, with per-channel mean free paths, a refracting boundary
-// under its specular layer, internal reflection and forward scattering.
-Scene lossless_subsurface_sphere() {
+// (smooth or rough) under its specular layer, internal reflection and
+// forward scattering.
+Scene lossless_subsurface_sphere(float roughness = 0.0f) {
     Material m = subsurface(1.0f, {1.0, 0.7, 0.5}, 0.3f, 1.4f, 0.3f);
     m.specular = 0.5f;
-    m.roughness = 0.0f;
+    m.roughness = roughness;
     Scene scene;
     scene.materials.push_back(m);
     add_mesh_instance(scene, sphere_mesh(kOrigin, 1.0f), 0);
@@ -143,7 +144,10 @@ Scene lossless_subsurface_sphere() {
 }  // namespace
 
 TEST_F(MediumTest, LosslessSubsurfaceSphereVanishesInUniformLight) {
-    expect_image_near(render(lossless_subsurface_sphere(), 32, 32), {1.0, 1.0, 1.0}, 0.01);
+    for (float roughness : {0.0f, 0.5f}) {
+        SCOPED_TRACE(roughness);
+        expect_image_near(render(lossless_subsurface_sphere(roughness), 32, 32), {1.0, 1.0, 1.0}, 0.01);
+    }
 }
 
 // A black sheet inside the body is not its boundary: walks pass it, and

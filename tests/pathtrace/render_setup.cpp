@@ -1,5 +1,6 @@
 #include "pathtrace/render_setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -127,7 +128,7 @@ Scene caustic_scene() {
     return scene;
 }
 
-Scene cornell_box_scene(const std::string& path) {
+Scene cornell_box_scene(const std::string& path, bool with_blocks) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
@@ -152,11 +153,32 @@ Scene cornell_box_scene(const std::string& path) {
     const auto& vertices = root["vertices"].array;
     const auto& triangles = root["triangles"].array;
     const auto& triangle_material = root["triangle_material"].array;
+    // A wall triangle lies in a face of the box: its three corners share the
+    // box's least or greatest coordinate on some axis. The blocks' and the
+    // light's triangles do not.
+    float box_min[3] = {INFINITY, INFINITY, INFINITY}, box_max[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const JsonValue& v : vertices)
+        for (int c = 0; c < 3; ++c) {
+            box_min[c] = std::min(box_min[c], static_cast<float>(v.array.at(c).number));
+            box_max[c] = std::max(box_max[c], static_cast<float>(v.array.at(c).number));
+        }
+    auto on_wall = [&](const JsonValue& triangle) {
+        for (int c = 0; c < 3; ++c)
+            for (float face : {box_min[c], box_max[c]}) {
+                bool all = true;
+                for (const JsonValue& corner : triangle.array)
+                    all = all && static_cast<float>(vertices.at(static_cast<size_t>(corner.number)).array.at(c).number) == face;
+                if (all) return true;
+            }
+        return false;
+    };
     for (const auto& [name, id] : material_ids) {
+        const bool emitter = scene.materials[static_cast<size_t>(id)].emission[0] > 0.0f;
         MeshData mesh;
         std::map<size_t, uint32_t> remap;
         for (size_t t = 0; t < triangles.size(); ++t) {
             if (triangle_material.at(t).string != name) continue;
+            if (!with_blocks && !emitter && !on_wall(triangles[t])) continue;
             for (const JsonValue& corner : triangles[t].array) {
                 const size_t v = static_cast<size_t>(corner.number);
                 auto [it, fresh] = remap.emplace(v, static_cast<uint32_t>(remap.size()));
@@ -181,13 +203,15 @@ Scene cornell_box_scene(const std::string& path) {
 }
 
 Scene cornell_glass_scene(const std::string& path) {
-    Scene scene = cornell_box_scene(path);
+    Scene scene = cornell_box_scene(path, false);
     scene.materials.push_back(glass_material());
-    // Near the light's axis (x 213..343, z 227..332, y 548.8) and low
-    // enough that its focus lies just below the floor: a compact caustic
-    // under the sphere, which the camera sees beneath it.
-    const float centre[3] = {240.0f, 190.0f, 250.0f};
-    constexpr float kRadius = 90.0f;
+    // Under the light (x 213..343, z 227..332, y 554) and a little towards
+    // the camera. A ball lens of index 1.5 focuses at 1.5 R from its centre;
+    // the light, 294 above the centre, is imaged about 306 below it, so the
+    // floor (260 below) catches a bright, slightly defocused image of the
+    // light behind and under the sphere, where the camera sees it.
+    const float centre[3] = {278.0f, 260.0f, 200.0f};
+    constexpr float kRadius = 100.0f;
     add_mesh_instance(scene, sphere_mesh(centre, kRadius), static_cast<int>(scene.materials.size() - 1));
     return scene;
 }

@@ -32,14 +32,15 @@ MeshData quad_mesh(const float a[3], const float b[3], const float c[3], const f
 void set_uniform_environment(Scene& scene, float value);
 void set_camera(Scene& scene, const float position[3], const float look_at[3], float fov);
 // The Cornell box from `path` (scenes/cornell_box.json): one mesh per
-// material. Throws std::runtime_error when the file is not a JSON object.
-Scene cornell_box_scene(const std::string& path);
+// material; without `with_blocks`, walls and light only. Throws
+// std::runtime_error when the file is not a JSON object.
+Scene cornell_box_scene(const std::string& path, bool with_blocks = true);
 
 // A glass sphere over a diffuse floor under a small square light, which
 // focuses a caustic onto the floor; the camera sees floor, sphere and spot.
 Scene caustic_scene();
-// The Cornell box from `path` with a smooth glass sphere under its light,
-// which focuses a caustic onto the floor below it.
+// The empty Cornell box from `path` (no blocks) with a smooth glass sphere
+// under its light, which focuses the light onto the floor.
 Scene cornell_glass_scene(const std::string& path);
 
 // Packs `scene` for `output` and runs every preparation step on a fresh
