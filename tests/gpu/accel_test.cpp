@@ -66,13 +66,6 @@ Scene two_mesh_scene() {
 
 ProbeRay down_at(float x, float y) { return ProbeRay{{x, y, kEyeZ}, {0, 0, -1}}; }
 
-template <typename T>
-T at(const std::vector<uint8_t>& bytes, size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof(T));
-    return value;
-}
-
 void expect_hit(const ProbeHit& hit, int instance, int primitive, float u, float v,
                 const char* what) {
     EXPECT_EQ(hit.customIndex, instance) << what;

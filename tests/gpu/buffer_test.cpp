@@ -145,18 +145,8 @@ void main() { b[gl_GlobalInvocationID.x] = 2u * a[gl_GlobalInvocationID.x] + 1u;
 )",
             "doubling.comp", "");
         set = doubling->allocateSet();
-        const VkDescriptorBufferInfo infos[] = {{input.buffer, 0, VK_WHOLE_SIZE},
-                                                {output.buffer, 0, VK_WHOLE_SIZE}};
-        VkWriteDescriptorSet writes[2]{};
-        for (uint32_t i = 0; i < 2; ++i) {
-            writes[i].sType = VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET;
-            writes[i].dstSet = set;
-            writes[i].dstBinding = i;
-            writes[i].descriptorCount = 1;
-            writes[i].descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
-            writes[i].pBufferInfo = &infos[i];
-        }
-        vkUpdateDescriptorSets(renderer->device, 2, writes, 0, nullptr);
+        doubling->writeBuffer(set, 0, input.buffer);
+        doubling->writeBuffer(set, 1, output.buffer);
     }
     void TearDown() override {
         doubling.reset();

@@ -120,8 +120,8 @@ TEST(DeviceInit, MissingDeviceIndexFailsWithTheIndex) {
     }
 }
 
-// With and without validation: bring-up prints the device and its optional
-// features and opens every handle, the messenger exists only with
+// With and without validation: bring-up prints the device and opens every
+// handle, the messenger exists only with
 // validation, a second init is refused until destroy, destroy releases
 // everything and repeats harmlessly, and the object can be initialised again.
 TEST(DeviceInit, BringUpAndLifeCycleWithAndWithoutValidation) {
@@ -140,11 +140,6 @@ TEST(DeviceInit, BringUpAndLifeCycleWithAndWithoutValidation) {
         EXPECT_GE(reported.apiVersion, kRequiredVulkanVersion);
         EXPECT_EQ(r.hasFloatAtomics, reports_float_atomics(reported));
         EXPECT_EQ(r.hasMotionBlur, reports_motion_blur(reported));
-        EXPECT_THAT(out, HasSubstr(std::string("  Float atomics: ") + (r.hasFloatAtomics ? "yes" : "no") +
-                                   "\n  Motion blur: " + (r.hasMotionBlur ? "yes" : "no") + "\n"));
-        EXPECT_THAT(out, HasSubstr("Vulkan init complete (RT pipeline shaderGroupHandleSize=" +
-                                   std::to_string(r.rtPipelineProperties.shaderGroupHandleSize) +
-                                   ", maxRecursionDepth="));
         EXPECT_TRUE(r.device && r.queue && r.allocator && r.commandPool && r.fence);
         EXPECT_EQ(r.debugMessenger != VK_NULL_HANDLE, validation);
         EXPECT_NE(r.queueFamily, 0xFFFFFFFFu);

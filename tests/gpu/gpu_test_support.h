@@ -31,6 +31,14 @@ protected:
     std::unique_ptr<VkRenderer> renderer;
 };
 
+// The value of type T at byte `offset` of a read-back record.
+template <typename T>
+T at(const std::vector<uint8_t>& bytes, size_t offset) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
 // Directory of the repository (for shader sources and shared headers).
 std::string source_dir();
 

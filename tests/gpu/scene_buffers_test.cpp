@@ -19,13 +19,6 @@ constexpr VkDeviceSize kSmallStorageRange = VkDeviceSize{1} << 27;
 
 using ::testing::HasSubstr;
 
-template <typename T>
-T at(const std::vector<uint8_t>& bytes, size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof(T));
-    return value;
-}
-
 RenderOutput small_output() {
     RenderOutput out;
     out.width = 8;
@@ -66,14 +59,12 @@ protected:
     }
 };
 
-TEST_F(SceneBufferTest, DefaultOutputSizesAndSummaryLine) {
-    Scene scene;
-    const std::string out = create(scene, RenderOutput{});
+TEST_F(SceneBufferTest, DefaultOutputSizes) {
+    create(Scene{}, RenderOutput{});
     EXPECT_EQ(renderer->renderWidth, 1040);
     EXPECT_EQ(renderer->renderHeight, 1040);
     EXPECT_EQ(renderer->outputWidth, 512);
     EXPECT_EQ(renderer->outputHeight, 512);
-    EXPECT_THAT(out, HasSubstr("Buffers: render 1040x1040 (33.0 MB eye+light), sample_buf 8.0 MB\n"));
     const VkDeviceSize R = 1040 * 1040, P = 512 * 512;
     EXPECT_EQ(renderer->eyeAccumBuffer.size, 16 * R);
     EXPECT_EQ(renderer->lightAccumBuffer.size, 16 * R);
@@ -102,8 +93,7 @@ TEST_F(SceneBufferTest, PlaceholdersWithoutLightsAtlasOrEnvironment) {
     scene.env_cdf_width = 4;
     scene.env_cdf_height = 2;
     scene.env_marginal_cdf = {1, 2};
-    const std::string out = create(scene, small_output());
-    EXPECT_THAT(out, HasSubstr("Envmap CDF buffer: 0 KB\n"));
+    create(scene, small_output());
     for (const AllocatedBuffer* b : {&renderer->emissiveBuffer, &renderer->emissiveTriCdfBuffer,
                                      &renderer->lightCdfBuffer, &renderer->atlasDataBuffer,
                                      &renderer->srgbLutBuffer}) {
@@ -199,9 +189,7 @@ TEST_F(SceneBufferTest, EnvironmentBlockReadsBackFromTheGpu) {
     scene.env_marginal_cdf = {100, 200, 0xFFFFFFFFu};
     scene.env_row_weights = {1.0f, 1.5f, 2.0f};
     scene.env_conditional_cdf = {11, 0xFFFFFFFFu, 22, 0xFFFFFFFFu, 33, 0xFFFFFFFFu};
-    const std::string out = create(scene, small_output());
-    EXPECT_THAT(out, HasSubstr("Envmap CDF buffer: 0 KB\n"));
-
+    create(scene, small_output());
     const std::vector<uint32_t> w = download<uint32_t>(renderer->envCdfBuffer);
     ASSERT_EQ(w.size(), 16u + 2 * 3 + 2 * 3);
     auto f = [&](size_t i) {

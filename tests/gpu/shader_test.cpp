@@ -122,32 +122,24 @@ TEST_F(ShaderTest, SharedLayoutHeaderCompilesAsGlsl) {
     vkDestroyShaderModule(renderer->device, m, nullptr);
 }
 
-TEST_F(ShaderTest, LoadsSpirvFromFileAndFromWords) {
+// SPIR-V loads from a file and from words; a missing file is named, and
+// files that cannot be SPIR-V are refused by name before Vulkan sees them.
+TEST_F(ShaderTest, LoadsSpirvAndRefusesWhatCannotBeSpirvByName) {
     const std::vector<uint32_t> words = compile_glsl_words(
-        std::string(kComputeHeader) + "void main() {}\n", "empty.comp", shaderc_compute_shader,
-        dir, {}, nullptr);
-    std::ofstream(dir + "/empty.comp.spv", std::ios::binary)
-        .write(reinterpret_cast<const char*>(words.data()),
-               static_cast<std::streamsize>(words.size() * 4));
-    VkShaderModule fromFile = renderer->loadShaderModule(dir + "/empty.comp.spv");
-    VkShaderModule fromWords = renderer->loadShaderModule(words.data(), words.size() * 4);
-    EXPECT_NE(fromFile, VK_NULL_HANDLE);
-    EXPECT_NE(fromWords, VK_NULL_HANDLE);
-    vkDestroyShaderModule(renderer->device, fromFile, nullptr);
-    vkDestroyShaderModule(renderer->device, fromWords, nullptr);
-}
-
-TEST_F(ShaderTest, MissingSpirvNamesThePath) {
-    const std::string path = dir + "/absent.rgen.spv";
-    try {
-        renderer->loadShaderModule(path);
-        FAIL() << "loaded a missing file";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open shader: " + path);
+        std::string(kComputeHeader) + "void main() {}\n", "empty.comp", shaderc_compute_shader, dir, {}, nullptr);
+    write("empty.comp.spv", std::string(reinterpret_cast<const char*>(words.data()), words.size() * 4));
+    for (VkShaderModule m :
+         {renderer->loadShaderModule(dir + "/empty.comp.spv"), renderer->loadShaderModule(words.data(), words.size() * 4)}) {
+        EXPECT_NE(m, VK_NULL_HANDLE);
+        vkDestroyShaderModule(renderer->device, m, nullptr);
     }
-}
-
-TEST_F(ShaderTest, FilesThatCannotBeSpirvAreRefusedBeforeVulkan) {
+    const std::string absent = dir + "/absent.rgen.spv";
+    try {
+        renderer->loadShaderModule(absent);
+        ADD_FAILURE() << "loaded a missing file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open shader: " + absent);
+    }
     write("odd.spv", std::string("\x03\x02\x23\x07\x00", 5));
     write("empty.spv", "");
     write("text.spv", "not spir-v at all");

@@ -2,7 +2,6 @@
 // subsurface medium, against furnace and slab scenes with known images.
 #include <array>
 #include <cmath>
-#include <cstring>
 
 #include "pathtrace/path_test_support.h"
 
@@ -132,13 +131,7 @@ Scene lossless_subsurface_sphere(float roughness = 0.0f) {
     Material m = subsurface(1.0f, {1.0, 0.7, 0.5}, 0.3f, 1.4f, 0.3f);
     m.specular = 0.5f;
     m.roughness = roughness;
-    Scene scene;
-    scene.materials.push_back(m);
-    add_mesh_instance(scene, sphere_mesh(kOrigin, 1.0f), 0);
-    set_uniform_environment(scene, 1.0f);
-    const float eye[3] = {0.0f, 0.0f, 3.0f};
-    set_camera(scene, eye, kOrigin, 45.0f);
-    return scene;
+    return furnace_scene(m);
 }
 
 }  // namespace
@@ -186,15 +179,8 @@ TEST_F(MediumTest, MediaUnderASmallLightRepeatToTheBit) {
     const float skin_centre[3] = {400.0f, 100.0f, 150.0f}, glass_centre[3] = {150.0f, 300.0f, 200.0f};
     add_mesh_instance(scene, sphere_mesh(skin_centre, 80.0f), static_cast<int>(scene.materials.size()) - 2);
     add_mesh_instance(scene, sphere_mesh(glass_centre, 60.0f), static_cast<int>(scene.materials.size()) - 1);
-    constexpr int kBounces = 8;
     prepare(scene, 32);
-    batch(16, 0, true, kBounces);
-    const Accumulation once = accumulation();
-    batch(8, 0, true, kBounces);
-    batch(8, 8, false, kBounces);
-    const Accumulation split = accumulation();
-    ASSERT_EQ(once.eye.size(), split.eye.size());
-    EXPECT_EQ(std::memcmp(once.eye.data(), split.eye.data(), once.eye.size() * sizeof(float)), 0);
+    const Accumulation once = expect_split_repeats(8);
     EXPECT_EQ(once.dropped(), 0);
     EXPECT_GT(once.region_mean(0, 0, 32, 32)[0], 0.0);
 }

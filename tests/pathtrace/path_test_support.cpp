@@ -1,6 +1,7 @@
 #include "pathtrace/path_test_support.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "shaders/gpu_layout.h"
 
@@ -10,6 +11,21 @@ std::string repository_dir() {
 }
 
 Scene cornell_box_scene() { return cornell_box_scene(repository_dir() + "/scenes/cornell_box.json"); }
+
+Scene furnace_scene(const Material& m) {
+    Scene scene;
+    scene.materials.push_back(m);
+    const float origin[3] = {0.0f, 0.0f, 0.0f}, eye[3] = {0.0f, 0.0f, 3.0f};
+    add_mesh_instance(scene, sphere_mesh(origin, 1.0f), 0);
+    set_uniform_environment(scene, 1.0f);
+    set_camera(scene, eye, origin, 45.0f);
+    return scene;
+}
+
+bool same_bits(const Accumulation& a, const Accumulation& b) {
+    return a.eye.size() == b.eye.size() && a.light == b.light &&
+           std::memcmp(a.eye.data(), b.eye.data(), a.eye.size() * sizeof(float)) == 0;
+}
 
 Rgb Accumulation::mean(int x, int y, bool light_only) const {
     const size_t at = 4 * (static_cast<size_t>(y) * width + x);
@@ -77,4 +93,13 @@ Accumulation PathTest::render(Scene scene, int size, int samples, int traceParam
     prepare(std::move(scene), size);
     batch(samples, 0, true, traceParam);
     return accumulation();
+}
+
+Accumulation PathTest::expect_split_repeats(int traceParam) {
+    batch(16, 0, true, traceParam);
+    const Accumulation once = accumulation();
+    batch(8, 0, true, traceParam);
+    batch(8, 8, false, traceParam);
+    EXPECT_TRUE(same_bits(once, accumulation())) << "two batches of 8 differ from one of 16";
+    return once;
 }

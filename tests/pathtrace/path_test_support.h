@@ -29,6 +29,9 @@ struct Accumulation {
     long long dropped() const;
 };
 
+// Eye and light accumulations equal to the bit.
+bool same_bits(const Accumulation& a, const Accumulation& b);
+
 class PathTest : public ::testing::Test {
 protected:
     void TearDown() override;
@@ -39,6 +42,9 @@ protected:
     Accumulation accumulation();
     // prepare + one batch + accumulation.
     Accumulation render(Scene scene, int size, int samples, int traceParam = 0);
+    // 16 samples as one batch and as two of 8 over the same sample range:
+    // expects the same bits and returns the accumulation.
+    Accumulation expect_split_repeats(int traceParam);
 
     std::unique_ptr<VkRenderer> renderer;
     int samples_ = 0;  // accumulated since the last clearing batch
@@ -48,3 +54,6 @@ protected:
 
 std::string repository_dir();
 Scene cornell_box_scene();
+// A unit sphere of material `m` at the origin inside a uniform environment
+// of radiance 1, filling most of the view: a furnace.
+Scene furnace_scene(const Material& m);

@@ -78,10 +78,3 @@ std::vector<float> RenderTest::eyeAccum() {
     renderer->readbackFramebuffers(eye, light);
     return eye;
 }
-
-std::vector<int32_t> RenderTest::lightAccum() {
-    std::vector<float> eye;
-    std::vector<int32_t> light;
-    renderer->readbackFramebuffers(eye, light);
-    return light;
-}

@@ -34,5 +34,4 @@ protected:
     void rebuildPipelines(Scene& scene, const std::string& sourceDir);
 
     std::vector<float> eyeAccum();
-    std::vector<int32_t> lightAccum();
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "statistics.h"
@@ -17,6 +18,24 @@ struct Sample {
     float flags;
 };
 static_assert(sizeof(Sample) == 32, "matches the programs' output stride");
+
+inline bool valid(const Sample& x) { return static_cast<uint32_t>(x.flags) & 1u; }
+
+// The samples a program wrote as floats.
+inline std::vector<Sample> to_samples(const std::vector<float>& v, uint32_t n) {
+    std::vector<Sample> s(n);
+    std::memcpy(s.data(), v.data(), n * sizeof(Sample));
+    return s;
+}
+
+// Directional albedo by sampling: mean weight (green channel) of valid
+// samples over all samples.
+inline double mean_weight(const std::vector<Sample>& samples) {
+    double sum = 0.0;
+    for (const Sample& x : samples)
+        if (valid(x)) sum += x.weight[1];
+    return sum / static_cast<double>(samples.size());
+}
 
 // Unit direction with polar cosine `c` and azimuth `phi` (radians) in the
 // shading frame (z = normal), written as three floats.
@@ -55,17 +74,17 @@ inline SamplingFit fit_samples_to_pdf(const std::vector<Sample>& samples,
     SamplingFit fit;
     const double n = static_cast<double>(samples.size());
     std::vector<double> observed(kGridTheta * kGridPhi, 0.0), expected(observed.size());
-    double valid = 0.0;
+    double validCount = 0.0;
     for (const Sample& x : samples) {
-        if (!(static_cast<uint32_t>(x.flags) & 1u)) continue;
-        valid += 1.0;
+        if (!valid(x)) continue;
+        validCount += 1.0;
         observed[grid_bin(x.wi)] += 1.0;
     }
     for (size_t b = 0; b < expected.size(); ++b) {
         expected[b] = pdfIntegrals[stride * b] * n;
         fit.integral += pdfIntegrals[stride * b];
     }
-    fit.validFraction = valid / n;
+    fit.validFraction = validCount / n;
     fit.chi = chi_square_test(observed, expected);
     return fit;
 }

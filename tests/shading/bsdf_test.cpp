@@ -5,11 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "scene/ess_lut.h"
 #include "bsdf_sample.h"
 #include "gpu_test_support.h"
 #include "statistics.h"
@@ -61,10 +59,7 @@ class BsdfTest : public GpuTest {
 protected:
     void SetUp() override {
         GpuTest::SetUp();
-        const std::vector<uint16_t> tables =
-            binding4_table(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
-        lut_ = std::make_unique<GpuBuffer>(gpu(), tables.size() * 2);
-        lut_->write(tables);
+        lut_ = upload_shading_tables();
     }
 
     std::vector<float> run(const BsdfPush& push, size_t outFloats) {
@@ -77,10 +72,7 @@ protected:
     std::vector<Sample> samples(BsdfPush p, uint32_t n) {
         p.mode = kSample;
         p.count = n;
-        const std::vector<float> v = run(p, 8 * static_cast<size_t>(n));
-        std::vector<Sample> s(n);
-        std::memcpy(s.data(), v.data(), n * sizeof(Sample));
-        return s;
+        return to_samples(run(p, 8 * static_cast<size_t>(n)), n);
     }
 
     // Per grid bin: integral of pdf, then of eval (r, g, b).
@@ -106,13 +98,7 @@ protected:
         EXPECT_NEAR(f.integral, f.validFraction, 0.01) << describe(p) << ": pdf integral";
     }
 
-    // Directional albedo by sampling: mean weight (green channel).
-    double albedo(const BsdfPush& p, uint32_t n = 1u << 15) {
-        double sum = 0.0;
-        for (const Sample& x : samples(p, n))
-            if (static_cast<uint32_t>(x.flags) & 1u) sum += x.weight[1];
-        return sum / n;
-    }
+    double albedo(const BsdfPush& p) { return mean_weight(samples(p, 1u << 15)); }
 
     std::unique_ptr<GpuBuffer> lut_;
 };
@@ -199,15 +185,15 @@ TEST_F(BsdfTest, ExtremeConfigurationsGiveFiniteSamplesAndDensities) {
                         cases.back().eta = eta;
                     }
     for (const BsdfPush& p : cases) {
-        int valid = 0;
+        int valid_count = 0;
         for (const Sample& x : samples(p, 4096)) {
             ASSERT_TRUE(finite_sample(x)) << describe(p);
-            if (static_cast<uint32_t>(x.flags) & 1u) {
-                ++valid;
+            if (valid(x)) {
+                ++valid_count;
                 ASSERT_GT(x.pdf, 0.0f) << describe(p);
             }
         }
-        EXPECT_GT(valid, 2048) << describe(p);
+        EXPECT_GT(valid_count, 2048) << describe(p);
         for (float v : quadrature(p)) ASSERT_TRUE(std::isfinite(v)) << describe(p);
     }
 }
@@ -243,7 +229,7 @@ TEST_F(BsdfTest, NearMirrorReflectsAboutTheNormal) {
             const BsdfPush p = lobe_case(lobe, 0.001f, c, kCompensate);
             int reflected = 0, close = 0;
             for (const Sample& x : samples(p, 4096)) {
-                if (!(static_cast<uint32_t>(x.flags) & 1u) || x.wi[2] <= 0.0f) continue;
+                if (!valid(x) || x.wi[2] <= 0.0f) continue;
                 ++reflected;
                 const double cosine = -x.wi[0] * p.wo[0] - x.wi[1] * p.wo[1] + x.wi[2] * p.wo[2];
                 if (cosine > std::cos(0.02)) ++close;
@@ -289,7 +275,7 @@ TEST_F(BsdfTest, WhiteLambertFurnaceIsExactlyOne) {
     for (double c : {1.0, 0.5, 0.05}) {
         set_wo(p, c);
         for (const Sample& s : samples(p, 4096)) {
-            ASSERT_EQ(static_cast<uint32_t>(s.flags) & 1u, 1u);
+            ASSERT_TRUE(valid(s));
             ASSERT_EQ(s.weight[1], 1.0f);
             ASSERT_GT(s.wi[2], 0.0f);
         }

@@ -8,9 +8,11 @@
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "gpu/compute_program.h"
 #include "gpu/vk_renderer.h"
 
 class ComputeHarness;
@@ -72,16 +74,8 @@ public:
     VkRenderer& renderer() { return renderer_; }
 
 private:
-    struct Program {
-        VkDescriptorSetLayout setLayout = VK_NULL_HANDLE;
-        VkPipelineLayout layout = VK_NULL_HANDLE;
-        VkPipeline pipeline = VK_NULL_HANDLE;
-        uint32_t bindings = 0;
-    };
-    void release();
-
     VkRenderer renderer_;
-    std::vector<Program> programs_;
+    std::vector<std::unique_ptr<ComputeProgram>> programs_;
 };
 
 // The directory the shading library lives in (include directory of the

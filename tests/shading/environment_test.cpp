@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gpu/gpu_records.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
 #include "scene/scene_prep.h"
@@ -30,30 +31,6 @@ struct EnvResult {
     float radiance_at_dir[3];
 };
 static_assert(sizeof(EnvResult) == 48);
-
-// The environment block as the renderer uploads it: header, marginal CDF,
-// row weights, conditional CDFs.
-std::vector<uint32_t> env_block(const Scene& s) {
-    std::vector<uint32_t> w(16, 0);
-    if (s.envmap_texture < 0 || s.env_cdf_width <= 0) return w;
-    auto f = [](float v) {
-        uint32_t u;
-        std::memcpy(&u, &v, 4);
-        return u;
-    };
-    w[0] = static_cast<uint32_t>(s.env_cdf_width);
-    w[1] = static_cast<uint32_t>(s.env_cdf_height);
-    w[2] = f(s.env_total_weight);
-    w[3] = f(s.envmap_intensity);
-    float rot[9];
-    euler_to_rotation_ext(s.envmap_rotation, rot);
-    for (int i = 0; i < 9; ++i) w[4 + i] = f(rot[i]);
-    w[13] = static_cast<uint32_t>(s.envmap_texture);
-    w.insert(w.end(), s.env_marginal_cdf.begin(), s.env_marginal_cdf.end());
-    for (float r : s.env_row_weights) w.push_back(f(r));
-    w.insert(w.end(), s.env_conditional_cdf.begin(), s.env_conditional_cdf.end());
-    return w;
-}
 
 class EnvironmentTest : public GpuTest {
 protected:
@@ -80,19 +57,11 @@ protected:
     }
 
     std::vector<EnvResult> run(const std::vector<uint32_t>& block) {
-        std::vector<uint8_t> bytes = scene_.atlas_data;
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-        GpuBuffer data(gpu(), bytes.size());
-        data.write(bytes);
-        GpuBuffer dir(gpu(), scene_.atlas_entries.size() * sizeof(AtlasEntry));
-        dir.write(scene_.atlas_entries);
-        GpuBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
-        lut.write(scene_.srgb_lut);
-        GpuBuffer env(gpu(), block.size() * 4);
-        env.write(block);
+        const Atlas atlas = upload_atlas(scene_);
+        const auto env = upload(block);
         GpuBuffer out(gpu(), kSamples * sizeof(EnvResult));
         const uint32_t push[2] = {kSamples, 11};
-        gpu().dispatch(program("env_test.comp", 5), {&data, &dir, &lut, &env, &out},
+        gpu().dispatch(program("env_test.comp", 5), {atlas.data.get(), atlas.entries.get(), atlas.srgb.get(), env.get(), &out},
                        groups_for(kSamples), push, sizeof(push));
         std::vector<EnvResult> r(kSamples);
         const std::vector<float> v = out.read<float>();
@@ -128,7 +97,7 @@ protected:
 // One set of samples: texel frequencies against the map's weights, and
 // pdf and radiance against the samples, their lookups and the frequencies.
 TEST_F(EnvironmentTest, SamplesMatchMapWeightsPdfAndRadiance) {
-    const auto r = run(env_block(scene_));
+    const auto r = run(build_env_block(scene_));
     std::vector<double> observed(kW * kH, 0.0), expected(kW * kH);
     double total = 0.0;
     for (int i = 0; i < kW * kH; ++i) total += weight(i % kW, i / kW);
@@ -183,7 +152,7 @@ TEST_F(EnvironmentTest, SamplesMatchMapWeightsPdfAndRadiance) {
 }
 
 TEST_F(EnvironmentTest, InactiveOrTruncatedBlockNeverSamples) {
-    std::vector<uint32_t> truncated = env_block(scene_);
+    std::vector<uint32_t> truncated = build_env_block(scene_);
     truncated.resize(truncated.size() - 1);
     for (const auto& block : {std::vector<uint32_t>(16, 0), truncated}) {
         const auto r = run(block);

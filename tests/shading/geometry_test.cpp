@@ -64,17 +64,11 @@ TEST_F(GeometryTest, ReadTangentInterpolatesAndTransformsPackedTangents) {
     // Object to world: scale x by 2, then swap y and z (columns of mat4x3).
     TangentPush push{{2, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 5, 6, 7, 0},
                      static_cast<uint32_t>(queries.size())};
-    GpuBuffer instances(gpu(), tables.instances.size() * sizeof(GpuInstance));
-    instances.write(tables.instances);
-    GpuBuffer indices(gpu(), pack.indices.size() * 4);
-    indices.write(pack.indices);
-    GpuBuffer tangents(gpu(), pack.tangents.size() * 4);
-    tangents.write(pack.tangents);
-    GpuBuffer io(gpu(), queries.size() * sizeof(TangentQuery));
-    io.write(queries);
-    gpu().dispatch(program("tangent_test.comp", 4), {&instances, &indices, &tangents, &io},
+    const auto instances = upload(tables.instances), indices = upload(pack.indices),
+               tangents = upload(pack.tangents), io = upload(queries);
+    gpu().dispatch(program("tangent_test.comp", 4), {instances.get(), indices.get(), tangents.get(), io.get()},
                    groups_for(push.count), &push, sizeof(push));
-    const std::vector<float> out = io.read<float>();
+    const std::vector<float> out = io->read<float>();
 
     auto expect_tangent = [&](size_t q, const float (&object)[3]) {
         const float world[3] = {2 * object[0], object[2], object[1]};
@@ -123,8 +117,7 @@ TEST_F(GeometryTest, WholeLibraryRunsUnderTheRendererLayout) {
     std::vector<std::unique_ptr<GpuBuffer>> owned;
     std::vector<const GpuBuffer*> bindings(BINDING_COUNT);
     auto bind = [&](int binding, const auto& values) {
-        owned.push_back(std::make_unique<GpuBuffer>(gpu(), values.size() * sizeof(values[0])));
-        owned.back()->write(values);
+        owned.push_back(upload(values));
         bindings[binding] = owned.back().get();
     };
     bind(BINDING_SCENE_PARAMS, scene.scene_params);

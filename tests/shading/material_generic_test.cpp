@@ -2,11 +2,10 @@
 // the material compiler generates: for materials with every combination of
 // default-graph textures, both give bit-identical results at many points.
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "codegen/material_codegen.h"
+#include "gpu/shader_compiler.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
 #include "scene/scene_prep.h"
@@ -16,13 +15,6 @@ namespace {
 constexpr uint32_t kPoints = 48;
 constexpr uint32_t kResultFloats = 11;
 constexpr uint32_t kBindings = 8;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TextureData rgb8(int w, int h, bool linear, uint8_t seed) {
     TextureData t;
@@ -67,35 +59,24 @@ Scene material_scene() {
 class MaterialGenericTest : public GpuTest {
 protected:
     std::vector<float> evaluate(const std::string& unit, const Scene& scene) {
-        std::string source = read_file(std::string(VITREL_TEST_PROGRAM_DIR) + "/material_compare.comp");
+        std::string source = test_program_source("material_compare.comp");
         const std::string marker = "// MATERIAL_UNIT";
         source.replace(source.find(marker), marker.size(), unit);
         const size_t program = gpu().compile(source, "material_compare.comp", kBindings);
 
-        std::vector<uint8_t> atlas = scene.atlas_data;
-        atlas.resize((atlas.size() + 3) / 4 * 4, 0);
         GpuInstance instance{};
         instance.tangent_offset = 0;
-        const std::vector<float> tangents = {1, 0, 0, 0.8f, 0.6f, 0, 1, 0.1f, 0};
-        const std::vector<uint32_t> indices = {0, 1, 2};
-        GpuBuffer materials(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
-        GpuBuffer data(gpu(), atlas.size());
-        GpuBuffer dir(gpu(), scene.atlas_entries.size() * sizeof(AtlasEntry));
-        GpuBuffer lut(gpu(), scene.srgb_lut.size() * sizeof(float));
-        GpuBuffer inst(gpu(), sizeof(GpuInstance));
-        GpuBuffer index(gpu(), indices.size() * sizeof(uint32_t));
-        GpuBuffer tangent(gpu(), tangents.size() * sizeof(float));
+        const auto materials = upload(scene.gpu_materials);
+        const Atlas atlas = upload_atlas(scene);
+        const auto inst = upload(std::vector<GpuInstance>{instance});
+        const auto index = upload(std::vector<uint32_t>{0, 1, 2});
+        const auto tangent = upload(std::vector<float>{1, 0, 0, 0.8f, 0.6f, 0, 1, 0.1f, 0});
         const uint32_t count = static_cast<uint32_t>(scene.materials.size()) * kPoints;
         GpuBuffer out(gpu(), count * kResultFloats * sizeof(float));
-        materials.write(scene.gpu_materials);
-        data.write(atlas);
-        dir.write(scene.atlas_entries);
-        lut.write(scene.srgb_lut);
-        inst.write(std::vector<GpuInstance>{instance});
-        index.write(indices);
-        tangent.write(tangents);
         const uint32_t push[2] = {static_cast<uint32_t>(scene.materials.size()), kPoints};
-        gpu().dispatch(program, {&materials, &data, &dir, &lut, &inst, &index, &tangent, &out},
+        gpu().dispatch(program,
+                       {materials.get(), atlas.data.get(), atlas.entries.get(), atlas.srgb.get(), inst.get(),
+                        index.get(), tangent.get(), &out},
                        groups_for(count), push, sizeof(push));
         return out.read<float>();
     }
@@ -107,7 +88,7 @@ TEST_F(MaterialGenericTest, GivesExactlyTheDefaultGraphsResults) {
     const Scene scene = material_scene();
     const std::vector<float> generated = evaluate(generate_material_eval_glsl(scene, nullptr), scene);
     const std::vector<float> generic =
-        evaluate(read_file(shader_include_dir() + "/generic/material_eval.glsl"), scene);
+        evaluate(read_shader_source(shader_include_dir() + "/generic/material_eval.glsl"), scene);
     ASSERT_EQ(generated.size(), generic.size());
     for (size_t i = 0; i < generated.size(); ++i) {
         ASSERT_EQ(std::memcmp(&generated[i], &generic[i], sizeof(float)), 0)

@@ -4,30 +4,22 @@
 // (Default graphs meet the library in material_generic_test.)
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <unordered_map>
 
 #include "api/vitrel_api.h"
 #include "api/vitrel_context.h"
 #include "codegen/material_codegen.h"
 #include "gpu/shader_compiler.h"
+#include "gpu_test_support.h"
 
 namespace {
 
 constexpr int kComputeKind = 2;  // shaderc_compute_shader
 constexpr uint32_t kSpirvMagic = 0x07230203u;
 
-std::string read_program(const std::string& name) {
-    std::ifstream in(std::string(VITREL_TEST_PROGRAM_DIR) + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<uint32_t> compile_with_unit(const std::string& unit) {
     const std::unordered_map<std::string, std::string> virtual_files{{"material_eval.glsl", unit}};
-    return compile_glsl_words(read_program("material_unit_test.comp"), "material_unit_test.comp",
+    return compile_glsl_words(test_program_source("material_unit_test.comp"), "material_unit_test.comp",
                               kComputeKind, VITREL_SHADER_SOURCE_DIR, {}, &virtual_files);
 }
 

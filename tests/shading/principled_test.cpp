@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "scene/ess_lut.h"
 #include "bsdf_sample.h"
 #include "gpu_test_support.h"
 #include "scene/scene.h"
@@ -40,7 +39,6 @@ struct PrincipledPush {
 };
 static_assert(sizeof(PrincipledPush) == 96);
 
-
 void set_wo(PrincipledPush& p, double c) {
     direction_at(c, 0.7, p.wo);
 }
@@ -49,10 +47,7 @@ class PrincipledTest : public GpuTest {
 protected:
     void SetUp() override {
         GpuTest::SetUp();
-        const std::vector<uint16_t> tables =
-            binding4_table(std::vector<uint16_t>(ess_lut_precomputed, ess_lut_precomputed + kEssLutSize));
-        lut_ = std::make_unique<GpuBuffer>(gpu(), tables.size() * 2);
-        lut_->write(tables);
+        lut_ = upload_shading_tables();
     }
 
     // Packs `materials` the way preparation does and runs the program.
@@ -61,11 +56,9 @@ protected:
         Scene scene;
         scene.materials = materials;
         build_scene_buffer(scene, 8, 8, 1.0f);
-        GpuBuffer mats(gpu(), scene.gpu_materials.size() * sizeof(GpuMaterial));
-        mats.write(scene.gpu_materials);
+        const auto mats = upload(scene.gpu_materials);
         GpuBuffer out(gpu(), outFloats * 4);
-        gpu().dispatch(program("principled_test.comp", 3, {kVariants[p.mode]}),
-                       {lut_.get(), &mats, &out},
+        gpu().dispatch(program("principled_test.comp", 3, {kVariants[p.mode]}), {lut_.get(), mats.get(), &out},
                        groups_for(p.count), &p, sizeof(p));
         return out.read<float>();
     }
@@ -74,18 +67,7 @@ protected:
         p.mode = kSample;
         p.count = n;
         p.mid = 0;
-        const std::vector<float> v = run({m}, p, 8 * static_cast<size_t>(n));
-        std::vector<Sample> s(n);
-        std::memcpy(s.data(), v.data(), n * sizeof(Sample));
-        return s;
-    }
-
-    double albedo(const Material& m, PrincipledPush p) {
-        double sum = 0.0;
-        constexpr uint32_t kN = 1u << 15;
-        for (const Sample& s : samples(m, p, kN))
-            if (static_cast<uint32_t>(s.flags) & 1u) sum += s.weight[1];
-        return sum / kN;
+        return to_samples(run({m}, p, 8 * static_cast<size_t>(n)), n);
     }
 
     void expect_sampling_matches_pdf(const Material& m, PrincipledPush p, double alpha,
@@ -138,53 +120,38 @@ TEST_F(PrincipledTest, DecodesEveryPackedWord) {
     p.count = 1;
     p.albedo[0] = 0.5f, p.albedo[1] = 0.25f, p.albedo[2] = 0.1f, p.albedo[3] = 0.35f;
     p.metallic = 0.2f;
-    auto v = run({a, b}, p, 32);
-    EXPECT_FLOAT_EQ(v[0], 1.5f);              // ior
-    EXPECT_NEAR(v[1], 1.0f, 1e-5f);           // specular 0.5 is the physical Fresnel
-    EXPECT_FLOAT_EQ(v[2], 0.7f);              // coat weight
-    EXPECT_FLOAT_EQ(v[3], 0.2f);              // coat roughness
-    EXPECT_FLOAT_EQ(v[4], 1.5f);              // coat IOR 0 means 1.5
-    EXPECT_FLOAT_EQ(v[5], 0.4f);              // sheen weight
-    EXPECT_FLOAT_EQ(v[6], 0.3f);              // sheen roughness
-    EXPECT_FLOAT_EQ(v[7], 0.6f);              // anisotropy
-    EXPECT_FLOAT_EQ(v[8], 0.25f);             // rotation
-    EXPECT_FLOAT_EQ(v[9], 0.5f);              // diffuse roughness
-    EXPECT_FLOAT_EQ(v[10], 0.35f);            // roughness from eval_roughness
-    EXPECT_FLOAT_EQ(v[11], 0.2f);             // metallic from eval_metallic
-    EXPECT_FLOAT_EQ(v[12], 0.25f);            // base colour from eval_albedo
-    EXPECT_FLOAT_EQ(v[13], 0.8f);             // transmission
-    EXPECT_FLOAT_EQ(v[14], 2.0f);             // absorption distance
-    EXPECT_EQ(v[15], 1.0f);                   // thin-walled
-    EXPECT_FLOAT_EQ(v[16], 1.3f);             // subsurface IOR
-    EXPECT_FLOAT_EQ(v[17], 0.4f);             // scattering anisotropy
-    EXPECT_EQ(v[18], 1.0f);                   // alpha mode
-    EXPECT_FLOAT_EQ(v[19], 0.5f);             // f82 tint
-    EXPECT_FLOAT_EQ(v[20], 0.3f);             // coat colour
-    EXPECT_FLOAT_EQ(v[21], 0.6f);             // transmission colour
-    EXPECT_FLOAT_EQ(v[22], 0.8f);             // gmat_specTrans
-    EXPECT_EQ(v[23], 3.0f);                   // gmat_albedo_tex
-    EXPECT_EQ(v[24], 5.0f);                   // gmat_emission_tex
-    EXPECT_FLOAT_EQ(v[25], 0.4f);             // gmat_alpha_cutoff
-
+    // Each row: word of the decoded block, expected value, tolerance.
+    struct Word {
+        int at;
+        float value;
+        float tolerance = 1e-6f;
+    };
+    static const char* const kNames[] = {
+        "ior", "specular Fresnel scale", "coat weight", "coat roughness", "coat IOR", "sheen weight",
+        "sheen roughness", "anisotropy", "rotation", "diffuse roughness", "eval_roughness", "eval_metallic",
+        "eval_albedo green", "transmission", "absorption distance", "thin-walled", "subsurface IOR",
+        "scattering anisotropy", "alpha mode", "f82 tint", "coat colour", "transmission colour",
+        "gmat_specTrans", "gmat_albedo_tex", "gmat_emission_tex", "gmat_alpha_cutoff"};
+    const auto expect_words = [&](const char* what, std::initializer_list<Word> words) {
+        const std::vector<float> v = run({a, b}, p, 32);
+        for (const Word& w : words) EXPECT_NEAR(v[w.at], w.value, w.tolerance) << what << ": " << kNames[w.at];
+    };
+    // Specular 0.5 is the physical Fresnel term; coat IOR 0 means 1.5.
+    expect_words("material 0", {{0, 1.5f},  {1, 1.0f, 1e-5f}, {2, 0.7f},  {3, 0.2f},  {4, 1.5f},  {5, 0.4f},
+                                {6, 0.3f},  {7, 0.6f},        {8, 0.25f}, {9, 0.5f},  {10, 0.35f}, {11, 0.2f},
+                                {12, 0.25f}, {13, 0.8f},      {14, 2.0f}, {15, 1.0f}, {16, 1.3f}, {17, 0.4f},
+                                {18, 1.0f}, {19, 0.5f},       {20, 0.3f}, {21, 0.6f}, {22, 0.8f}, {23, 3.0f},
+                                {24, 5.0f}, {25, 0.4f}});
+    // Unset IOR; specular 0.25 halves the Fresnel term; coat IOR as given;
+    // NaN roughness reads as rough; metallic and colour clamped; an unknown
+    // alpha mode is opaque.
     p.mid = 1;
     p.albedo[1] = 1.5f;
     p.albedo[3] = std::numeric_limits<float>::quiet_NaN();
     p.metallic = 2.0f;
-    v = run({a, b}, p, 32);
-    EXPECT_FLOAT_EQ(v[0], 1.5f);          // unset ior
-    EXPECT_NEAR(v[1], 0.5f, 1e-6f);       // specular 0.25 halves the Fresnel term
-    EXPECT_FLOAT_EQ(v[4], 1.8f);          // coat IOR as given
-    EXPECT_FLOAT_EQ(v[10], 1.0f);         // NaN roughness reads as rough
-    EXPECT_FLOAT_EQ(v[11], 1.0f);         // metallic clamped
-    EXPECT_FLOAT_EQ(v[12], 1.0f);         // colour clamped
-    EXPECT_EQ(v[18], 0.0f);               // unknown alpha mode is opaque
-
+    expect_words("material 1", {{0, 1.5f}, {1, 0.5f}, {4, 1.8f}, {10, 1.0f}, {11, 1.0f}, {12, 1.0f}, {18, 0.0f}});
     p.mid = 9;  // beyond the array: neutral material, no read outside it
-    v = run({a, b}, p, 32);
-    EXPECT_FLOAT_EQ(v[0], 1.5f);
-    EXPECT_NEAR(v[1], 1.0f, 1e-5f);
-    EXPECT_EQ(v[22], 0.0f);
-    EXPECT_EQ(v[23], -1.0f);
+    expect_words("material 9", {{0, 1.5f}, {1, 1.0f, 1e-5f}, {22, 0.0f}, {23, -1.0f}});
 }
 
 TEST_F(PrincipledTest, CoverageFollowsAlphaMode) {
@@ -296,7 +263,7 @@ TEST_F(PrincipledTest, IndexMatchedGlassPassesLightStraightThrough) {
                 p.albedo[3] = rough;
                 set_wo(p, c);
                 for (const Sample& x : samples(m, p, 512)) {
-                    ASSERT_EQ(static_cast<uint32_t>(x.flags) & 1u, 1u) << "cos " << c;
+                    ASSERT_TRUE(valid(x)) << "cos " << c;
                     for (int k = 0; k < 3; ++k) {
                         ASSERT_NEAR(x.wi[k], -p.wo[k], 1e-6f) << "cos " << c;
                         ASSERT_NEAR(x.weight[k], m.transmission_color[k], 1e-6f) << "cos " << c;
@@ -345,7 +312,7 @@ TEST_F(PrincipledTest, WhiteMaterialsConserveEnergy) {
                 p.albedo[3] = rough;
                 p.metallic = c.metallic;
                 set_wo(p, mu);
-                const double a = albedo(c.m, p);
+                const double a = mean_weight(samples(c.m, p, 1u << 15));
                 EXPECT_GE(a, c.low) << c.name << " roughness " << rough << " cos " << mu;
                 EXPECT_LE(a, c.high) << c.name << " roughness " << rough << " cos " << mu;
             }

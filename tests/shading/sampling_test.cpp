@@ -46,11 +46,10 @@ protected:
     // buffer (binding 1) starts as `initial` (or zeros) and has `outWords`.
     std::vector<uint32_t> run(SamplingPush push, const std::vector<uint32_t>& table,
                               size_t outWords, const std::vector<uint32_t>& initial = {}) {
-        GpuBuffer tableBuf(gpu(), table.size() * 4);
-        tableBuf.write(table);
+        const auto tableBuf = upload(table);
         GpuBuffer out(gpu(), outWords * 4);
         if (!initial.empty()) out.write(initial);
-        gpu().dispatch(program("sampling_test.comp", 2), {&tableBuf, &out},
+        gpu().dispatch(program("sampling_test.comp", 2), {tableBuf.get(), &out},
                        groups_for(push.count), &push, sizeof(push));
         return out.read<uint32_t>();
     }

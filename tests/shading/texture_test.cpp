@@ -57,28 +57,18 @@ protected:
     // The atlas as uploaded, plus `extra` directory entries after the real ones.
     std::vector<Answer> run(const std::vector<Query>& queries,
                             const std::vector<AtlasEntry>& extra = {}) {
-        std::vector<uint8_t> bytes = scene_.atlas_data;
-        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
-        std::vector<AtlasEntry> entries = scene_.atlas_entries;
-        entries.insert(entries.end(), extra.begin(), extra.end());
-        GpuBuffer data(gpu(), bytes.size());
-        data.write(bytes);
-        GpuBuffer dir(gpu(), entries.size() * sizeof(AtlasEntry));
-        dir.write(entries);
-        GpuBuffer lut(gpu(), scene_.srgb_lut.size() * 4);
-        lut.write(scene_.srgb_lut);
+        const Atlas atlas = upload_atlas(scene_, extra);
         std::vector<float> q(4 * queries.size());
         for (size_t i = 0; i < queries.size(); ++i) {
             std::memcpy(&q[4 * i], &queries[i].tex, 4);
             q[4 * i + 1] = queries[i].u;
             q[4 * i + 2] = queries[i].v;
         }
-        GpuBuffer io(gpu(), q.size() * 4);
-        io.write(q);
+        const auto io = upload(q);
         const uint32_t count = static_cast<uint32_t>(queries.size());
-        gpu().dispatch(program("texture_test.comp", 4), {&data, &dir, &lut, &io},
+        gpu().dispatch(program("texture_test.comp", 4), {atlas.data.get(), atlas.entries.get(), atlas.srgb.get(), io.get()},
                        groups_for(count), &count, sizeof(count));
-        const std::vector<float> out = io.read<float>();
+        const std::vector<float> out = io->read<float>();
         std::vector<Answer> answers(queries.size());
         std::memcpy(answers.data(), out.data(), answers.size() * sizeof(Answer));
         return answers;

@@ -1,6 +1,6 @@
 // The sampler seed: one seed always gives the same image, different seeds
-// give different images of the same expected value, and a new seed starts
-// a new image.
+// give different images of the same expected value, and only a new seed
+// starts a new image.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -73,14 +73,9 @@ TEST(SamplerSeed, SameSeedSameImageOtherSeedsIndependentImagesOfOneMean) {
     const double mean = sum / n;
     const double standard_error = std::sqrt((sum_sq / n - mean * mean) / (n - 1));
     EXPECT_LT(std::abs(mean), 4.0 * standard_error);
-}
 
-TEST(SamplerSeed, OnlyAChangedSeedRestartsAccumulation) {
-    RenderContext rc;
-    build_occluded_floor(rc.ctx);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    ASSERT_GT(vitrel_render_batch(rc.ctx), 0);
-    vitrel_set_seed(rc.ctx, 0);
+    // Setting the seed in use keeps the accumulation; another restarts it.
+    vitrel_set_seed(rc.ctx, 7);
     EXPECT_GT(vitrel_get_total_samples(rc.ctx), 0);
     vitrel_set_seed(rc.ctx, 3);
     EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
