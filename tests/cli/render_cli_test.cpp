@@ -76,13 +76,11 @@ void write_white_hdr(const std::string& path, int width) {
     write_text(path, s);
 }
 
-// One render of the demo scene on GPU 0 of two feeds the checks of the
-// image, its passes and the saved cache; the same render on both GPUs must
-// give the same image.
-TEST(RenderCli, DemoSceneOnOneAndTwoGpusWithPassesAndCache) {
+// One render of the demo scene feeds the checks of the image, its passes
+// and the saved cache.
+TEST(RenderCli, DemoSceneWithPassesAndCache) {
     ScratchDir dir;
-    const std::string two = "VK_DRIVER_FILES=" VITREL_ICD_A ":" VITREL_ICD_B;
-    ASSERT_EQ(run(dir, "render -o one.exr --size 32x32 --spp 32 --aov depth,id --save-cache box.vsb", two), 0)
+    ASSERT_EQ(run(dir, "render -o one.exr --size 32x32 --spp 8 --aov depth,id --save-cache box.vsb"), 0)
         << errors(dir);
     const Image a = read_exr(dir.file("one.exr"));
     ASSERT_EQ(a.width, 32);
@@ -118,8 +116,14 @@ TEST(RenderCli, DemoSceneOnOneAndTwoGpusWithPassesAndCache) {
     EXPECT_GT(read_png(dir.file("b.png")).mean(0), 20.0);
     const std::vector<uint8_t> bytes = read_bytes(dir.file("b.png"));
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("vitrel:samples"), std::string::npos);
+}
 
+TEST(RenderCli, TwoGpusGiveTheImageOfOne) {
+    ScratchDir dir;
+    const std::string two = "VK_DRIVER_FILES=" VITREL_ICD_A ":" VITREL_ICD_B;
+    ASSERT_EQ(run(dir, "render -o one.exr --size 32x32 --spp 32", two), 0) << errors(dir);
     ASSERT_EQ(run(dir, "render -o two.exr --size 32x32 --spp 32 --gpus 0,1", two), 0) << errors(dir);
+    const Image a = read_exr(dir.file("one.exr"));
     const Image b = read_exr(dir.file("two.exr"));
     ASSERT_EQ(a.rgb.size(), b.rgb.size());
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(b.mean(c), a.mean(c), 0.03 * a.mean(c) + 1e-3) << c;
