@@ -4,13 +4,16 @@ Runs inside Blender (3.4 or later):
 
     blender -b --factory-startup --python blender_cycles.py -- \
         --scene scenes/cornell.json --out run.exr --size 512 --samples 64 \
-        --seed 1 --threads 2 [--index-pass]
+        --seed 1 --threads 2 [--index-pass] [--glass-distribution GGX]
 
 Settings chosen to match Vitrel's integrator: fixed sample count, no
 adaptive sampling, no denoising, Blackman-Harris pixel filter of 1.5 px, no
 clamping, no glossy filter, the scene's bounce limit for every kind of
 bounce, linear 32-bit EXR. With --index-pass the image holds the object
 index of the first hit instead (for region masks); one sample is enough.
+Rough glass uses the Glass BSDF's Multiscatter GGX unless
+--glass-distribution names another distribution (GGX: single scattering
+only, which loses the multiply scattered energy).
 
 The render's own duration (scene synchronisation, BVH build and sampling,
 without Blender's start-up and the file write) is printed as
@@ -34,7 +37,7 @@ def to_blender(p):
 
 
 def parse_args(argv):
-    args = {"index_pass": False, "threads": os.cpu_count(), "seed": 0}
+    args = {"index_pass": False, "threads": os.cpu_count(), "seed": 0, "glass_distribution": "MULTI_GGX"}
     argv = argv[argv.index("--") + 1:] if "--" in argv else []
     i = 0
     while i < len(argv):
@@ -57,7 +60,7 @@ def node(tree, kind, **inputs):
     return n
 
 
-def make_material(name, desc, scene_dir):
+def make_material(name, desc, scene_dir, glass_distribution):
     mat = bpy.data.materials.new(name)
     mat.use_nodes = True
     tree = mat.node_tree
@@ -93,7 +96,7 @@ def make_material(name, desc, scene_dir):
     elif kind == "dielectric":
         bsdf = node(tree, "ShaderNodeBsdfGlass", IOR=float(desc["ior"]),
                     Roughness=float(desc["roughness"]))
-        bsdf.distribution = "SHARP" if desc["roughness"] == 0 else "MULTI_GGX"
+        bsdf.distribution = "SHARP" if desc["roughness"] == 0 else glass_distribution
         bsdf.inputs["Color"].default_value = (1.0, 1.0, 1.0, 1.0)
         surface = bsdf.outputs["BSDF"]
     elif kind == "emitter":
@@ -114,7 +117,7 @@ def make_material(name, desc, scene_dir):
     return mat
 
 
-def build_meshes(scene_desc, scene_dir):
+def build_meshes(scene_desc, scene_dir, glass_distribution):
     """One object per material, so that the object index pass separates
     materials; indices start at 1 in the order of the materials table."""
     materials = scene_desc["materials"]
@@ -139,7 +142,7 @@ def build_meshes(scene_desc, scene_dir):
                     u, v = uvs[used[mesh.loops[loop_index].vertex_index]]
                     layer.data[loop_index].uv = (u, 1.0 - v)  # glTF's v runs downwards
         mesh.validate()
-        mesh.materials.append(make_material(name, materials[name], scene_dir))
+        mesh.materials.append(make_material(name, materials[name], scene_dir, glass_distribution))
         obj = bpy.data.objects.new(name, mesh)
         obj.pass_index = index
         bpy.context.scene.collection.objects.link(obj)
@@ -278,7 +281,7 @@ def main():
     # collection: remove every object, not only the scene collection's.
     for obj in list(bpy.data.objects):
         bpy.data.objects.remove(obj, do_unlink=True)
-    build_meshes(desc, scene_dir)
+    build_meshes(desc, scene_dir, args["glass_distribution"])
     build_camera(desc["camera"], scene)
     build_world(desc, scene_dir, scene)
     configure(scene, args, int(desc.get("max_bounces", 8)))
