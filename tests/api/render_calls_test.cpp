@@ -108,6 +108,18 @@ TEST(RenderCallsBatch, BatchesAccumulateAndResetRestarts) {
     EXPECT_EQ(rc.ctx->renderers[0], first);
     EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
+    ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
+
+    // A failed batch restarts the accumulation too.
+    rc.ctx->renderers[0]->destroySceneResources();  // the device lost its scene
+    const std::string err = capture_stderr([&] { EXPECT_EQ(vitrel_render_batch(rc.ctx), -3); });
+    const std::string text = vitrel_get_last_error(rc.ctx);
+    EXPECT_EQ(text.rfind("render_batch: ", 0), 0u) << text;
+    EXPECT_EQ(err, "vitrel_render_batch error: " + text.substr(14) + "\n");
+    EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
+    EXPECT_EQ(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
+    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
 }
 
 // Sample counts below one still end a batch, and software motion sub-steps
@@ -246,32 +258,28 @@ TEST(RenderCallsUpdate, TlasRebuildTakesNewInstancesButNotNewMeshes) {
     EXPECT_NEAR(red_sum(linear_image(rc.ctx)), two, 0.05 * two);
 }
 
-TEST(RenderCallsPrepare, TexturesAddedAfterPreparationRebuildTheAtlas) {
+// Textures and materials with a new feature added after preparation: the
+// camera update refuses the grown atlas, and the fast path rebuilds the
+// atlas and the programs on the same renderer.
+TEST(RenderCallsPrepare, TexturesAndNewMaterialFeaturesRebuildOnTheFastPath) {
     RenderContext rc;
     add_emissive_square(rc.ctx, 0, 0, 1, 1);
     const unsigned char texel[4] = {1, 2, 3, 4};
     vitrel_add_texture(rc.ctx, texel, 1, 1, 4, 0, 0);
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
+    const VkRenderer* renderer = rc.ctx->renderers.front();
+    EXPECT_EQ(renderer->programFeatures & PROGRAM_FEATURE_COAT, 0u);
     vitrel_add_texture(rc.ctx, texel, 1, 1, 4, 0, 0);
     EXPECT_EQ(update_camera(rc.ctx, 16, 16), -1);
     EXPECT_NE(std::string(vitrel_get_last_error(rc.ctx)).find("texture count"), std::string::npos);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    EXPECT_EQ(rc.ctx->scene.atlas_entries.size(), 2u);
-    EXPECT_EQ(update_camera(rc.ctx, 16, 16), 0);
-}
-
-TEST(RenderCallsPrepare, MaterialsWithANewFeatureRebuildTheProgramsOnTheFastPath) {
-    RenderContext rc;
-    add_emissive_square(rc.ctx, 0, 0, 1, 1);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    const VkRenderer* renderer = rc.ctx->renderers.front();
-    EXPECT_EQ(renderer->programFeatures & PROGRAM_FEATURE_COAT, 0u);
     const float white[3] = {1, 1, 1}, black[3] = {0, 0, 0};
     ASSERT_GE(vitrel_add_material(rc.ctx, white, black, -1, -1, -1, -1, 0.5f, 0, 0, 1.5f, 0.5f,
                                   /*coat*/ 1.0f, 0, 0, 0, 0, 0, 0, 0), 0);
     ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
     ASSERT_EQ(rc.ctx->renderers.front(), renderer);  // the fast path
     EXPECT_NE(renderer->programFeatures & PROGRAM_FEATURE_COAT, 0u);
+    EXPECT_EQ(rc.ctx->scene.atlas_entries.size(), 2u);
+    EXPECT_EQ(update_camera(rc.ctx, 16, 16), 0);
 }
 
 TEST(RenderCallsGpuMask, MissingGpuFailsTheFullPathOnly) {
@@ -383,19 +391,4 @@ TEST(RenderCallsAnimation, FramesFollowTheCameraKeyframes) {
     EXPECT_NEAR(x0, 16.0 + kOffset, 0.6);
     EXPECT_NEAR(x1, 16.0, 0.6);
     EXPECT_NEAR(x2, 16.0 - kOffset, 0.6);
-}
-
-TEST(RenderCallsBatch, FailedBatchRestartsTheAccumulation) {
-    PreparedSquare rc;
-    ASSERT_EQ(vitrel_render_batch(rc.ctx), 8);
-    ASSERT_NE(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
-    rc.ctx->renderers[0]->destroySceneResources();  // the device lost its scene
-    const std::string err = capture_stderr([&] { EXPECT_EQ(vitrel_render_batch(rc.ctx), -3); });
-    const std::string text = vitrel_get_last_error(rc.ctx);
-    EXPECT_EQ(text.rfind("render_batch: ", 0), 0u) << text;
-    EXPECT_EQ(err, "vitrel_render_batch error: " + text.substr(14) + "\n");
-    EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
-    EXPECT_EQ(vitrel_get_pixels_uint8(rc.ctx, nullptr, nullptr), nullptr);
-    ASSERT_EQ(vitrel_prepare(rc.ctx), 0);
-    EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
 }

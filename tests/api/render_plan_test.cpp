@@ -89,30 +89,21 @@ TEST(SceneShape, GrowthIsNamedWithItsRemedy) {
     EXPECT_EQ(check_fixed_tables(prepared, s), "");
     EXPECT_EQ(check_light_tables(prepared, s), "");
 
-    const auto expect_refusal = [&](Scene changed, const char* what, bool fixed) {
-        const std::string why = fixed ? check_fixed_tables(prepared, changed)
-                                      : check_light_tables(prepared, changed);
-        EXPECT_NE(why.find(what), std::string::npos) << why;
-        EXPECT_NE(why.find("prepare again"), std::string::npos) << why;
+    const struct { void (*grow)(Scene&); const char* what; bool fixed; } cases[] = {
+        {[](Scene& c) { c.materials.resize(2); }, "material count changed from 1 to 2", true},
+        {[](Scene& c) { c.meshes.clear(); }, "mesh count changed from 1 to 0", true},
+        {[](Scene& c) { c.textures.resize(3); }, "texture count", true},
+        {[](Scene& c) { c.envmap_texture = 0; }, "environment map", true},
+        {[](Scene& c) { c.emissive_instances.resize(1); }, "vitrel_rebuild_tlas", false},
+        {[](Scene& c) { c.light_cdf.resize(4); }, "light tables", false},
     };
-    Scene more = s;
-    more.materials.resize(2);
-    expect_refusal(more, "material count changed from 1 to 2", true);
-    more = s;
-    more.meshes.clear();
-    expect_refusal(more, "mesh count changed from 1 to 0", true);
-    more = s;
-    more.textures.resize(3);
-    expect_refusal(more, "texture count", true);
-    more = s;
-    more.envmap_texture = 0;
-    expect_refusal(more, "environment map", true);
-    more = s;
-    more.emissive_instances.resize(1);
-    expect_refusal(more, "vitrel_rebuild_tlas", false);
-    more = s;
-    more.light_cdf.resize(4);
-    expect_refusal(more, "light tables", false);
+    for (const auto& c : cases) {
+        Scene changed = s;
+        c.grow(changed);
+        const std::string why = c.fixed ? check_fixed_tables(prepared, changed) : check_light_tables(prepared, changed);
+        EXPECT_NE(why.find(c.what), std::string::npos) << why;
+        EXPECT_NE(why.find("prepare again"), std::string::npos) << why;
+    }
 }
 
 TEST(WorkerThreads, AllJoinAndTheLowestFailureIsKept) {

@@ -10,38 +10,10 @@
 
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
-
-struct LoadResult {
-    Scene scene;
-    std::string out;
-    std::string err;
-};
-
-LoadResult load(const char* path) {
-    CaptureStdout();
-    CaptureStderr();
-    LoadResult r{load_vsb(path), "", ""};
-    r.err = GetCapturedStderr();
-    r.out = GetCapturedStdout();
-    return r;
-}
-
 LoadResult load_bytes(const ScratchDir& dir, const std::vector<uint8_t>& bytes) {
     const std::string path = dir.file("crafted.vsb");
     write_bytes(path, bytes);
     return load(path.c_str());
-}
-
-std::vector<uint8_t> saved(const ScratchDir& dir, const Scene& s) {
-    const std::string path = dir.file("good.vsb");
-    CaptureStdout();
-    EXPECT_TRUE(save_vsb(path.c_str(), s));
-    GetCapturedStdout();
-    return read_bytes(path);
 }
 
 // Offset in the file of section table entry `index`.
@@ -118,33 +90,29 @@ TEST(VsbReaderMessages, UnopenableFiles) {
 }
 
 TEST(VsbReaderMessages, HeaderFailures) {
+    const std::string table = "Invalid .vsb section table (extends past EOF): ";
+    const struct { void (*damage)(std::vector<uint8_t>&); std::string message; } cases[] = {
+        {[](std::vector<uint8_t>& f) { f.pop_back(); }, "Invalid .vsb file (too small): "},
+        {[](std::vector<uint8_t>& f) { f[2] = 'C'; }, "Invalid .vsb magic in: "},
+        {[](std::vector<uint8_t>& f) { f[3] = 'X'; }, "Invalid .vsb magic in: "},  // the zero byte is part of it
+        {[](std::vector<uint8_t>& f) { write_at<uint32_t>(f, 4, 1); }, "Unsupported .vsb version 1 (expected 2): "},
+        {[](std::vector<uint8_t>& f) { write_at<uint32_t>(f, 28, 1); }, table},  // one entry announced, none there
+        {[](std::vector<uint8_t>& f) { write_at<uint32_t>(f, 28, 0xFFFFFFFFu); }, table},
+        {[](std::vector<uint8_t>& f) {  // offset + size wraps around
+             write_at<uint32_t>(f, 28, 1);
+             add_entry(f, 18, 0, 0);
+             write_at<uint64_t>(f, 32, ~uint64_t{0} - 8);
+         }, table},
+    };
     ScratchDir dir;
-    const std::string p = dir.file("crafted.vsb");
-    std::vector<uint8_t> f = header_only(0, 0);
-    f.pop_back();
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb file (too small): " + p + "\n");
-
-    f = header_only(0, 0);
-    f[2] = 'C';
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb magic in: " + p + "\n");
-    f = header_only(0, 0);
-    f[3] = 'X';  // the zero byte is part of the magic
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb magic in: " + p + "\n");
-
-    f = header_only(0, 0);
-    write_at<uint32_t>(f, 4, 1);
-    const LoadResult r = load_bytes(dir, f);
-    EXPECT_EQ(r.err, "Unsupported .vsb version 1 (expected 2): " + p + "\n");
-    EXPECT_EQ(r.out, "");
-
-    f = header_only(0, 1);  // one entry announced, none there
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
-    f = header_only(0, 0xFFFFFFFFu);
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
-    f = header_only(0, 1);
-    add_entry(f, 18, 0, 0);
-    write_at<uint64_t>(f, 32, ~uint64_t{0} - 8);  // offset + size wraps around
-    EXPECT_EQ(load_bytes(dir, f).err, "Invalid .vsb section table (extends past EOF): " + p + "\n");
+    for (const auto& c : cases) {
+        std::vector<uint8_t> f = header_only(0, 0);
+        c.damage(f);
+        const LoadResult r = load_bytes(dir, f);
+        EXPECT_EQ(r.err, c.message + dir.file("crafted.vsb") + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(is_default(r.scene));
+    }
 }
 
 TEST(VsbReaderMessages, NoSectionsLoadsDefaults) {

@@ -2,10 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include "cache/vsb_format.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <tuple>
+
+std::vector<uint8_t> saved(const ScratchDir& dir, const Scene& s, const std::string& name) {
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(save_vsb(dir.file(name).c_str(), s));
+    testing::internal::GetCapturedStdout();
+    return read_bytes(dir.file(name));
+}
+
+LoadResult load(const char* path) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    LoadResult r{load_vsb(path), "", ""};
+    r.err = testing::internal::GetCapturedStderr();
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
 
 namespace {
 
@@ -113,57 +132,38 @@ bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
 void expect_stored_fields_equal(const Scene& a, const Scene& b) {
     ASSERT_EQ(a.meshes.size(), b.meshes.size());
     for (size_t i = 0; i < a.meshes.size(); ++i) {
-        SCOPED_TRACE("mesh " + std::to_string(i));
-        const MeshData& x = a.meshes[i];
-        const MeshData& y = b.meshes[i];
-        EXPECT_EQ(x.positions, y.positions);
-        EXPECT_EQ(x.indices, y.indices);
-        EXPECT_EQ(x.face_normals, y.face_normals);
-        EXPECT_EQ(x.normals, y.normals);
-        EXPECT_EQ(x.uvs, y.uvs);
-        EXPECT_EQ(x.tangents, y.tangents);
-        EXPECT_EQ(x.face_materials, y.face_materials);
-        EXPECT_EQ(x.material, y.material);
-        EXPECT_EQ(x.has_normals, y.has_normals);
-        EXPECT_EQ(x.has_uvs, y.has_uvs);
-        EXPECT_EQ(x.has_tangents, y.has_tangents);
-        EXPECT_EQ(x.has_face_materials, y.has_face_materials);
+        const auto fields = [](const MeshData& m) {
+            return std::tie(m.positions, m.indices, m.face_normals, m.normals, m.uvs, m.tangents, m.face_materials,
+                            m.material, m.has_normals, m.has_uvs, m.has_tangents, m.has_face_materials);
+        };
+        EXPECT_TRUE(fields(a.meshes[i]) == fields(b.meshes[i])) << "mesh " << i;
     }
     ASSERT_EQ(a.instances.size(), b.instances.size());
     for (size_t i = 0; i < a.instances.size(); ++i) {
-        SCOPED_TRACE("instance " + std::to_string(i));
-        EXPECT_EQ(a.instances[i].mesh, b.instances[i].mesh);
-        EXPECT_EQ(a.instances[i].material, b.instances[i].material);
-        EXPECT_EQ(0, std::memcmp(a.instances[i].transform, b.instances[i].transform, 48));
-        EXPECT_EQ(a.instances[i].has_face_materials, b.instances[i].has_face_materials);
-        EXPECT_EQ(a.instances[i].face_materials, b.instances[i].face_materials);
+        const Instance& x = a.instances[i];
+        const Instance& y = b.instances[i];
+        EXPECT_TRUE(std::tie(x.mesh, x.material, x.has_face_materials, x.face_materials) ==
+                        std::tie(y.mesh, y.material, y.has_face_materials, y.face_materials) &&
+                    std::memcmp(x.transform, y.transform, sizeof x.transform) == 0)
+            << "instance " << i;
     }
     EXPECT_TRUE(same_bytes(a.materials, b.materials));
     EXPECT_TRUE(same_bytes(a.gpu_materials, b.gpu_materials));
     EXPECT_TRUE(same_bytes(a.atlas_entries, b.atlas_entries));
-    EXPECT_EQ(a.atlas_data, b.atlas_data);
-    EXPECT_EQ(a.srgb_lut, b.srgb_lut);
-    EXPECT_EQ(a.envmap_texture, b.envmap_texture);
-    EXPECT_EQ(a.envmap_intensity, b.envmap_intensity);
-    EXPECT_EQ(a.env_cdf_width, b.env_cdf_width);
-    EXPECT_EQ(a.env_cdf_height, b.env_cdf_height);
-    EXPECT_EQ(a.env_total_weight, b.env_total_weight);
-    EXPECT_EQ(a.env_conditional_cdf, b.env_conditional_cdf);
-    EXPECT_EQ(a.env_marginal_cdf, b.env_marginal_cdf);
-    EXPECT_EQ(a.env_row_weights, b.env_row_weights);
-    EXPECT_EQ(a.emissive_tri_cdf, b.emissive_tri_cdf);
-    EXPECT_EQ(a.light_cdf, b.light_cdf);
-    EXPECT_EQ(a.scene_params, b.scene_params);
-    EXPECT_EQ(0, std::memcmp(a.camera_position, b.camera_position, 12));
-    EXPECT_EQ(0, std::memcmp(a.camera_look_at, b.camera_look_at, 12));
-    EXPECT_EQ(0, std::memcmp(a.camera_up, b.camera_up, 12));
-    EXPECT_EQ(a.camera_fov, b.camera_fov);
-    EXPECT_EQ(a.camera_aperture, b.camera_aperture);
-    EXPECT_EQ(a.camera_focus_distance, b.camera_focus_distance);
-    EXPECT_EQ(a.anim_duration, b.anim_duration);
-    EXPECT_EQ(a.anim_fps, b.anim_fps);
-    EXPECT_EQ(a.anim_loop, b.anim_loop);
     EXPECT_TRUE(same_bytes(a.camera_keyframes, b.camera_keyframes));
+    const auto tables = [](const Scene& s) {
+        return std::tie(s.atlas_data, s.srgb_lut, s.envmap_texture, s.envmap_intensity, s.env_cdf_width,
+                        s.env_cdf_height, s.env_total_weight, s.env_conditional_cdf, s.env_marginal_cdf,
+                        s.env_row_weights, s.emissive_tri_cdf, s.light_cdf, s.scene_params);
+    };
+    EXPECT_TRUE(tables(a) == tables(b));
+    const auto camera = [](const Scene& s) {
+        return std::make_tuple(std::vector<float>(s.camera_position, s.camera_position + 3),
+                               std::vector<float>(s.camera_look_at, s.camera_look_at + 3),
+                               std::vector<float>(s.camera_up, s.camera_up + 3), s.camera_fov, s.camera_aperture,
+                               s.camera_focus_distance, s.anim_duration, s.anim_fps, s.anim_loop);
+    };
+    EXPECT_EQ(camera(a), camera(b));
 }
 
 void expect_unstored_fields_default(const Scene& s) {

@@ -21,6 +21,18 @@ void write_at(std::vector<uint8_t>& bytes, size_t offset, T value) {
     std::memcpy(bytes.data() + offset, &value, sizeof value);
 }
 
+// Saves `s` as dir/name with standard output swallowed (the save must
+// succeed); returns the file's bytes.
+std::vector<uint8_t> saved(const ScratchDir& dir, const Scene& s, const std::string& name = "good.vsb");
+
+// What load_vsb read from `path` and printed.
+struct LoadResult {
+    Scene scene;
+    std::string out;
+    std::string err;
+};
+LoadResult load(const char* path);
+
 // Three meshes (one with every optional array and face materials, one with
 // none, one with UVs only), instances with and without face materials,
 // materials and packed materials, an atlas of two entries, environment

@@ -62,10 +62,7 @@ TEST(VsbWriter, ReplacesAnExistingFileWhole) {
     ScratchDir dir;
     const std::string path = dir.file("scene.vsb");
     write_bytes(path, std::vector<uint8_t>(1000000, 0xEE));  // longer than the new file
-    CaptureStdout();
-    ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
-    GetCapturedStdout();
-    const std::vector<uint8_t> f = read_bytes(path);
+    const std::vector<uint8_t> f = saved(dir, make_full_scene(), "scene.vsb");
     EXPECT_LT(f.size(), 1000000u);
     EXPECT_EQ(f[0], 'V');
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"scene.vsb"});
@@ -74,10 +71,7 @@ TEST(VsbWriter, ReplacesAnExistingFileWhole) {
 TEST(VsbWriter, DiskFullLeavesThePreviousFileByteIdentical) {
     ScratchDir dir;
     const std::string path = dir.file("scene.vsb");
-    CaptureStdout();
-    ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
-    GetCapturedStdout();
-    const std::vector<uint8_t> before = read_bytes(path);
+    const std::vector<uint8_t> before = saved(dir, make_full_scene(), "scene.vsb");
 
     // Writes beyond 64 KiB fail with EFBIG, as they would on a full disk.
     const sighandler_t old = signal(SIGXFSZ, SIG_IGN);
@@ -102,10 +96,7 @@ TEST(VsbWriter, DiskFullLeavesThePreviousFileByteIdentical) {
 TEST(VsbWriter, ProcessDyingMidWriteLeavesThePreviousFile) {
     ScratchDir dir;
     const std::string path = dir.file("scene.vsb");
-    CaptureStdout();
-    ASSERT_TRUE(save_vsb(path.c_str(), make_full_scene()));
-    GetCapturedStdout();
-    const std::vector<uint8_t> before = read_bytes(path);
+    const std::vector<uint8_t> before = saved(dir, make_full_scene(), "scene.vsb");
 
     // The child is killed by SIGXFSZ in the middle of writing the new file.
     const pid_t child = fork();

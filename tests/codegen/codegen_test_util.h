@@ -70,4 +70,18 @@ inline std::string section(const std::string& text, const std::string& from,
     return text.substr(a, b + to.size() - a);
 }
 
+// The function number each `case N:` of the dispatcher of `kind` (e.g.
+// "albedo") calls, at index N; -1 for a case that is missing.
+inline std::vector<int> dispatch(const std::string& unit, const std::string& kind) {
+    std::vector<int> fns;
+    const std::string call = ": return _" + kind + "_fn_";
+    for (size_t at = unit.find(call); at != std::string::npos; at = unit.find(call, at + 1)) {
+        const size_t label = unit.rfind("case ", at);
+        const size_t n = static_cast<size_t>(std::stoi(unit.substr(label + 5)));
+        if (fns.size() <= n) fns.resize(n + 1, -1);
+        fns[n] = std::stoi(unit.substr(at + call.size()));
+    }
+    return fns;
+}
+
 }  // namespace codegen_test

@@ -61,21 +61,11 @@ TEST(GlslText, SharingAndDispatch) {
 
     const std::string unit = generate_material_eval_glsl(
         scene_of({material_with(-1, -1, -1, 3), material_with(2), material_with(-1)}), nullptr);
-    EXPECT_NE(unit.find("vec3 eval_albedo(int mid, vec2 uv, bool have_uv, float time) {\n"
-                        "    switch(mid) {\n"
-                        "        case 0: return _albedo_fn_0(mid, uv, have_uv, time);\n"
-                        "        case 1: return _albedo_fn_1(mid, uv, have_uv, time);\n"
-                        "        case 2: return _albedo_fn_0(mid, uv, have_uv, time);\n"
-                        "    }\n"
-                        "    return vec3(1.0);\n"
-                        "}\n"),
-              std::string::npos)
-        << unit;
-    EXPECT_NE(unit.find("        case 2: return _normal_fn_1(mid, uv, have_uv, time, Ns_f, Ng_f, "
-                        "instanceIdx, primitiveId, barycentrics);\n"
-                        "    }\n"
-                        "    return Ns_f;\n"),
+    EXPECT_EQ(dispatch(unit, "albedo"), (std::vector<int>{0, 1, 0})) << unit;
+    EXPECT_EQ(dispatch(unit, "normal"), (std::vector<int>{0, 1, 1})) << unit;
+    EXPECT_NE(unit.find("case 2: return _albedo_fn_0(mid, uv, have_uv, time);\n    }\n    return vec3(1.0);\n}\n"),
               std::string::npos);
+    EXPECT_NE(unit.find("instanceIdx, primitiveId, barycentrics);\n    }\n    return Ns_f;\n"), std::string::npos);
     EXPECT_NE(unit.find("    int _tex = gmat_normal_tex(mid);\n    if (!have_uv) return Ns_f;\n"),
               std::string::npos);
     EXPECT_EQ(std::count(unit.begin(), unit.end(), '{') - std::count(unit.begin(), unit.end(), '}'), 0);

@@ -220,16 +220,4 @@ TEST(JsonValueLookup, MissingKeysAndNonObjectsGiveSharedNull) {
     EXPECT_TRUE(missing.string.empty());
 }
 
-TEST(JsonParserApi, ParseStringValRequiresQuote) {
-    const std::string text = "  // c\n \"k\" x";
-    JsonParser p(text.data(), text.data() + text.size());
-    EXPECT_EQ(p.parse_string_val(), "k");
-    try {
-        p.parse_string_val();
-        FAIL() << "no throw";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Expected '\"', got 'x'");
-    }
-}
-
 }  // namespace

@@ -6,39 +6,14 @@ namespace {
 using scene_test::bits;
 using scene_test::word_at;
 
-// A material whose every field holds a different value, so that any field
-// landing in the wrong word shows up.
+// A material whose every word holds a different value (the int fields hold
+// float bit patterns), so that any field landing in the wrong word shows up.
 Material distinct_material() {
+    static_assert(sizeof(Material) % 4 == 0);
+    float words[sizeof(Material) / 4];
+    for (size_t i = 0; i < std::size(words); ++i) words[i] = 0.5f + 1.25f * static_cast<float>(i);
     Material m;
-    for (int i = 0; i < 3; ++i) m.base_color[i] = 0.1f + 0.01f * static_cast<float>(i);
-    m.roughness = 0.2f;
-    m.metallic = 0.3f;
-    m.spec_trans = 0.4f;
-    m.ior = 1.5f;
-    m.extra_a = 4000.0f;
-    for (int i = 0; i < 3; ++i) m.emission[i] = 5.0f + static_cast<float>(i);
-    m.extra_b = 8.5f;
-    m.albedo_tex = 11;
-    m.roughness_tex = 12;
-    m.specular = 0.5f;
-    m.extra_c = 9.5f;
-    m.metallic_tex = 13;
-    m.normal_tex = 14;
-    for (int i = 0; i < 7; ++i) m.extra_params[i] = 20.0f + static_cast<float>(i);
-    m.subsurface = 30.0f;
-    for (int i = 0; i < 3; ++i) m.subsurface_radius[i] = 31.0f + static_cast<float>(i);
-    m.subsurface_scale = 34.0f;
-    m.subsurface_ext[0] = 35.0f;
-    m.subsurface_ext[1] = 36.0f;
-    for (int i = 0; i < 3; ++i) m.f82_tint[i] = 37.0f + static_cast<float>(i);
-    for (int i = 0; i < 3; ++i) m.transmission_color[i] = 40.0f + static_cast<float>(i);
-    m.transmission_extra = 43.0f;
-    for (int i = 0; i < 3; ++i) m.coat_color[i] = 44.0f + static_cast<float>(i);
-    m.thin_walled = 15;
-    m.alpha = 0.75f;
-    m.alpha_mode = 16;
-    m.alpha_cutoff = 0.25f;
-    m.emission_tex = 17;
+    std::memcpy(static_cast<void*>(&m), words, sizeof m);
     return m;
 }
 

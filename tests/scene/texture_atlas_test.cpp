@@ -17,52 +17,42 @@ TextureData texture8(int w, int h, int channels, uint8_t first) {
     return t;
 }
 
-std::vector<uint8_t> entry_bytes(const AtlasEntry& e) {
-    const auto* b = reinterpret_cast<const uint8_t*>(&e);
-    return std::vector<uint8_t>(b, b + sizeof(AtlasEntry));
+TextureData texturef(float value, bool flag1) {
+    TextureData t;
+    t.width = t.height = t.channels = 1;
+    t.is_float = true;
+    t.flag1 = flag1;
+    t.pixelsf = {value};
+    return t;
 }
 
-TEST(TextureAtlas, NineByteTextureIsFollowedByZeroPaddingToOffsetTwelve) {
+// Texels in order, each texture's start padded to 4 bytes with zeros, an
+// empty data array appending nothing; flags carry float (1) and the
+// caller's flag (2); the reserved words stay zero.
+TEST(TextureAtlas, DirectoryEntriesTexelBytesPaddingAndFlags) {
     Scene scene;
-    scene.textures.push_back(texture8(3, 1, 3, 1));   // 9 bytes: 1..9
+    scene.textures.push_back(texture8(3, 1, 3, 1));  // 9 bytes: 1..9
+    TextureData empty = texture8(4, 4, 4, 0);
+    empty.pixels8.clear();
+    scene.textures.push_back(empty);
     scene.textures.push_back(texture8(1, 1, 4, 50));  // 4 bytes: 50..53
+    scene.textures.back().flag1 = true;
+    scene.textures.push_back(texturef(0.5f, false));
+    scene.textures.push_back(texturef(2.0f, true));
     const std::string out = scene_test::prepare(scene);
-    EXPECT_EQ(scene_test::count_occurrences(out, "Texture atlas: 2 textures, 0.0 MB\n"), 1u);
+    EXPECT_EQ(scene_test::count_occurrences(out, "Texture atlas: 5 textures, 0.0 MB\n"), 1u);
 
-    const std::vector<uint8_t> data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 50, 51, 52, 53};
+    std::vector<uint8_t> data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 50, 51, 52, 53};
+    for (float f : {0.5f, 2.0f}) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&f);
+        data.insert(data.end(), b, b + 4);
+    }
     EXPECT_EQ(scene.atlas_data, data);
-    ASSERT_EQ(scene.atlas_entries.size(), 2u);
-    // Golden little-endian entries: offset, width, height, channels, flags, 3 reserved words.
-    const std::vector<uint8_t> first = {0, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0,
-                                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const std::vector<uint8_t> second = {12, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0,
-                                         0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(entry_bytes(scene.atlas_entries[0]), first);
-    EXPECT_EQ(entry_bytes(scene.atlas_entries[1]), second);
-}
-
-TEST(TextureAtlas, FlagsCarryFloatAndCallerFlag) {
-    Scene scene;
-    TextureData f;
-    f.width = 1;
-    f.height = 1;
-    f.channels = 1;
-    f.is_float = true;
-    f.pixelsf = {0.5f};
-    scene.textures.push_back(f);       // float
-    f.flag1 = true;
-    scene.textures.push_back(f);       // float + flag1
-    TextureData b = texture8(1, 1, 1, 9);
-    b.flag1 = true;
-    scene.textures.push_back(b);       // 8-bit + flag1
-    scene.textures.push_back(texture8(1, 1, 1, 9));
-    scene_test::prepare(scene);
-    ASSERT_EQ(scene.atlas_entries.size(), 4u);
-    EXPECT_EQ(scene.atlas_entries[0].flags, 1u);
-    EXPECT_EQ(scene.atlas_entries[1].flags, 3u);
-    EXPECT_EQ(scene.atlas_entries[2].flags, 2u);
-    EXPECT_EQ(scene.atlas_entries[3].flags, 0u);
-    EXPECT_EQ(scene.atlas_entries[3].offset, 12u);
+    const AtlasEntry expected[5] = {{0, 3, 1, 3, 0, {0, 0, 0}}, {12, 4, 4, 4, 0, {0, 0, 0}}, {12, 1, 1, 4, 2, {0, 0, 0}},
+                                    {16, 1, 1, 1, 1, {0, 0, 0}}, {20, 1, 1, 1, 3, {0, 0, 0}}};
+    ASSERT_EQ(scene.atlas_entries.size(), 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(std::memcmp(&scene.atlas_entries[i], &expected[i], sizeof(AtlasEntry)), 0) << "entry " << i;
 }
 
 TEST(TextureAtlas, EnvironmentMapIsStoredAsFloatTexels) {
@@ -81,21 +71,6 @@ TEST(TextureAtlas, EnvironmentMapIsStoredAsFloatTexels) {
     ASSERT_EQ(scene.atlas_data.size(), sizeof rgb);
     EXPECT_EQ(std::memcmp(scene.atlas_data.data(), rgb, sizeof rgb), 0);
     vitrel_destroy(ctx);
-}
-
-TEST(TextureAtlas, EmptyDataArrayAppendsNothing) {
-    Scene scene;
-    TextureData empty;
-    empty.width = 4;
-    empty.height = 4;
-    empty.channels = 4;
-    scene.textures.push_back(texture8(1, 1, 1, 7));
-    scene.textures.push_back(empty);
-    scene.textures.push_back(texture8(1, 1, 1, 8));
-    scene_test::prepare(scene);
-    EXPECT_EQ(scene.atlas_data, (std::vector<uint8_t>{7, 0, 0, 0, 8}));
-    EXPECT_EQ(scene.atlas_entries[1].offset, 4u);
-    EXPECT_EQ(scene.atlas_entries[2].offset, 4u);
 }
 
 TEST(TextureAtlas, KeptOnceBuiltAndWhenRestoredWithoutTextures) {
