@@ -175,7 +175,10 @@ VITREL_EXPORT int vitrel_add_instance(VitrelContext* ctx, int mesh, int material
  * or vitrel_update_camera. A degenerate camera still renders: an eye equal
  * to its target looks down -z, and an up vector that is zero or parallel to
  * the view direction is replaced by +y, or by -z when the view runs along
- * the y axis (looking straight down, the top of the image faces -z). */
+ * the y axis (looking straight down, the top of the image faces -z). A
+ * camera whose rays are not finite (a NaN or infinite position, or a field
+ * of view that makes the image plane so) sees nothing: no ray is traced,
+ * its samples are dropped and the passes report misses. */
 VITREL_EXPORT void vitrel_set_camera(VitrelContext* ctx, const float* position,
                                      const float* look_at, const float* up, float fov,
                                      float aperture, float focus_distance) VITREL_NOEXCEPT;

@@ -1,7 +1,9 @@
 #include "gpu/gpu_records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +35,20 @@ void fill_transform(const float (&src)[12], float (&dst)[12]) { std::memcpy(dst,
 
 void fill_transform_matrix(const float (&src)[12], VkTransformMatrixKHR& dst) {
     std::memcpy(dst.matrix, src, sizeof(dst.matrix));
+}
+
+bool finite_transform(const float (&m)[12]) {
+    return std::all_of(std::begin(m), std::end(m), [](float x) { return std::isfinite(x); });
+}
+
+// An instance whose transform is not finite references no BLAS and keeps a
+// zero transform: it is inactive, which acceleration-structure builds skip,
+// as Vulkan does for a triangle with a NaN vertex. Bounds built from NaN or
+// infinite transforms are undefined, and drivers have been seen to trace
+// such a TLAS for minutes.
+bool traceable(const Instance& instance) {
+    return finite_transform(instance.transform) &&
+           (!instance.moving || finite_transform(instance.transform_end));
 }
 
 }  // namespace
@@ -168,7 +184,10 @@ VkAccelerationStructureInstanceKHR make_static_instance_record(const Instance& i
                                                                VkDeviceAddress blasAddress) {
     VkAccelerationStructureInstanceKHR record;
     std::memset(&record, 0, sizeof(record));
-    fill_transform_matrix(instance.transform, record.transform);
+    if (traceable(instance))
+        fill_transform_matrix(instance.transform, record.transform);
+    else
+        blasAddress = 0;
     record.instanceCustomIndex = index & kCustomIndexMask;
     record.mask = blasAddress != 0 ? kFullMask : 0;
     record.instanceShaderBindingTableRecordOffset = 0;
@@ -190,8 +209,12 @@ VkAccelerationStructureMotionInstanceNV make_motion_instance_record(const Instan
     }
     record.type = VK_ACCELERATION_STRUCTURE_MOTION_INSTANCE_TYPE_MATRIX_MOTION_NV;
     VkAccelerationStructureMatrixMotionInstanceNV& m = record.data.matrixMotionInstance;
-    fill_transform_matrix(instance.transform, m.transformT0);
-    fill_transform_matrix(instance.transform_end, m.transformT1);
+    if (traceable(instance)) {
+        fill_transform_matrix(instance.transform, m.transformT0);
+        fill_transform_matrix(instance.transform_end, m.transformT1);
+    } else {
+        blasAddress = 0;
+    }
     m.instanceCustomIndex = index & kCustomIndexMask;
     m.mask = blasAddress != 0 ? kFullMask : 0;
     m.instanceShaderBindingTableRecordOffset = 0;

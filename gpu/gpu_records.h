@@ -66,7 +66,8 @@ inline constexpr size_t kMaxTracedInstances = size_t{1} << 24;
 void check_instance_count(size_t count);
 
 // TLAS instance records for instance `index`. A zero `blasAddress` (a mesh
-// without triangles) yields an inactive instance with mask 0.
+// without triangles) or a transform that is not finite yields an inactive
+// instance with mask 0.
 VkAccelerationStructureInstanceKHR make_static_instance_record(const Instance& instance,
                                                                uint32_t index,
                                                                VkDeviceAddress blasAddress);

@@ -9,6 +9,7 @@
 #extension GL_GOOGLE_include_directive : require
 
 #include "gpu_layout.h"
+#include "payload.glsl"
 #include "push_block.glsl"
 #include "scene_resources.glsl"
 
@@ -70,14 +71,18 @@ void main() {
     const vec3 dir = lowerLeft + u * horizontal + v * vertical - origin;
     const vec3 forward = normalize(lowerLeft + 0.5 * horizontal + 0.5 * vertical - origin);
 
-    rayQueryEXT query;
-    rayQueryInitializeEXT(query, tlas, gl_RayFlagsOpaqueEXT, 0xFF, origin, RAY_T_MIN, dir, RAY_T_MAX);
-    while (rayQueryProceedEXT(query)) {
-    }
     float depth = float(AOV_MISS_DEPTH);
     vec3 normal = vec3(0.0);
     int id = AOV_MISS_OBJECT_ID;
-    if (rayQueryGetIntersectionTypeEXT(query, true) == gl_RayQueryCommittedIntersectionTriangleEXT) {
+    // A camera that is not finite sees nothing (see ray_is_traceable).
+    rayQueryEXT query;
+    const bool traced = ray_is_traceable(origin, dir, RAY_T_MAX);
+    if (traced) {
+        rayQueryInitializeEXT(query, tlas, gl_RayFlagsOpaqueEXT, 0xFF, origin, RAY_T_MIN, dir, RAY_T_MAX);
+        while (rayQueryProceedEXT(query)) {
+        }
+    }
+    if (traced && rayQueryGetIntersectionTypeEXT(query, true) == gl_RayQueryCommittedIntersectionTriangleEXT) {
         const float t = rayQueryGetIntersectionTEXT(query, true);
         depth = t * dot(dir, forward);
         id = rayQueryGetIntersectionInstanceCustomIndexEXT(query, true);

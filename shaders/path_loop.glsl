@@ -68,6 +68,10 @@ float path_time = 0.0;
 // Compute programs bring their own (ray_query_trace.glsl).
 #ifndef VITREL_TRACE_PAYLOAD_DEFINED
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
+    if (!ray_is_traceable(origin, direction, tmax)) {
+        payload.t = PAYLOAD_MISS;
+        return;
+    }
     ++path_rays;
 #ifdef HAS_NV_MOTION_BLUR
     traceRayMotionNV(tlas, flags, 0xFF, 0, 0, miss, origin, 0.0, direction, tmax, time01, PAYLOAD_LOCATION);

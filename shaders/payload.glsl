@@ -22,6 +22,17 @@ struct HitPayload {
 #define PAYLOAD_MISS -1.0
 #define PAYLOAD_LOCATION 0
 
+// Tracing a ray whose origin, direction or extent holds a NaN or an
+// infinity is undefined in Vulkan (drivers have been seen to walk such a
+// ray through the acceleration structure for minutes). A degenerate camera
+// or material can make one; it is reported as a miss without tracing, and
+// the radiance it would carry is not finite either, so the sample is
+// dropped where non-finite samples are.
+bool ray_is_traceable(vec3 origin, vec3 direction, float tmax) {
+    return !any(isnan(origin)) && !any(isinf(origin)) && !any(isnan(direction)) &&
+           !any(isinf(direction)) && !isnan(tmax) && tmax >= 0.0;
+}
+
 // Miss programs: index 0 for camera and bounce rays, 1 for shadow rays.
 #define MISS_INDEX_EYE 0
 #define MISS_INDEX_SHADOW 1

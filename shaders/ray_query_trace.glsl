@@ -12,6 +12,10 @@
 HitPayload payload;
 
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
+    if (!ray_is_traceable(origin, direction, tmax)) {
+        payload.t = PAYLOAD_MISS;
+        return;
+    }
     rayQueryEXT query;
     rayQueryInitializeEXT(query, tlas, flags, 0xFF, origin, 0.0, direction, tmax);
     while (rayQueryProceedEXT(query)) {

@@ -1,7 +1,9 @@
 // The calls that prepare, render and read out, on one lavapipe device with
 // validation on: results, sample counts, messages and the refusals that
 // keep a prepared context consistent with its GPU buffers.
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -201,13 +203,27 @@ TEST(RenderCallsUpdate, CameraUpdateRefusesEmptySizesAndGrownTables) {
     EXPECT_EQ(rc.ctx->output.width, 16u);
     EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 8);  // refused calls change nothing
 
+    // A camera that is not finite sees nothing: no ray is traced, every
+    // sample is dropped and the passes report misses.
+    const float nowhere[3] = {std::numeric_limits<float>::quiet_NaN(), 0, 3};
+    ASSERT_EQ(vitrel_update_camera(rc.ctx, nowhere, kTarget, kUp, 16, 16, 45, 0, 3), 0);
+    EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
+    const std::vector<float> dark = linear_image(rc.ctx);
+    for (size_t i = 0; i < dark.size(); i += 4)
+        ASSERT_EQ(std::max({dark[i], dark[i + 1], dark[i + 2]}), 0.0f) << i / 4;
+    ASSERT_EQ(vitrel_compute_aovs(rc.ctx), 0);
+    int w = 0, h = 0;
+    const int* ids = vitrel_get_aov_object_id(rc.ctx, &w, &h);
+    ASSERT_NE(ids, nullptr);
+    EXPECT_EQ(*std::max_element(ids, ids + w * h), -1);
+    ASSERT_EQ(update_camera(rc.ctx, 16, 16), 0);
+
     // More keyframes than at preparation: the parameter block grows.
     for (int k = 0; k < 6; ++k) vitrel_add_keyframe(rc.ctx, kEye, kTarget, 0.1f * k);
     EXPECT_EQ(update_camera(rc.ctx, 24, 20), 0);
     EXPECT_EQ(vitrel_get_total_samples(rc.ctx), 0);
     EXPECT_EQ(rc.ctx->renderers[0]->outputWidth, 24);
     EXPECT_EQ(vitrel_render_batch(rc.ctx), 8);
-    int w = 0, h = 0;
     ASSERT_NE(vitrel_get_pixels(rc.ctx, &w, &h), nullptr);
     EXPECT_EQ(w, 24);
     EXPECT_EQ(h, 20);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 #include "gpu/gpu_records.h"
 
@@ -47,6 +48,28 @@ TEST(InstanceRecords, StaticRecordBytes) {
         EXPECT_EQ(at<uint32_t>(r, 48), c.indexAndMask) << c.index;
         EXPECT_EQ(at<uint32_t>(r, 52), kCullDisable << 24);  // SBT offset 0, flags
         EXPECT_EQ(at<uint64_t>(r, 56), c.blas);
+    }
+}
+
+// A transform with a NaN or an infinity (at shutter open or, for a moving
+// instance, at close) makes the instance inactive: no BLAS, mask 0.
+TEST(InstanceRecords, NonFiniteTransformsGiveInactiveInstances) {
+    for (const float bad : {std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity()}) {
+        for (const bool at_close : {false, true}) {
+            Instance inst = sample_instance();
+            inst.moving = at_close;
+            (at_close ? inst.transform_end : inst.transform)[5] = bad;
+            // A still instance's motion record wraps the static one at byte 8.
+            const size_t base = at_close ? 0 : 8, index = at_close ? 104 : 48, blas = at_close ? 112 : 56;
+            const VkAccelerationStructureMotionInstanceNV m = make_motion_instance_record(inst, 3, kBlas);
+            EXPECT_EQ(at<uint32_t>(m, base + index), 3u) << bad << at_close;
+            EXPECT_EQ(at<uint64_t>(m, base + blas), 0u) << bad << at_close;
+            if (at_close) continue;
+            const VkAccelerationStructureInstanceKHR r = make_static_instance_record(inst, 3, kBlas);
+            EXPECT_EQ(at<uint32_t>(r, index), 3u) << bad;
+            EXPECT_EQ(at<uint64_t>(r, blas), 0u) << bad;
+        }
     }
 }
 
