@@ -43,9 +43,8 @@ bool finite_transform(const float (&m)[12]) {
 
 // An instance whose transform is not finite references no BLAS and keeps a
 // zero transform: it is inactive, which acceleration-structure builds skip,
-// as Vulkan does for a triangle with a NaN vertex. Bounds built from NaN or
-// infinite transforms are undefined, and drivers have been seen to trace
-// such a TLAS for minutes.
+// as Vulkan does for a triangle with a NaN vertex. What a driver builds and
+// traces from NaN or infinite bounds is undefined.
 bool traceable(const Instance& instance) {
     return finite_transform(instance.transform) &&
            (!instance.moving || finite_transform(instance.transform_end));

@@ -23,9 +23,8 @@ struct HitPayload {
 #define PAYLOAD_LOCATION 0
 
 // Tracing a ray whose origin, direction or extent holds a NaN or an
-// infinity is undefined in Vulkan (drivers have been seen to walk such a
-// ray through the acceleration structure for minutes). A degenerate camera
-// or material can make one; it is reported as a miss without tracing, and
+// infinity is undefined in Vulkan. A degenerate camera or material can make
+// one; it is reported as a miss without tracing, and
 // the radiance it would carry is not finite either, so the sample is
 // dropped where non-finite samples are.
 bool ray_is_traceable(vec3 origin, vec3 direction, float tmax) {
