@@ -20,7 +20,9 @@ uint32_t big_endian_u32(const uint8_t* p) {
 // stb_image grows its buffer for compressed PNG data to each chunk's
 // declared length before it reads the chunk, so a few bytes that claim a
 // huge chunk would make it allocate that much: every chunk up to IEND must
-// fit in the bytes actually given. Anything else is left to the decoder.
+// fit in the bytes actually given, and so must a chunk header cut short by
+// the end of the file (the decoder reads its length all the same). Anything
+// else is left to the decoder.
 bool png_chunks_fit(const uint8_t* bytes, size_t size) {
     if (size < sizeof kPngSignature || std::memcmp(bytes, kPngSignature, sizeof kPngSignature) != 0) return true;
     size_t at = sizeof kPngSignature;
@@ -29,9 +31,9 @@ bool png_chunks_fit(const uint8_t* bytes, size_t size) {
         if (length > size - at - kPngChunkOverhead) return false;
         const bool last = std::memcmp(bytes + at + 4, "IEND", 4) == 0;
         at += kPngChunkOverhead + length;
-        if (last) break;
+        if (last) return true;
     }
-    return true;
+    return at == size;
 }
 
 }  // namespace

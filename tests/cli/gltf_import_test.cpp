@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "cli/gltf_import.h"
 #include "import_fixtures.h"
@@ -251,10 +252,12 @@ TEST_F(GltfImport, TruncatedGlbFailsAtEveryLength) {
 // holds are refused before decoding.
 TEST_F(GltfImport, OversizedPngsAreRefusedBeforeDecoding) {
     const uint8_t grey[4] = {128, 128, 128, 255};
-    const auto texture_glb = [&](const std::string& name, size_t at, std::vector<uint8_t> bytes) {
+    const auto texture_glb = [&](const std::string& name, size_t at, std::vector<uint8_t> bytes,
+                                 size_t keep = SIZE_MAX) {
         doc = quad_gltf();
         std::vector<uint8_t> png = solid_png(1, 1, grey);
         std::copy(bytes.begin(), bytes.end(), png.begin() + static_cast<long>(at));
+        png.resize(std::min(keep, png.size()));
         write_bytes(dir.file(name + ".png"), png);
         const int tex = add_texture(doc, name + ".png");
         doc.json["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", tex}};
@@ -276,6 +279,9 @@ TEST_F(GltfImport, OversizedPngsAreRefusedBeforeDecoding) {
     // The IDAT chunk after the 8-byte signature and the 25-byte IHDR chunk
     // claims 256 MiB: the decoder would allocate that much before reading.
     EXPECT_NE(texture_glb("long", 33, {0x10, 0, 0, 0}).find("PNG chunk runs past the end"), std::string::npos);
+    // The same claim in a chunk header that the end of the file cuts short.
+    EXPECT_NE(texture_glb("cut", 33, {0x10, 0, 0, 0}, 33 + 11).find("PNG chunk runs past the end"),
+              std::string::npos);
 }
 
 }  // namespace
