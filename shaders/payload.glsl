@@ -22,11 +22,11 @@ struct HitPayload {
 #define PAYLOAD_MISS -1.0
 #define PAYLOAD_LOCATION 0
 
-// Tracing a ray whose origin, direction or extent holds a NaN or an
-// infinity is undefined in Vulkan. A degenerate camera or material can make
-// one; it is reported as a miss without tracing, and
-// the radiance it would carry is not finite either, so the sample is
-// dropped where non-finite samples are.
+// Tracing a ray whose origin or direction holds a NaN or an infinity, or
+// whose extent is NaN or negative, is undefined in Vulkan. A degenerate
+// camera or material can make one; it is reported as a miss without
+// tracing, and the radiance it would carry is not finite either, so the
+// sample is dropped where non-finite samples are.
 bool ray_is_traceable(vec3 origin, vec3 direction, float tmax) {
     return !any(isnan(origin)) && !any(isinf(origin)) && !any(isnan(direction)) &&
            !any(isinf(direction)) && !isnan(tmax) && tmax >= 0.0;
