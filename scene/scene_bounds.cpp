@@ -33,16 +33,7 @@ void add_transformed(Box& box, const MeshData& mesh, const float* t) {
     }
 }
 
-}  // namespace
-
-BoundingSphere scene_bounding_sphere(const Scene& scene) {
-    Box box;
-    for (const Instance& inst : scene.instances) {
-        if (inst.mesh >= scene.meshes.size()) continue;
-        const MeshData& mesh = scene.meshes[inst.mesh];
-        add_transformed(box, mesh, inst.transform);
-        if (inst.moving) add_transformed(box, mesh, inst.transform_end);
-    }
+BoundingSphere sphere_about(const Box& box) {
     BoundingSphere s;
     if (box.empty()) return s;
     double r2 = 0.0, c2 = 0.0;
@@ -57,4 +48,25 @@ BoundingSphere scene_bounding_sphere(const Scene& scene) {
     if (std::isfinite(radius) && radius <= std::numeric_limits<float>::max())
         s.radius = static_cast<float>(radius);
     return s;
+}
+
+void add_instance(Box& box, const Scene& scene, const Instance& inst) {
+    if (inst.mesh >= scene.meshes.size()) return;
+    const MeshData& mesh = scene.meshes[inst.mesh];
+    add_transformed(box, mesh, inst.transform);
+    if (inst.moving) add_transformed(box, mesh, inst.transform_end);
+}
+
+}  // namespace
+
+BoundingSphere scene_bounding_sphere(const Scene& scene) {
+    Box box;
+    for (const Instance& inst : scene.instances) add_instance(box, scene, inst);
+    return sphere_about(box);
+}
+
+BoundingSphere instance_bounding_sphere(const Scene& scene, const Instance& inst) {
+    Box box;
+    add_instance(box, scene, inst);
+    return sphere_about(box);
 }

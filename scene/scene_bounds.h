@@ -16,3 +16,6 @@ struct BoundingSphere {
 // one). Vertices that are not finite, and instances naming a missing mesh,
 // are left out.
 BoundingSphere scene_bounding_sphere(const Scene& scene);
+
+// The same sphere around one instance alone.
+BoundingSphere instance_bounding_sphere(const Scene& scene, const Instance& inst);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scene/color_constants.h"
+#include "scene/guide_targets.h"
 #include "scene/scene_bounds.h"
 #include "scene/scene_prep.h"
 
@@ -258,6 +259,7 @@ void build_scene_buffer(Scene& scene, int width, int height, float overscan_scal
     scene.gpu_materials.resize(scene.materials.size());
     std::transform(scene.materials.begin(), scene.materials.end(), scene.gpu_materials.begin(), pack_material);
     build_scene_params(scene, width, height, overscan_scale);
+    write_guide_targets(scene, {});
     if (scene.atlas_data.empty() && !scene.textures.empty()) build_texture_atlas(scene);
     if (scene.srgb_lut.empty()) build_srgb_lut(scene);
     std::printf("Scene buffer: %d lights, %d DE, %zu meshes, %zu instances\n",

@@ -69,9 +69,16 @@ struct AtlasEntry {
 // SP_DE_BLOCK_FLOATS per extra object, then with two or more camera keyframes
 // an animation header of SP_ANIM_HEADER_FLOATS (indices SP_ANIM_*) followed by
 // SP_KEYFRAME_FLOATS per keyframe. Counts and flags are stored as floats.
+// Last come the guide targets: SP_GUIDE_COUNT (at most GUIDE_TARGET_MAX)
+// blocks of GUIDE_TARGET_FLOATS (centre x, y, z, radius), world-space
+// bounding spheres of the instances that may scatter specularly; light
+// paths leaving emissive triangles aim part of their directions at them
+// (light_loop.glsl). Without targets the array ends after the keyframes.
 #define CDF_LAST_ENTRY 0xFFFFFFFFu
 #define ATLAS_OFFSET_ALIGNMENT 4u
 #define SCENE_PARAMS_HEADER_FLOATS 32
+#define GUIDE_TARGET_MAX 8
+#define GUIDE_TARGET_FLOATS 4
 #define SP_EMISSIVE_COUNT 0
 #define SP_MATERIAL_COUNT 2
 #define SP_CAMERA_POSITION 4
@@ -89,6 +96,7 @@ struct AtlasEntry {
 #define SP_ANY_MOVING 26
 #define SP_BOUNDS_CENTRE 27  // 3 floats: the sphere around the scene's triangles
 #define SP_BOUNDS_RADIUS 30  // 0 without geometry
+#define SP_GUIDE_COUNT 31
 #define SP_DE_BLOCK_FLOATS 8   // params[0..3], kind, 0, 0, 0
 #define SP_ANIM_HEADER_FLOATS 8
 #define SP_ANIM_KEYFRAME_COUNT 0
@@ -100,7 +108,8 @@ struct AtlasEntry {
 #define SP_KEYFRAME_FLOATS 8   // time, position[3], look_at[3], 0
 #ifdef __cplusplus
 static_assert(SP_ANY_MOVING < SP_BOUNDS_CENTRE && SP_BOUNDS_CENTRE + 3 <= SP_BOUNDS_RADIUS);
-static_assert(SP_BOUNDS_RADIUS < SCENE_PARAMS_HEADER_FLOATS);
+static_assert(SP_BOUNDS_RADIUS < SP_GUIDE_COUNT && SP_GUIDE_COUNT < SCENE_PARAMS_HEADER_FLOATS);
+static_assert(GUIDE_TARGET_FLOATS == 4, "a guide target is centre x, y, z and radius");
 static_assert(SP_ANIM_FRAME_TIME < SP_ANIM_HEADER_FLOATS);
 static_assert(offsetof(AtlasEntry, offset) == 0 && offsetof(AtlasEntry, width) == 4);
 static_assert(offsetof(AtlasEntry, height) == 8 && offsetof(AtlasEntry, channels) == 12);
@@ -299,6 +308,10 @@ static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole w
 // bits are ignored.
 #define TRACE_PARAM_BOUNCE_MASK 0xFFFFu
 #define TRACE_PARAM_LIGHT_TRACING 0x10000u
+// A vertex is specular when every lobe of its material is sharper than this
+// roughness (path_partition.glsl); scene preparation picks the guide
+// targets by the same bound.
+#define SPECULAR_ROUGHNESS_MAX 0.1
 #define TRACE_EXTRA_NORMAL 0
 #define TRACE_EXTRA_RAY_COUNT 1
 #define TRACE_EXTRA_PRIMARY_ONLY 2

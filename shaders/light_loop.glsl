@@ -19,6 +19,7 @@
 #define VITREL_LIGHT_LOOP_GLSL
 
 #include "path_loop.glsl"
+#include "light_guide.glsl"
 
 // Sampler pairs of light paths, far above any eye-path pair (those end at
 // CAMERA_PAIRS + VERTEX_PAIRS * MAX_PATH_VERTICES), so that the two
@@ -29,7 +30,8 @@
 #define LPAIR_DIRECTION 2u  // emitted direction, or point on the disk
 #define LPAIR_TIME 3u       // keyframe time, drawn only for an animated camera
 #define LPAIR_LENS 4u
-#define LIGHT_PATH_PAIRS 5u
+#define LPAIR_GUIDE 5u      // guided or cosine emission, and the target
+#define LIGHT_PATH_PAIRS 6u
 #define LVERTEX_DIRECTION 0u
 #define LVERTEX_LOBE 1u  // lobe choice, Russian roulette
 #define LIGHT_VERTEX_PAIRS 2u
@@ -203,7 +205,8 @@ bool emit_from_environment(uvec2 pixel, uint sample_index, uint count, uint row,
 // A point and direction leaving a light chosen as next-event estimation
 // chooses lights (by power): on the environment as emit_from_environment
 // draws them, on an emissive triangle by area, with the emitted direction
-// cosine-distributed about the front side. `beta` is Le cos / (position
+// drawn from the mixture of light_guide.glsl (cosine lobe about the front
+// side and cones towards the guide targets). `beta` is Le cos / (position
 // density x direction density).
 bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out vec3 position, out vec3 normal,
                 out vec3 direction, out vec3 beta) {
@@ -238,10 +241,15 @@ bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out ve
     ShadingFrame f;
     f.n = normal;
     make_basis(normal, f.t, f.b);
-    direction = to_world(f, sample_cosine_hemisphere(sample_2d(pixel, sample_index, light_pair(LPAIR_DIRECTION))));
-    // Le cos / ((choice / area) (cos / pi)).
-    beta = emitted * (PI * area / choice);
-    return dot(direction, normal) > 0.0;
+    float u_choice = sample_1d(pixel, sample_index, light_pair(LPAIR_GUIDE));
+    vec2 u = sample_2d(pixel, sample_index, light_pair(LPAIR_DIRECTION));
+    float pdf;
+    direction = guided_emission_direction(position, f, u_choice, u, pdf);
+    float cos_theta = dot(direction, normal);
+    if (!(pdf > 0.0) || !(cos_theta > 0.0)) return false;
+    // Le cos / ((choice / area) pdf).
+    beta = emitted * (cos_theta * area / (choice * pdf));
+    return !any(isinf(beta)) && !any(isnan(beta));
 }
 
 // One light path for render pixel `pixel` and sample `sample_index`.

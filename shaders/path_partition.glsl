@@ -14,8 +14,6 @@
 #include "material.glsl"
 #include "microfacet.glsl"
 
-#define SPECULAR_ROUGHNESS_MAX 0.1
-
 // Light tracing needs ray queries against the static scene; the motion-blur
 // programs trace moving instances only through the ray-tracing pipeline, so
 // there the eye paths keep every path.
