@@ -16,7 +16,11 @@
 
 // Share of emitted directions aimed at the targets. The cosine lobe keeps
 // the rest: it carries the light that reaches specular surfaces outside
-// any target, and bounds the weight of directions no cone covers.
+// any target, and bounds the weight of directions no cone covers. A guided
+// path that reaches a target pays for its refractions and the camera
+// connection, so a larger share lowers the noise per path but raises the
+// light pass's cost: 0.9 lost at equal time, 0.5 and 0.75 were level
+// (BENCHMARKS.md, "Guided emission").
 #define GUIDE_FRACTION 0.75
 // Cones narrower than this (1 - cos of the half-angle, about 2.6 degrees)
 // are left out: their directions would be drawn rarely by any mixture
