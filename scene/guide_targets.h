@@ -1,7 +1,7 @@
 // Guide targets: world-space bounding spheres of the instances whose
 // materials may scatter specularly. Light paths only count once they have
 // passed a specular vertex, so emissive triangles aim part of their
-// emitted directions at these spheres (light_loop.glsl). The emission
+// emitted directions at these spheres (light_guide.glsl). The emission
 // density keeps the cosine lobe in its mixture, so any set of targets is
 // unbiased: a material judged wrongly only costs noise.
 #pragma once

@@ -73,7 +73,7 @@ struct AtlasEntry {
 // blocks of GUIDE_TARGET_FLOATS (centre x, y, z, radius), world-space
 // bounding spheres of the instances that may scatter specularly; light
 // paths leaving emissive triangles aim part of their directions at them
-// (light_loop.glsl). Without targets the array ends after the keyframes.
+// (light_guide.glsl). Without targets the array ends after the keyframes.
 #define CDF_LAST_ENTRY 0xFFFFFFFFu
 #define ATLAS_OFFSET_ALIGNMENT 4u
 #define SCENE_PARAMS_HEADER_FLOATS 32

@@ -120,6 +120,8 @@ struct AgreementCase {
     int reference_samples;        // per batch, pure path tracing
     int samples;                  // per batch, light tracing on (and off)
     double min_noise_reduction;   // in the caustic at equal samples; 0: not measured
+                                  // (cosine emission alone gives about 6x in the
+                                  // glass sphere scene, guided emission about 17x)
 };
 
 // Focused on the floor under the sphere, so the caustic is sharp and the
@@ -164,7 +166,7 @@ Scene environment_caustic() {
 Scene cornell_glass_sphere() { return cornell_glass_scene(repository_dir() + "/scenes/cornell_box.json"); }
 
 const AgreementCase kAgreementCases[] = {
-    {"GlassSphere", caustic_scene, kSize, 1, 256, 16, 5.0},
+    {"GlassSphere", caustic_scene, kSize, 1, 256, 16, 12.0},
     {"ThinLensSupersampled", thin_lens_caustic, 24, 2, 256, 16, 0.0},
     {"GlassSphereUnderEnvironment", environment_caustic, kSize, 1, 256, 16, 0.0},
     {"CornellGlassSphere", cornell_glass_sphere, 64, 1, 256, 16, 3.0},
