@@ -3,7 +3,9 @@
 // bounces. Prints samples and rays per second against the raw ray rate of a
 // primary-ray-only trace of the same scene in the same run, and the time of
 // one batch split into trace, filter, light and post-processing passes
-// (each pass type submitted and timed on its own).
+// (each pass type submitted and timed on its own), and the trace time of
+// the same batch with and without path regeneration (the launch shapes of
+// VkRenderer::sampleRegeneration).
 //
 // Usage: pathtrace_bench [repository dir]   (Release build, no sanitizers)
 #include <algorithm>
@@ -68,7 +70,7 @@ void timed_batch(VkRenderer& r, int samples, int traceParam, int extra, double t
                     vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES, &p);
                     if (trace) {
                         r.vkCmdTraceRaysKHR(cmd, &r.raygenRegion, &r.missRegion, &r.hitRegion, &r.callableRegion,
-                                            p.tile_width, p.tile_height, n);
+                                            p.tile_width, p.tile_height, r.sampleRegeneration ? 1 : n);
                     } else {
                         vkCmdDispatch(cmd, (p.tile_width + 7) / 8, (p.tile_height + 7) / 8, n);
                     }
@@ -121,6 +123,19 @@ void run(const std::string& repo, int quality) {
     r.readback(output, kSamples, false);
     const double post = seconds_since(post_start);
 
+    // The two launch shapes (a layer per sample; one layer whose invocations
+    // run all samples in turn), alternating pass by pass so that both see
+    // the same machine load.
+    const bool regeneration = r.sampleRegeneration;
+    double shape[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    for (int pass = 0; pass < kSamples / kCountSamples; ++pass) {
+        for (int on = 0; on < 2; ++on) {
+            r.sampleRegeneration = on != 0;
+            timed_batch(r, kCountSamples, kBounces, TRACE_EXTRA_NORMAL, shape[on]);
+        }
+    }
+    r.sampleRegeneration = regeneration;
+
     const double ray_rate = rays / t[0];
     const double primary_rate = samples / primary[0];
     std::printf("quality %d: render %dx%d, %d spp, max %d bounces\n", quality, r.renderWidth, r.renderHeight,
@@ -131,6 +146,8 @@ void run(const std::string& repo, int quality) {
                 rays / samples);
     std::printf("  primary rays only: %.3f Mrays/s; path rays at %.0f %% of that rate\n", primary_rate / 1e6,
                 100.0 * ray_rate / primary_rate);
+    std::printf("  trace, alternating: a layer per sample %.2f s, path regeneration %.2f s (%.2fx faster)\n",
+                shape[0][0], shape[1][0], shape[0][0] / shape[1][0]);
     r.destroy();
 }
 

@@ -117,7 +117,10 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
                             &r.descriptorSet, 0, nullptr);
     vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES,
                        &push);
-    r.vkCmdTraceRaysKHR(cmd, set.raygen, set.miss, set.hit, set.callable, w, h, n);
+    // Ray generation reads from the launch depth how many sample layers
+    // each invocation runs (framebuffers.glsl).
+    r.vkCmdTraceRaysKHR(cmd, set.raygen, set.miss, set.hit, set.callable, w, h,
+                        r.sampleRegeneration ? std::min(n, 1u) : n);
     r.stampPass(cmd, GpuPass::Trace);
     trace_to_compute(cmd);
 

@@ -258,6 +258,13 @@ public:
     VkFence fence = VK_NULL_HANDLE;
     bool hasFloatAtomics = false;
     bool hasMotionBlur = false;
+    // One ray-generation invocation per tile pixel runs all samples of a
+    // dispatch, starting the next as soon as a path ends; otherwise one
+    // invocation per pixel and sample. Set by init for CPU devices, whose
+    // SIMD lanes would idle until the longest path of their group ends; GPUs
+    // keep the deeper launch, which they need to fill their cores. The
+    // owner may change it at any time: images are the same bit for bit.
+    bool sampleRegeneration = false;
     bool useMotionBlur = false;
     // PROGRAM_FEATURE_* bits the path programs were built with, set by
     // createPipelines from the scene's materials (program_features.h).

@@ -262,152 +262,182 @@ float trace_primary_only(uvec2 pixel, uint sample_index, vec2 render_size) {
     return payload.t < 0.0 ? 0.0 : 1.0;
 }
 
-// The radiance of one camera sample through render pixel `pixel`.
-vec3 trace_path(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_param) {
-    uint max_bounces = trace_bounce_limit(trace_param);
-    bool light_tracing = light_tracing_enabled(trace_param);
+// One eye path between two of its rays. Keeping the whole state in one
+// record lets a program run several camera samples in turn: eye_path.rgen
+// starts a pixel's next sample as soon as a path ends, instead of leaving
+// its SIMD lane idle until the longest path of the lane's group ends.
+struct EyePath {
+    uvec2 pixel;
+    uint sample_index;
+    uint limit;               // vertices that shade
+    bool light_tracing;
     // Vertex 0 non-specular and every vertex since specular: emitters found
     // from here on belong to the light paths (path_partition.glsl).
-    bool caustic_chain = false;
-    bool light_owned = false;
-    vec3 origin, dir;
-    float time01, time;
-    camera_sample(pixel, sample_index, render_size, origin, dir, time01, time);
-    path_time01 = time01;
-    path_time = time;
+    bool caustic_chain;
+    bool light_owned;
+    vec3 origin;              // of the next ray
+    vec3 dir;
+    float time01;             // shutter time
+    float time;               // keyframe time
+    vec3 radiance;
+    vec3 throughput;
+    float bsdf_pdf;           // density of the BSDF sample that made `dir`
+    bool delta_bounce;        // `dir` is a delta sample: no MIS
+    vec3 previous;            // the vertex `dir` left from
+    uint layer;               // alpha surfaces passed by the current ray
+    uint vertex;
+    MediumStack media;
+};
 
-    uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
-    vec3 radiance = vec3(0.0);
-    vec3 throughput = vec3(1.0);
-    float bsdf_pdf = 0.0;     // density of the BSDF sample that made `dir`
-    bool delta_bounce = false;  // `dir` is a delta sample: no MIS
-    vec3 previous = origin;   // the vertex `dir` left from
-    uint layer = 0u;          // alpha surfaces passed by the current ray
-    uint vertex = 0u;
-    MediumStack media = medium_stack_empty();
-    for (;;) {
-        trace_payload(origin, dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, time01);
-        if (program_has(PROGRAM_FEATURE_TRANSMISSION)) throughput *= medium_transmittance(media, payload.t);
-        if (payload.t < 0.0) {
-            vec3 env = env_radiance(dir);
-            if (any(greaterThan(env, vec3(0.0)))) {
-                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, environment_hit_pdf(dir));
-                bool owned = light_owned && environment_emits_light_paths(light_count()) &&
-                             environment_hit_pdf(dir) > 0.0;
-                if (!owned) radiance += throughput * env * w;
-            }
-            break;
-        }
-        HitPayload hit = payload;
-        Surface s = surface_at(hit, origin, dir);
-        if (!eye_ray_stops(s.material, pixel, sample_index, vertex, layer)) {
-            if (++layer > uint(MAX_ALPHA_LAYERS)) break;
-            origin = offset_origin(s.position, s.geometric_normal, dir);
-            continue;
-        }
-        layer = 0u;
+// Camera sample `sample_index` of render pixel `pixel`, before its first ray.
+EyePath eye_path_start(uvec2 pixel, uint sample_index, vec2 render_size, uint trace_param) {
+    EyePath p;
+    p.pixel = pixel;
+    p.sample_index = sample_index;
+    uint max_bounces = trace_bounce_limit(trace_param);
+    p.limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
+    p.light_tracing = light_tracing_enabled(trace_param);
+    p.caustic_chain = false;
+    p.light_owned = false;
+    camera_sample(pixel, sample_index, render_size, p.origin, p.dir, p.time01, p.time);
+    p.radiance = vec3(0.0);
+    p.throughput = vec3(1.0);
+    p.bsdf_pdf = 0.0;
+    p.delta_bounce = false;
+    p.previous = p.origin;
+    p.layer = 0u;
+    p.vertex = 0u;
+    p.media = medium_stack_empty();
+    path_time01 = p.time01;
+    path_time = p.time;
+    path_rays = 0u;
+    return p;
+}
 
-        if (dot(dir, s.geometric_normal) < 0.0) {
-            vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, time);
-            if (any(notEqual(emitted, vec3(0.0)))) {
-                float light_pdf = vertex == 0u ? 0.0 : emitter_hit_pdf(s.instance, s.primitive, previous, s.position, time01);
-                float w = (vertex == 0u || delta_bounce) ? 1.0 : mis_power1(bsdf_pdf, light_pdf);
-                if (!(light_owned && light_pdf > 0.0)) radiance += throughput * emitted * w;
-            }
+// Traces the path's next ray and shades what it meets; false once the path
+// has ended and p.radiance is its sample.
+bool eye_path_step(inout EyePath p) {
+    trace_payload(p.origin, p.dir, RAY_FAR, gl_RayFlagsOpaqueEXT, MISS_INDEX_EYE, p.time01);
+    if (program_has(PROGRAM_FEATURE_TRANSMISSION)) p.throughput *= medium_transmittance(p.media, payload.t);
+    if (payload.t < 0.0) {
+        vec3 env = env_radiance(p.dir);
+        if (any(greaterThan(env, vec3(0.0)))) {
+            float w = (p.vertex == 0u || p.delta_bounce) ? 1.0 : mis_power1(p.bsdf_pdf, environment_hit_pdf(p.dir));
+            bool owned = p.light_owned && environment_emits_light_paths(light_count()) &&
+                         environment_hit_pdf(p.dir) > 0.0;
+            if (!owned) p.radiance += p.throughput * env * w;
         }
-        if (vertex >= limit) break;
-
-        // Material and shading frame.
-        vec3 wo = -dir;
-        ShadingPoint sp = shading_point(s, hit, wo, time);
-        ShadingMaterial m = sp.m;
-        ShadingFrame frame = sp.frame;
-        vec3 ng = sp.ng;
-        bool is_interface = sp.is_interface;
-        float wo_side = sp.wo_side;
-        vec3 wo_local = to_local(frame, wo);
-        PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, true);
-        bool specular = vertex_is_specular(m);
-        caustic_chain = vertex == 0u ? vertex_connects_to_camera(m) : caustic_chain && specular;
-        light_owned = light_tracing && vertex > 0u && caustic_chain;
-
-        // Next-event estimation.
-        uvec2 select = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_SELECT));
-        uvec2 point = sample_pair_u32(pixel, sample_index, vertex_pair(vertex, PAIR_LIGHT_POINT));
-        LightSample light = sample_light(s.position, select, point, time01, time);
-        bool owned = light_owned && (!isinf(light.distance) || environment_emits_light_paths(light_count()));
-        if (light.valid && !owned && any(greaterThan(light.radiance, vec3(0.0)))) {
-            vec3 wi_local = to_local(frame, light.direction);
-            bool reflects = wi_local.z * wo_local.z > 0.0;
-            if (reflects == (dot(light.direction, ng) * wo_side > 0.0)) {
-                vec3 fcos = principled_eval(bsdf, wo_local, wi_local);
-                if (any(greaterThan(fcos, vec3(0.0)))) {
-                    vec3 o = offset_origin(s.position, ng, light.direction);
-                    float visible = shadow_transmittance(o, light.direction, light_tmax(s.position, light), time01);
-                    if (visible > 0.0) {
-                        float w = mis_power1(light.pdf, principled_pdf(bsdf, wo_local, wi_local));
-                        radiance += throughput * fcos * light.radiance * (visible * w / light.pdf);
-                    }
-                }
-            }
-        }
-
-        // Continue by sampling the BSDF, or by a walk through the body
-        // under a subsurface surface.
-        vec2 lobe_rr = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_LOBE));
-        vec2 direction_u = sample_2d(pixel, sample_index, vertex_pair(vertex, PAIR_BSDF_DIRECTION));
-        float walk_p = program_has(PROGRAM_FEATURE_SUBSURFACE) ? bsdf.probability[LOBE_SUBSURFACE] : 0.0;
-        vec3 wi;
-        if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
-            SubsurfaceMedium med = subsurface_medium(m);
-            vec3 u = vec3(clamp((lobe_rr.x - (1.0 - walk_p)) / walk_p, 0.0, 0.99999994), direction_u);
-            vec3 into = to_world(frame, subsurface_entry_direction(med, wo_local, u));
-            if (dot(into, ng) >= 0.0) into = reflect(into, ng);
-            uint rng = walk_seed(pixel, sample_index, vertex);
-            WalkResult walk = subsurface_walk(med, s.instance, offset_origin(s.position, ng, into), into, rng);
-            throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p;
-            radiance += throughput * walk.radiance;
-            if (!walk.exited) break;
-            wi = walk.direction;
-            throughput *= walk.weight;
-            bsdf_pdf = walk.pdf;
-            delta_bounce = walk.delta;
-            previous = walk.position;
-            ng = walk.normal;
-        } else {
-            BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
-            if (!bs.valid) break;
-            wi = to_world(frame, bs.wi);
-            // A reflection that the shading normal sends below the geometric
-            // surface would leak light; interfaces keep such paths (the ray
-            // simply continues on the side it points to), which conserves
-            // their energy at silhouettes.
-            bool reflects = bs.wi.z * wo_local.z > 0.0;
-            if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) break;
-            // Crossing an interface enters or leaves its body (the outside
-            // is on the front).
-            if (is_interface && dot(wi, ng) * wo_side < 0.0) {
-                if (wo_side > 0.0) {
-                    medium_enter(media, s.instance, absorption_coefficient(m));
-                } else {
-                    medium_leave(media, s.instance);
-                }
-            }
-            throughput *= bs.weight;
-            bsdf_pdf = bs.pdf;
-            delta_bounce = bs.delta;
-            previous = s.position;
-        }
-        if (vertex + 1u >= uint(RR_START_VERTEX)) {
-            float survive = min(max3(throughput), RR_MAX_SURVIVAL);
-            if (!(lobe_rr.y < survive)) break;
-            throughput /= survive;
-        }
-        origin = offset_origin(previous, ng, wi);
-        dir = wi;
-        ++vertex;
+        return false;
     }
-    return radiance;
+    HitPayload hit = payload;
+    Surface s = surface_at(hit, p.origin, p.dir);
+    if (!eye_ray_stops(s.material, p.pixel, p.sample_index, p.vertex, p.layer)) {
+        if (++p.layer > uint(MAX_ALPHA_LAYERS)) return false;
+        p.origin = offset_origin(s.position, s.geometric_normal, p.dir);
+        return true;
+    }
+    p.layer = 0u;
+
+    if (dot(p.dir, s.geometric_normal) < 0.0) {
+        vec3 emitted = eval_emission(s.material, s.uv, s.has_uv, p.time);
+        if (any(notEqual(emitted, vec3(0.0)))) {
+            float light_pdf = p.vertex == 0u ? 0.0 : emitter_hit_pdf(s.instance, s.primitive, p.previous, s.position, p.time01);
+            float w = (p.vertex == 0u || p.delta_bounce) ? 1.0 : mis_power1(p.bsdf_pdf, light_pdf);
+            if (!(p.light_owned && light_pdf > 0.0)) p.radiance += p.throughput * emitted * w;
+        }
+    }
+    if (p.vertex >= p.limit) return false;
+
+    // Material and shading frame.
+    vec3 wo = -p.dir;
+    ShadingPoint sp = shading_point(s, hit, wo, p.time);
+    ShadingMaterial m = sp.m;
+    ShadingFrame frame = sp.frame;
+    vec3 ng = sp.ng;
+    bool is_interface = sp.is_interface;
+    float wo_side = sp.wo_side;
+    vec3 wo_local = to_local(frame, wo);
+    PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, true);
+    bool specular = vertex_is_specular(m);
+    p.caustic_chain = p.vertex == 0u ? vertex_connects_to_camera(m) : p.caustic_chain && specular;
+    p.light_owned = p.light_tracing && p.vertex > 0u && p.caustic_chain;
+
+    // Next-event estimation.
+    uvec2 select = sample_pair_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_SELECT));
+    uvec2 point = sample_pair_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_POINT));
+    LightSample light = sample_light(s.position, select, point, p.time01, p.time);
+    bool owned = p.light_owned && (!isinf(light.distance) || environment_emits_light_paths(light_count()));
+    if (light.valid && !owned && any(greaterThan(light.radiance, vec3(0.0)))) {
+        vec3 wi_local = to_local(frame, light.direction);
+        bool reflects = wi_local.z * wo_local.z > 0.0;
+        if (reflects == (dot(light.direction, ng) * wo_side > 0.0)) {
+            vec3 fcos = principled_eval(bsdf, wo_local, wi_local);
+            if (any(greaterThan(fcos, vec3(0.0)))) {
+                vec3 o = offset_origin(s.position, ng, light.direction);
+                float visible = shadow_transmittance(o, light.direction, light_tmax(s.position, light), p.time01);
+                if (visible > 0.0) {
+                    float w = mis_power1(light.pdf, principled_pdf(bsdf, wo_local, wi_local));
+                    p.radiance += p.throughput * fcos * light.radiance * (visible * w / light.pdf);
+                }
+            }
+        }
+    }
+
+    // Continue by sampling the BSDF, or by a walk through the body
+    // under a subsurface surface.
+    vec2 lobe_rr = sample_2d(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_BSDF_LOBE));
+    vec2 direction_u = sample_2d(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_BSDF_DIRECTION));
+    float walk_p = program_has(PROGRAM_FEATURE_SUBSURFACE) ? bsdf.probability[LOBE_SUBSURFACE] : 0.0;
+    vec3 wi;
+    if (walk_p > 0.0 && lobe_rr.x >= 1.0 - walk_p) {
+        SubsurfaceMedium med = subsurface_medium(m);
+        vec3 u = vec3(clamp((lobe_rr.x - (1.0 - walk_p)) / walk_p, 0.0, 0.99999994), direction_u);
+        vec3 into = to_world(frame, subsurface_entry_direction(med, wo_local, u));
+        if (dot(into, ng) >= 0.0) into = reflect(into, ng);
+        uint rng = walk_seed(p.pixel, p.sample_index, p.vertex);
+        WalkResult walk = subsurface_walk(med, s.instance, offset_origin(s.position, ng, into), into, rng);
+        p.throughput *= bsdf.weight[LOBE_SUBSURFACE] / walk_p;
+        p.radiance += p.throughput * walk.radiance;
+        if (!walk.exited) return false;
+        wi = walk.direction;
+        p.throughput *= walk.weight;
+        p.bsdf_pdf = walk.pdf;
+        p.delta_bounce = walk.delta;
+        p.previous = walk.position;
+        ng = walk.normal;
+    } else {
+        BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
+        if (!bs.valid) return false;
+        wi = to_world(frame, bs.wi);
+        // A reflection that the shading normal sends below the geometric
+        // surface would leak light; interfaces keep such paths (the ray
+        // simply continues on the side it points to), which conserves
+        // their energy at silhouettes.
+        bool reflects = bs.wi.z * wo_local.z > 0.0;
+        if (!is_interface && reflects != (dot(wi, ng) * wo_side > 0.0)) return false;
+        // Crossing an interface enters or leaves its body (the outside
+        // is on the front).
+        if (is_interface && dot(wi, ng) * wo_side < 0.0) {
+            if (wo_side > 0.0) {
+                medium_enter(p.media, s.instance, absorption_coefficient(m));
+            } else {
+                medium_leave(p.media, s.instance);
+            }
+        }
+        p.throughput *= bs.weight;
+        p.bsdf_pdf = bs.pdf;
+        p.delta_bounce = bs.delta;
+        p.previous = s.position;
+    }
+    if (p.vertex + 1u >= uint(RR_START_VERTEX)) {
+        float survive = min(max3(p.throughput), RR_MAX_SURVIVAL);
+        if (!(lobe_rr.y < survive)) return false;
+        p.throughput /= survive;
+    }
+    p.origin = offset_origin(p.previous, ng, wi);
+    p.dir = wi;
+    ++p.vertex;
+    return true;
 }
 
 #endif

@@ -50,14 +50,20 @@ uint nested_uniform_scramble(uint x, uint seed) {
 }
 
 // Sobol dimension 0 (van der Corput) and dimension 1 as 32-bit fractions.
+// Dimension 1's generator matrix is Pascal's triangle mod 2: with bits
+// counted from the least significant, bit j of the reversed result is the
+// parity of the index bits i with j a subset of i (Lucas). That superset
+// sum takes one masked shift-xor per index bit of a bit position, five in
+// all, where the textbook loop takes one step per index bit; the shuffled
+// index has all 32 bits in use.
 uvec2 sobol_pair(uint index) {
-    uint y = 0u;
-    uint v = 0x80000000u;
-    for (uint i = index; i != 0u; i >>= 1) {
-        if ((i & 1u) != 0u) y ^= v;
-        v ^= v >> 1;
-    }
-    return uvec2(bitfieldReverse(index), y);
+    uint r = index;
+    r ^= (r >> 1) & 0x55555555u;
+    r ^= (r >> 2) & 0x33333333u;
+    r ^= (r >> 4) & 0x0F0F0F0Fu;
+    r ^= (r >> 8) & 0x00FF00FFu;
+    r ^= (r >> 16) & 0x0000FFFFu;
+    return uvec2(bitfieldReverse(index), bitfieldReverse(r));
 }
 
 // A 32-bit fraction as a float in [0, 1): only the top 24 bits are kept so

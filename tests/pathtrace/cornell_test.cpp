@@ -59,6 +59,9 @@ TEST_F(CornellTest, RepeatableToTheBit) {
     const Accumulation once = expect_split_repeats(kBounces);
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "the same batch twice differs";
+    renderer->sampleRegeneration = !renderer->sampleRegeneration;
+    batch(16, 0, true, kBounces);
+    EXPECT_TRUE(same_bits(once, accumulation())) << "the other launch shape differs";
     prepare(cornell_box_scene(), kSize, false);
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "pipelines without float atomics differ";

@@ -113,6 +113,10 @@ TEST_F(RenderTest, AccumulationIsBitExactHoweverSamplesAreSplit) {
     }
     EXPECT_GT(dropped, 0);
 
+    // The other launch shape: a layer per sample, or all layers in one.
+    renderer->sampleRegeneration = !renderer->sampleRegeneration;
+    EXPECT_EQ(run({5, 3, 8}).first, once.first);
+
     renderer->hasFloatAtomics = false;
     rebuildPipelines(scene, sources);
     EXPECT_EQ(run({16}).first, once.first);
