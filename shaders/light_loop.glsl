@@ -1,9 +1,11 @@
 // Light tracing for caustics: one light path per call, started on an
-// emissive triangle or the environment chosen by power, carried through specular vertices with
-// the adjoint BSDF, and connected to the camera at the first non-specular
-// vertex D, where it is splatted into the light accumulation. Light paths
-// thus supply exactly the paths "light, one or more specular vertices, D,
-// camera" that the eye paths leave out (path_partition.glsl, README.md).
+// emissive triangle or the environment chosen by power, carried through
+// specular vertices with the adjoint BSDF to a first non-specular vertex D,
+// and on from there through any vertices; it is connected to the camera
+// and splatted into the light accumulation at D and at every later
+// non-specular vertex. Light paths thus supply exactly the paths "light,
+// one or more specular vertices, D, any vertices, camera" that the eye
+// paths leave out (path_partition.glsl, README.md).
 //
 // Normalisation: a dispatch runs one light path per render pixel and
 // sample, so each splat is divided by the render pixel count; read-out
@@ -255,9 +257,9 @@ bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out ve
 // One light path for render pixel `pixel` and sample `sample_index`.
 void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
     uint max_bounces = trace_bounce_limit(trace_param);
-    // The eye path collects an emitter behind m specular vertices only when
-    // m < limit (its vertices 0 .. limit - 1 shade); the light path keeps
-    // the same chains.
+    // The eye path collects an emitter behind its vertices 0 .. k - 1 only
+    // when k <= limit (vertices 0 .. limit - 1 shade); a light path
+    // connects at its k-th vertex under the same bound.
     uint limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
     // Static programs see the scene at shutter open whatever the time; only
     // the camera's keyframes need a sampled time.
@@ -267,7 +269,7 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
     if (!emit_light(pixel, sample_index, time01, time, position, normal, dir, beta)) return;
     float beta_scale = max3(beta);
     vec3 origin = offset_origin(position, normal, dir);
-    uint specular_count = 0u;
+    uint count = 0u;           // vertices of the path so far
     uint layer = 0u;
     MediumStack media = medium_stack_empty();
     for (;;) {
@@ -276,7 +278,7 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         if (program_has(PROGRAM_FEATURE_TRANSMISSION)) beta *= medium_transmittance(media, payload.t);
         HitPayload hit = payload;
         Surface s = surface_at(hit, origin, dir);
-        if (!eye_ray_stops(s.material, pixel, sample_index, LIGHT_ALPHA_VERTEX_BASE + specular_count, layer)) {
+        if (!eye_ray_stops(s.material, pixel, sample_index, LIGHT_ALPHA_VERTEX_BASE + count, layer)) {
             if (++layer > uint(MAX_ALPHA_LAYERS)) return;
             origin = offset_origin(s.position, s.geometric_normal, dir);
             continue;
@@ -284,14 +286,18 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         layer = 0u;
         vec3 wo = -dir;
         // Most light paths end at their first hit: classify before
-        // building the frame.
+        // building the frame. Paths that meet a non-specular vertex first
+        // are the eye paths' (next-event estimation finds them), and so is
+        // everything behind a vertex light paths cannot pass.
         ShadingMaterial material = surface_material(s, time);
-        if (!vertex_is_specular(material)) {
-            if (specular_count > 0u && vertex_connects_to_camera(material))
-                connect_to_camera(pixel, sample_index, s, hit, wo, beta, time01, time);
-            return;
-        }
-        if (++specular_count >= limit) return;
+        bool specular = vertex_is_specular(material);
+        if (!specular && (count == 0u || !vertex_connects_to_camera(material))) return;
+        if (++count > limit) return;
+        // Every non-specular vertex from the first one on is, in turn, the
+        // vertex the camera sees: the path "light, specular vertices,
+        // non-specular vertex, any vertices, this vertex, camera".
+        if (!specular) connect_to_camera(pixel, sample_index, s, hit, wo, beta, time01, time);
+        if (count >= limit) return;
         ShadingPoint sp = shading_point(s, hit, wo, time);
 
         // The adjoint BSDF f*(wo, wi) = f(wi, wo) of the reciprocal layers
@@ -299,7 +305,7 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         // that refracted radiance takes on and importance does not.
         vec3 wo_local = to_local(sp.frame, wo);
         PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, false);
-        uint vertex = specular_count - 1u;
+        uint vertex = count - 1u;
         vec2 lobe_rr = sample_2d(pixel, sample_index, light_vertex_pair(vertex, LVERTEX_LOBE));
         vec2 direction_u = sample_2d(pixel, sample_index, light_vertex_pair(vertex, LVERTEX_DIRECTION));
         BsdfSample bs = principled_sample(bsdf, wo_local, vec3(lobe_rr.x, direction_u));
@@ -320,7 +326,7 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         float denominator = abs(dot(wo, sp.ng)) * abs(bs.wi.z);
         if (!(denominator > 0.0)) return;
         beta *= bs.weight * (abs(wo_local.z) * abs(dot(wi, sp.ng)) / denominator);
-        if (specular_count >= uint(RR_START_VERTEX)) {
+        if (count >= uint(RR_START_VERTEX)) {
             float survive = min(max3(beta) / beta_scale, RR_MAX_SURVIVAL);
             if (!(lobe_rr.y < survive)) return;
             beta /= survive;

@@ -15,8 +15,9 @@
 // (the first camera hit) to B get next-event estimation and the BSDF ray
 // leaving vertex B still collects MIS-weighted emission (or environment);
 // B = 0 means no limit but Russian roulette and MAX_PATH_VERTICES. With
-// light tracing on, emitters behind "non-specular vertex 0, then specular
-// vertices only" are left to the light paths (path_partition.glsl).
+// light tracing on, emitters behind "a non-specular vertex, then specular
+// vertices only" are left to the light paths when vertex 0 and every
+// non-specular vertex are ones light paths reach (path_partition.glsl).
 //
 // The including program declares the payload at PAYLOAD_LOCATION as
 // `payload`, `tlas`, and everything surface.glsl, light_sampling.glsl,
@@ -271,8 +272,12 @@ struct EyePath {
     uint sample_index;
     uint limit;               // vertices that shade
     bool light_tracing;
-    // Vertex 0 non-specular and every vertex since specular: emitters found
-    // from here on belong to the light paths (path_partition.glsl).
+    // Every non-specular vertex so far, vertex 0 first, is one a light path
+    // can connect to the camera from and pass (path_partition.glsl).
+    bool light_reachable;
+    // light_reachable, and the vertices since the last non-specular one
+    // specular: emitters found from a specular vertex of such a chain
+    // belong to the light paths.
     bool caustic_chain;
     bool light_owned;
     vec3 origin;              // of the next ray
@@ -297,6 +302,7 @@ EyePath eye_path_start(uvec2 pixel, uint sample_index, vec2 render_size, uint tr
     uint max_bounces = trace_bounce_limit(trace_param);
     p.limit = max_bounces == 0u ? uint(MAX_PATH_VERTICES) : min(max_bounces + 1u, uint(MAX_PATH_VERTICES));
     p.light_tracing = light_tracing_enabled(trace_param);
+    p.light_reachable = false;
     p.caustic_chain = false;
     p.light_owned = false;
     camera_sample(pixel, sample_index, render_size, p.origin, p.dir, p.time01, p.time);
@@ -359,8 +365,9 @@ bool eye_path_step(inout EyePath p) {
     vec3 wo_local = to_local(frame, wo);
     PrincipledBsdf bsdf = principled_setup(sp.m, wo_local, true);
     bool specular = vertex_is_specular(m);
-    p.caustic_chain = p.vertex == 0u ? vertex_connects_to_camera(m) : p.caustic_chain && specular;
-    p.light_owned = p.light_tracing && p.vertex > 0u && p.caustic_chain;
+    if (!specular) p.light_reachable = (p.vertex == 0u || p.light_reachable) && vertex_connects_to_camera(m);
+    p.caustic_chain = specular ? p.caustic_chain : p.light_reachable;
+    p.light_owned = p.light_tracing && specular && p.caustic_chain;
 
     // Next-event estimation.
     uvec2 select = sample_pair_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_SELECT));

@@ -43,10 +43,11 @@ bool vertex_is_specular(ShadingMaterial m) {
     return lobe_is_sharp(m.roughness, m.anisotropy);
 }
 
-// Whether light paths connect to the camera at a non-specular vertex:
-// not under a subsurface surface, whose light the eye paths gather by a
-// random walk that a connection cannot reproduce. The eye paths keep every
-// chain that starts at such a vertex.
+// Whether light paths connect to the camera at a non-specular vertex and
+// pass it: not under a subsurface surface, whose light the eye paths
+// gather by a random walk that neither a connection nor a light path's
+// bounce reproduces. The eye paths keep every path with such a vertex
+// between the camera and its last non-specular vertex.
 bool vertex_connects_to_camera(ShadingMaterial m) { return !vertex_is_specular(m) && !(m.subsurface > 0.0); }
 
 #endif
