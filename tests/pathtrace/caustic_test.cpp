@@ -21,12 +21,12 @@ constexpr int kBatches = 16;
 // pixels lie within kPixelBound standard errors of it and the caustic's
 // mean lies within kCausticBound. The per-pixel test alone misses a few
 // percent of bias in a small caustic; the caustic's mean, a sum over many
-// pixels, does not. With emission guided towards the sphere the light image
-// is precise enough that pixels where the reference is starved of rare
-// paths (next to no events in its samples, so its standard error is too
-// small) stand out: about 1.8 % of the pixels, hence 98 %.
+// pixels, does not; nor does the mean of all other pixels, which catches a
+// class of paths lost away from the caustic (light reflected off the
+// caustic onto the walls). Standard errors are pooled over neighbouring
+// pixels (pooled_variance).
 constexpr double kPixelBound = 3.0;
-constexpr double kPixelShare = 0.98;
+constexpr double kPixelShare = 0.99;
 constexpr double kCausticBound = 4.0;
 // The caustic: pixels whose light splats exceed this share of the brightest.
 constexpr double kCausticShare = 0.25;
@@ -96,19 +96,54 @@ MeanError region_mean(const BatchValues& values, const std::vector<bool>& region
 struct Verdict {
     double pixel_share = 0.0;  // of pixels within kPixelBound standard errors
     double caustic_z = 0.0;    // the caustic's mean, in standard errors
-    bool agrees() const { return pixel_share >= kPixelShare && std::fabs(caustic_z) <= kCausticBound; }
+    double rest_z = 0.0;       // the mean of all other pixels, likewise
+    bool agrees() const {
+        return pixel_share >= kPixelShare && std::fabs(caustic_z) <= kCausticBound &&
+               std::fabs(rest_z) <= kCausticBound;
+    }
 };
 
-Verdict compare(const BatchValues& reference, const BatchValues& test, const std::vector<bool>& caustic) {
+double region_z(const BatchValues& reference, const BatchValues& test, const std::vector<bool>& region) {
+    const MeanError r = region_mean(reference, region), t = region_mean(test, region);
+    return (t.mean - r.mean) / std::sqrt(r.var_of_mean + t.var_of_mean);
+}
+
+// Squared standard errors no smaller than their 3 x 3 neighbourhood's mean.
+// Paths that pure path tracing finds only by chance (a wall seeing the light
+// through the sphere) leave some reference pixels with next to no events in
+// all their batches: those pixels' own spread, and so their standard error,
+// comes out far too small, while their neighbours, which see the same
+// light, did catch some. Pooling over the neighbourhood is the better
+// estimate there; a real bias still shows as every pixel of a region off.
+std::vector<double> pooled_variance(const std::vector<MeanError>& e, int width) {
+    const int height = static_cast<int>(e.size()) / width;
+    std::vector<double> out(e.size());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            double sum = 0.0;
+            int n = 0;
+            for (int v = std::max(y - 1, 0); v <= std::min(y + 1, height - 1); ++v)
+                for (int u = std::max(x - 1, 0); u <= std::min(x + 1, width - 1); ++u, ++n)
+                    sum += e[static_cast<size_t>(v * width + u)].var_of_mean;
+            const size_t p = static_cast<size_t>(y * width + x);
+            out[p] = std::max(e[p].var_of_mean, sum / n);
+        }
+    return out;
+}
+
+Verdict compare(const BatchValues& reference, const BatchValues& test, const std::vector<bool>& caustic,
+                int width) {
     const std::vector<MeanError> r = per_pixel(reference), t = per_pixel(test);
+    const std::vector<double> rv = pooled_variance(r, width), tv = pooled_variance(t, width);
     size_t within = 0;
     for (size_t p = 0; p < r.size(); ++p) {
         const double diff = std::fabs(t[p].mean - r[p].mean);
-        if (diff <= kPixelBound * std::sqrt(r[p].var_of_mean + t[p].var_of_mean) || diff < 1e-6) ++within;
+        if (diff <= kPixelBound * std::sqrt(rv[p] + tv[p]) || diff < 1e-6) ++within;
     }
-    const MeanError rc = region_mean(reference, caustic), tc = region_mean(test, caustic);
-    return {static_cast<double>(within) / static_cast<double>(r.size()),
-            (tc.mean - rc.mean) / std::sqrt(rc.var_of_mean + tc.var_of_mean)};
+    std::vector<bool> rest(caustic.size());
+    for (size_t p = 0; p < rest.size(); ++p) rest[p] = !caustic[p];
+    return {static_cast<double>(within) / static_cast<double>(r.size()), region_z(reference, test, caustic),
+            region_z(reference, test, rest)};
 }
 
 // One scene where light tracing takes over the caustic.
@@ -224,12 +259,14 @@ TEST_P(CausticAgreementTest, AgreesWithPathTracing) {
     for (size_t p = 0; p < splat.size(); ++p) caustic[p] = splat[p] > kCausticShare * brightest;
     ASSERT_GT(std::count(caustic.begin(), caustic.end(), true), 4);
 
-    const Verdict v = compare(reference, batch_values(on), caustic);
-    std::printf("%s: %.4f of pixels within %.0f standard errors, caustic mean off by %.2f\n", c.name,
-                v.pixel_share, kPixelBound, v.caustic_z);
-    EXPECT_TRUE(v.agrees()) << v.pixel_share << " of pixels within 3 standard errors; caustic z " << v.caustic_z;
+    const int width = on.front().width;
+    const Verdict v = compare(reference, batch_values(on), caustic, width);
+    std::printf("%s: %.4f of pixels within %.0f standard errors, caustic mean off by %.2f, the rest by %.2f\n",
+                c.name, v.pixel_share, kPixelBound, v.caustic_z, v.rest_z);
+    EXPECT_TRUE(v.agrees()) << v.pixel_share << " of pixels within 3 standard errors; caustic z " << v.caustic_z
+                            << ", rest z " << v.rest_z;
     for (double scale : {1.05, 0.0}) {
-        const Verdict wrong = compare(reference, batch_values(on, scale), caustic);
+        const Verdict wrong = compare(reference, batch_values(on, scale), caustic, width);
         EXPECT_FALSE(wrong.agrees()) << "light image scaled by " << scale << " still agrees (pixel share "
                                      << wrong.pixel_share << ", caustic z " << wrong.caustic_z << ")";
     }
