@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "render_call_support.h"
+#include "shaders/gpu_layout.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr int kCallsPerThread = 1500;
 constexpr int kMaxSceneClears = 2;  // each costs a full device bring-up
 constexpr unsigned kGpuCallSkipPercent = 60;
+constexpr unsigned kMaxFuzzBounces = 4;
 // Generous: should the path programs not be in the Mesa cache (see
 // add_material below), the first preparation compiles them, which takes
 // minutes on a loaded CPU driver.
@@ -154,7 +156,14 @@ public:
             case 11: vitrel_set_quality(ctx_, static_cast<int>(rng_() % 4) - 1); break;
             case 12: {
                 static const int samples[] = {INT_MIN, -1, 0, 1, 2, 3};
-                vitrel_set_render_params(ctx_, samples[rng_() % 6], pick_int(), pick_float());
+                // Hostile high bits, but at most kMaxFuzzBounces bounces:
+                // with the limit off, paths of up to 64 vertices, each able
+                // to start a 256-step subsurface walk, make some batches
+                // take a CPU driver minutes, which tells nothing about the
+                // calls.
+                const int bounces = 1 + static_cast<int>(rng_() % kMaxFuzzBounces);
+                const int trace = (pick_int() & ~static_cast<int>(TRACE_PARAM_BOUNCE_MASK)) | bounces;
+                vitrel_set_render_params(ctx_, samples[rng_() % 6], trace, pick_float());
                 break;
             }
             case 13: vitrel_set_tile_size(ctx_, coin(50) ? 1 + static_cast<int>(rng_() % 16) : pick_int());
