@@ -41,16 +41,12 @@ bool finite_transform(const float (&m)[12]) {
     return std::all_of(std::begin(m), std::end(m), [](float x) { return std::isfinite(x); });
 }
 
-// An instance whose transform is not finite references no BLAS and keeps a
-// zero transform: it is inactive, which acceleration-structure builds skip,
-// as Vulkan does for a triangle with a NaN vertex. What a driver builds and
-// traces from NaN or infinite bounds is undefined.
+}  // namespace
+
 bool traceable(const Instance& instance) {
     return finite_transform(instance.transform) &&
            (!instance.moving || finite_transform(instance.transform_end));
 }
-
-}  // namespace
 
 std::vector<GpuEmissive> build_gpu_emissives(const Scene& scene) {
     const size_t count = scene.emissive_instances.size();
@@ -227,8 +223,7 @@ std::vector<uint8_t> pack_motion_instance_records(
     std::vector<uint8_t> bytes(scene.instances.size() * kMotionInstanceStride, 0);
     for (size_t i = 0; i < scene.instances.size(); ++i) {
         const Instance& inst = scene.instances[i];
-        const VkDeviceAddress blas =
-            inst.mesh < blasAddresses.size() ? blasAddresses[inst.mesh] : 0;
+        const VkDeviceAddress blas = i < blasAddresses.size() ? blasAddresses[i] : 0;
         const VkAccelerationStructureMotionInstanceNV record =
             make_motion_instance_record(inst, static_cast<uint32_t>(i), blas);
         std::memcpy(bytes.data() + i * kMotionInstanceStride, &record, sizeof(record));

@@ -65,6 +65,12 @@ InstanceTables build_instance_tables(const Scene& scene, const std::vector<MeshO
 inline constexpr size_t kMaxTracedInstances = size_t{1} << 24;
 void check_instance_count(size_t count);
 
+// An instance whose transform is not finite references no BLAS and keeps a
+// zero transform: it is inactive, which acceleration-structure builds skip,
+// as Vulkan does for a triangle with a NaN vertex. What a driver builds and
+// traces from NaN or infinite bounds is undefined.
+bool traceable(const Instance& instance);
+
 // TLAS instance records for instance `index`. A zero `blasAddress` (a mesh
 // without triangles) or a transform that is not finite yields an inactive
 // instance with mask 0.
@@ -81,6 +87,6 @@ VkAccelerationStructureMotionInstanceNV make_motion_instance_record(const Instan
 // 8 more than the record itself; the gap after each record is zero.
 inline constexpr size_t kMotionInstanceStride = 160;
 // The motion records of every instance, packed at kMotionInstanceStride.
-// `blasAddresses[m]` is mesh m's BLAS address (0 or missing: no triangles).
+// `blasAddresses[i]` is instance i's BLAS address (0 or missing: inactive).
 std::vector<uint8_t> pack_motion_instance_records(
     const Scene& scene, const std::vector<VkDeviceAddress>& blasAddresses);

@@ -78,6 +78,13 @@ void VkRenderer::destroyAccelerationStructures() {
         destroyBuffer(blas.buffer);
     }
     blasList.clear();
+    for (MergedBlas& merged : mergedBlasList) {
+        if (merged.blas.handle != VK_NULL_HANDLE)
+            vkDestroyAccelerationStructureKHR(device, merged.blas.handle, nullptr);
+        merged.blas.handle = VK_NULL_HANDLE;
+        destroyBuffer(merged.blas.buffer);
+    }
+    mergedBlasList.clear();
 }
 
 void VkRenderer::destroyGeometry() {
@@ -125,65 +132,99 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
     geometry(uvBuffer, "uvBuffer", pack.uvs, kPlaceholderBytes, 0);
     geometry(tangentBuffer, "tangentBuffer", pack.tangents, kPlaceholderBytes, 0);
 
-    // 5-7. One BLAS per mesh that has triangles.
+    // 5-7. One BLAS per mesh that has triangles, and one per run of
+    // instances that share a transform.
     blasList.resize(scene.meshes.size());
+    if (mergeStaticInstances) {
+        std::vector<uint32_t> traced(pack.offsets.size(), 0);
+        for (size_t m = 0; m < traced.size(); ++m)
+            traced[m] = pack.vertexCounts[m] == 0 ? 0u : pack.triangleCounts[m];
+        for (MergedRun& run : find_merged_runs(scene, traced)) mergedBlasList.push_back({std::move(run), {}});
+    }
     buildBottomLevel(pack);
-    std::printf("Built %zu BLAS\n", blasList.size());
+    std::printf("Built %zu BLAS\n", blasList.size()); 
 
     // 8. Lookup table, 9. TLAS.
     uploadInstanceTables(scene);
     buildTLASFromInstances(scene);
 }
 
+namespace {
+
+// Mesh m's triangles as a BLAS geometry over the shared buffers.
+VkAccelerationStructureGeometryKHR mesh_geometry(const GeometryPack& pack, size_t m,
+                                                 VkDeviceAddress positions, VkDeviceAddress indices) {
+    const MeshOffsets& off = pack.offsets[m];
+    VkAccelerationStructureGeometryKHR geometry{};
+    geometry.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_KHR;
+    geometry.geometryType = VK_GEOMETRY_TYPE_TRIANGLES_KHR;
+    geometry.flags = VK_GEOMETRY_OPAQUE_BIT_KHR;
+    VkAccelerationStructureGeometryTrianglesDataKHR& tri = geometry.geometry.triangles;
+    tri.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_TRIANGLES_DATA_KHR;
+    tri.vertexFormat = VK_FORMAT_R32G32B32_SFLOAT;
+    tri.vertexData.deviceAddress = positions + 12ull * off.vertexOffset;
+    tri.vertexStride = 12;
+    tri.maxVertex = pack.vertexCounts[m] - 1;
+    tri.indexType = VK_INDEX_TYPE_UINT32;
+    tri.indexData.deviceAddress = indices + 4ull * off.indexOffset;
+    return geometry;
+}
+
+// One BLAS to build: its geometries and their triangle counts, kept alive
+// until the batch that records it has been submitted.
+struct BlasJob {
+    BlasEntry* entry = nullptr;
+    std::vector<VkAccelerationStructureGeometryKHR> geometries;
+    std::vector<VkAccelerationStructureBuildRangeInfoKHR> ranges;
+    VkAccelerationStructureBuildGeometryInfoKHR build{};
+    VkDeviceSize scratchSize = 0;
+};
+
+}  // namespace
+
 void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
     const VkDeviceAddress positions = getBufferAddress(positionBuffer.buffer);
     const VkDeviceAddress indices = getBufferAddress(indexBuffer.buffer);
-    const size_t meshCount = pack.offsets.size();
+    auto traced = [&](size_t m) { return pack.vertexCounts[m] == 0 ? 0u : pack.triangleCounts[m]; };
 
-    // Geometry and build descriptions of every mesh, kept alive until the
-    // batch that records them has been submitted.
-    std::vector<VkAccelerationStructureGeometryKHR> geometries(meshCount);
-    std::vector<VkAccelerationStructureBuildGeometryInfoKHR> builds(meshCount);
-    std::vector<VkAccelerationStructureBuildRangeInfoKHR> ranges(meshCount);
-    std::vector<VkDeviceSize> scratchSizes(meshCount, 0);
-    std::vector<size_t> pending;
-    for (size_t m = 0; m < meshCount; ++m) {
-        const uint32_t triangles = pack.triangleCounts[m];
-        const uint32_t vertices = pack.vertexCounts[m];
-        // A mesh without triangles or vertices has nothing to trace; its
-        // instances become inactive TLAS entries.
-        if (triangles == 0 || vertices == 0) continue;
-        const MeshOffsets& off = pack.offsets[m];
-        VkAccelerationStructureGeometryKHR& geometry = geometries[m];
-        geometry = {};
-        geometry.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_KHR;
-        geometry.geometryType = VK_GEOMETRY_TYPE_TRIANGLES_KHR;
-        geometry.flags = VK_GEOMETRY_OPAQUE_BIT_KHR;
-        VkAccelerationStructureGeometryTrianglesDataKHR& tri = geometry.geometry.triangles;
-        tri.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_GEOMETRY_TRIANGLES_DATA_KHR;
-        tri.vertexFormat = VK_FORMAT_R32G32B32_SFLOAT;
-        tri.vertexData.deviceAddress = positions + 12ull * off.vertexOffset;
-        tri.vertexStride = 12;
-        tri.maxVertex = vertices - 1;
-        tri.indexType = VK_INDEX_TYPE_UINT32;
-        tri.indexData.deviceAddress = indices + 4ull * off.indexOffset;
+    // A mesh without triangles or vertices has nothing to trace; its
+    // instances become inactive TLAS entries.
+    std::vector<BlasJob> jobs;
+    for (size_t m = 0; m < pack.offsets.size(); ++m) {
+        if (traced(m) == 0) continue;
+        BlasJob& job = jobs.emplace_back();
+        job.entry = &blasList[m];
+        job.geometries.push_back(mesh_geometry(pack, m, positions, indices));
+        job.ranges.push_back({traced(m), 0, 0, 0});
+    }
+    for (MergedBlas& merged : mergedBlasList) {
+        BlasJob& job = jobs.emplace_back();
+        job.entry = &merged.blas;
+        for (uint32_t m : merged.run.meshes) {
+            job.geometries.push_back(mesh_geometry(pack, m, positions, indices));
+            job.ranges.push_back({traced(m), 0, 0, 0});
+        }
+    }
 
-        VkAccelerationStructureBuildGeometryInfoKHR& build = builds[m];
-        build = {};
+    for (BlasJob& job : jobs) {
+        VkAccelerationStructureBuildGeometryInfoKHR& build = job.build;
         build.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_GEOMETRY_INFO_KHR;
         build.type = VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR;
         build.flags = VK_BUILD_ACCELERATION_STRUCTURE_PREFER_FAST_TRACE_BIT_KHR |
                       VK_BUILD_ACCELERATION_STRUCTURE_ALLOW_COMPACTION_BIT_KHR;
         build.mode = VK_BUILD_ACCELERATION_STRUCTURE_MODE_BUILD_KHR;
-        build.geometryCount = 1;
-        build.pGeometries = &geometry;
+        build.geometryCount = static_cast<uint32_t>(job.geometries.size());
+        build.pGeometries = job.geometries.data();
 
+        std::vector<uint32_t> counts;
+        for (const VkAccelerationStructureBuildRangeInfoKHR& range : job.ranges)
+            counts.push_back(range.primitiveCount);
         VkAccelerationStructureBuildSizesInfoKHR sizes{};
         sizes.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_SIZES_INFO_KHR;
         vkGetAccelerationStructureBuildSizesKHR(device,
                                                 VK_ACCELERATION_STRUCTURE_BUILD_TYPE_DEVICE_KHR,
-                                                &build, &triangles, &sizes);
-        BlasEntry& blas = blasList[m];
+                                                &build, counts.data(), &sizes);
+        BlasEntry& blas = *job.entry;
         blas.buffer = createDeviceBuffer(sizes.accelerationStructureSize,
                                          VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_STORAGE_BIT_KHR);
         VkAccelerationStructureCreateInfoKHR create{};
@@ -193,23 +234,20 @@ void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
         create.type = VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR;
         VK_CHECK(vkCreateAccelerationStructureKHR(device, &create, nullptr, &blas.handle));
         build.dstAccelerationStructure = blas.handle;
-        ranges[m] = {triangles, 0, 0, 0};
-        scratchSizes[m] = align_up(sizes.buildScratchSize, scratchAlignment);
-        pending.push_back(m);
+        job.scratchSize = align_up(sizes.buildScratchSize, scratchAlignment);
     }
 
-    // Meshes are built in batches that share one scratch buffer (each build
+    // BLAS are built in batches that share one scratch buffer (each build
     // its own aligned slice) and one submission, up to blasScratchBudget
-    // bytes of scratch per batch; a budget of 0 gives one submission per mesh.
+    // bytes of scratch per batch; a budget of 0 gives one submission per BLAS.
     size_t next = 0;
-    while (next < pending.size()) {
+    while (next < jobs.size()) {
         size_t end = next;
         VkDeviceSize scratchTotal = 0;
         do {
-            scratchTotal += scratchSizes[pending[end]];
+            scratchTotal += jobs[end].scratchSize;
             ++end;
-        } while (end < pending.size() &&
-                 scratchTotal + scratchSizes[pending[end]] <= blasScratchBudget);
+        } while (end < jobs.size() && scratchTotal + jobs[end].scratchSize <= blasScratchBudget);
 
         AllocatedBuffer scratch = createDeviceBuffer(
             scratchTotal + scratchAlignment, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
@@ -219,11 +257,10 @@ void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
             std::vector<VkAccelerationStructureBuildGeometryInfoKHR> batch;
             std::vector<const VkAccelerationStructureBuildRangeInfoKHR*> batchRanges;
             for (size_t k = next; k < end; ++k) {
-                const size_t m = pending[k];
-                builds[m].scratchData.deviceAddress = cursor;
-                cursor += scratchSizes[m];
-                batch.push_back(builds[m]);
-                batchRanges.push_back(&ranges[m]);
+                jobs[k].build.scratchData.deviceAddress = cursor;
+                cursor += jobs[k].scratchSize;
+                batch.push_back(jobs[k].build);
+                batchRanges.push_back(jobs[k].ranges.data());
             }
             submitAccelerationBuilds(static_cast<uint32_t>(batch.size()), batch.data(),
                                      batchRanges.data());
@@ -259,25 +296,37 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
     const uint32_t count = static_cast<uint32_t>(scene.instances.size());
 
     // 2. Instance records.
-    std::vector<VkDeviceAddress> blasAddresses(blasList.size(), 0);
-    for (size_t m = 0; m < blasList.size(); ++m) {
-        if (blasList[m].handle == VK_NULL_HANDLE) continue;
+    auto address = [&](const BlasEntry& blas) -> VkDeviceAddress {
+        if (blas.handle == VK_NULL_HANDLE) return 0;
         VkAccelerationStructureDeviceAddressInfoKHR info{};
         info.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_DEVICE_ADDRESS_INFO_KHR;
-        info.accelerationStructure = blasList[m].handle;
-        blasAddresses[m] = vkGetAccelerationStructureDeviceAddressKHR(device, &info);
+        info.accelerationStructure = blas.handle;
+        return vkGetAccelerationStructureDeviceAddressKHR(device, &info);
+    };
+    std::vector<VkDeviceAddress> meshAddresses;
+    for (const BlasEntry& blas : blasList) meshAddresses.push_back(address(blas));
+    std::vector<MergedRun> runs;
+    std::vector<VkDeviceAddress> runAddresses;
+    for (const MergedBlas& merged : mergedBlasList) {
+        runs.push_back(merged.run);
+        runAddresses.push_back(address(merged.blas));
     }
+    const std::vector<VkDeviceAddress> blasAddresses =
+        instance_blas_addresses(scene, meshAddresses, runs, runAddresses);
     std::vector<VkAccelerationStructureInstanceKHR> staticRecords;
     std::vector<uint8_t> motionRecords;
     if (motion) {
         motionRecords = pack_motion_instance_records(scene, blasAddresses);
     } else {
+        // Inactive records are left out: a TLAS build may still give them
+        // a leaf that traversal visits.
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t mesh = scene.instances[i].mesh;
-            staticRecords.push_back(make_static_instance_record(
-                scene.instances[i], i, mesh < blasAddresses.size() ? blasAddresses[mesh] : 0));
+            const VkAccelerationStructureInstanceKHR record =
+                make_static_instance_record(scene.instances[i], i, blasAddresses[i]);
+            if (record.accelerationStructureReference != 0) staticRecords.push_back(record);
         }
     }
+    const uint32_t recordCount = motion ? count : static_cast<uint32_t>(staticRecords.size());
     const void* recordData = motion ? static_cast<const void*>(motionRecords.data())
                                     : static_cast<const void*>(staticRecords.data());
     const VkDeviceSize recordBytes = motion ? byte_size(motionRecords) : byte_size(staticRecords);
@@ -309,7 +358,7 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
     VkAccelerationStructureBuildSizesInfoKHR sizes{};
     sizes.sType = VK_STRUCTURE_TYPE_ACCELERATION_STRUCTURE_BUILD_SIZES_INFO_KHR;
     vkGetAccelerationStructureBuildSizesKHR(device, VK_ACCELERATION_STRUCTURE_BUILD_TYPE_DEVICE_KHR,
-                                            &build, &count, &sizes);
+                                            &build, &recordCount, &sizes);
     tlasBuffer = createDeviceBuffer(sizes.accelerationStructureSize,
                                     VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_STORAGE_BIT_KHR);
     VkAccelerationStructureMotionInfoNV motionInfo{};
@@ -333,7 +382,7 @@ void VkRenderer::buildTLASFromInstances(const Scene& scene) {
     try {
         build.scratchData.deviceAddress =
             align_up(getBufferAddress(scratch.buffer), scratchAlignment);
-        const VkAccelerationStructureBuildRangeInfoKHR range{count, 0, 0, 0};
+        const VkAccelerationStructureBuildRangeInfoKHR range{recordCount, 0, 0, 0};
         const VkAccelerationStructureBuildRangeInfoKHR* rangePtr = &range;
         submitAccelerationBuilds(1, &build, &rangePtr);
     } catch (...) {

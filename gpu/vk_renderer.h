@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gpu/instance_merge.h"
 #include "gpu/pass_timings.h"
 #include "scene/vitrel_export.h"
 #include "shaders/gpu_layout.h"
@@ -54,6 +55,12 @@ struct MeshOffsets {
 struct BlasEntry {
     VkAccelerationStructureKHR handle = VK_NULL_HANDLE;
     AllocatedBuffer buffer;
+};
+
+// The BLAS of a run of instances that share a transform (instance_merge.h).
+struct MergedBlas {
+    MergedRun run;
+    BlasEntry blas;
 };
 
 // How the host uses a mapped buffer: staging for uploads is written once in
@@ -265,6 +272,11 @@ public:
     // keep the deeper launch, which they need to fill their cores. The
     // owner may change it at any time: images are the same bit for bit.
     bool sampleRegeneration = false;
+    // Set by the owner before buildAccelerationStructures: runs of still
+    // instances that share a transform are traced through one BLAS each
+    // (instance_merge.h). Images are the same but for which of two
+    // coincident triangles a ray meets first.
+    bool mergeStaticInstances = true;
     bool useMotionBlur = false;
     // PROGRAM_FEATURE_* bits the path programs were built with, set by
     // createPipelines from the scene's materials (program_features.h).
@@ -315,6 +327,7 @@ public:
 
     // --- Acceleration structures and geometry ---
     std::vector<BlasEntry> blasList;
+    std::vector<MergedBlas> mergedBlasList;
     VkAccelerationStructureKHR tlas = VK_NULL_HANDLE;
     AllocatedBuffer tlasBuffer;
     AllocatedBuffer instanceBuffer;

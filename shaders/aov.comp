@@ -85,7 +85,8 @@ void main() {
     if (traced && rayQueryGetIntersectionTypeEXT(query, true) == gl_RayQueryCommittedIntersectionTriangleEXT) {
         const float t = rayQueryGetIntersectionTEXT(query, true);
         depth = t * dot(dir, forward);
-        id = rayQueryGetIntersectionInstanceCustomIndexEXT(query, true);
+        id = rayQueryGetIntersectionInstanceCustomIndexEXT(query, true) +
+             rayQueryGetIntersectionGeometryIndexEXT(query, true);
         const vec3 n = object_normal(uint(id), rayQueryGetIntersectionPrimitiveIndexEXT(query, true),
                                      rayQueryGetIntersectionBarycentricsEXT(query, true));
         const mat4x3 worldToObject = rayQueryGetIntersectionWorldToObjectEXT(query, true);

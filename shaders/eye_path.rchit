@@ -8,7 +8,9 @@ layout(location = PAYLOAD_LOCATION) rayPayloadInEXT HitPayload payload;
 hitAttributeEXT vec2 hit_barycentrics;
 
 void main() {
-    payload.instance = uint(gl_InstanceCustomIndexEXT);
+    // Instances merged into one BLAS are its geometries, listed from the
+    // custom index on.
+    payload.instance = uint(gl_InstanceCustomIndexEXT) + uint(gl_GeometryIndexEXT);
     payload.primitive = gl_PrimitiveID;
     payload.barycentrics = hit_barycentrics;
     payload.t = gl_HitTEXT;

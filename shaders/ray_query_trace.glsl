@@ -24,7 +24,8 @@ void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint mis
         payload.t = PAYLOAD_MISS;
         return;
     }
-    payload.instance = uint(rayQueryGetIntersectionInstanceCustomIndexEXT(query, true));
+    payload.instance = uint(rayQueryGetIntersectionInstanceCustomIndexEXT(query, true)) +
+                       uint(rayQueryGetIntersectionGeometryIndexEXT(query, true));
     payload.primitive = rayQueryGetIntersectionPrimitiveIndexEXT(query, true);
     payload.barycentrics = rayQueryGetIntersectionBarycentricsEXT(query, true);
     payload.t = rayQueryGetIntersectionTEXT(query, true);

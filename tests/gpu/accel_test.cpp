@@ -68,7 +68,7 @@ ProbeRay down_at(float x, float y) { return ProbeRay{{x, y, kEyeZ}, {0, 0, -1}};
 
 void expect_hit(const ProbeHit& hit, int instance, int primitive, float u, float v,
                 const char* what) {
-    EXPECT_EQ(hit.customIndex, instance) << what;
+    EXPECT_EQ(hit.instance, instance) << what;
     EXPECT_EQ(hit.primitive, primitive) << what;
     EXPECT_NEAR(hit.u, u, kBaryTolerance) << what;
     EXPECT_NEAR(hit.v, v, kBaryTolerance) << what;
@@ -99,8 +99,8 @@ TEST_F(AccelTest, RaysHitInstancesPrimitivesAndBarycentrics) {
     expect_hit(hits[1], 0, 1, 0.25f, 0.5f, "quad upper triangle");
     expect_hit(hits[2], 1, 0, 0.1f, 0.5f, "transformed triangle");
     expect_hit(hits[3], 2, 0, 0.5f, 0.25f, "second quad instance");
-    EXPECT_EQ(hits[4].customIndex, -1);
-    EXPECT_EQ(hits[5].customIndex, -1);
+    EXPECT_EQ(hits[4].instance, -1);
+    EXPECT_EQ(hits[5].instance, -1);
 }
 
 TEST_F(AccelTest, RebuiltTlasFollowsAMovedInstance) {
@@ -111,7 +111,7 @@ TEST_F(AccelTest, RebuiltTlasFollowsAMovedInstance) {
     renderer->rebuildTLAS(scene);
     const std::vector<ProbeHit> hits =
         probe.trace({down_at(5.2f, 1.0f), down_at(20.2f, 1.0f), down_at(0.75f, 0.25f)});
-    EXPECT_EQ(hits[0].customIndex, -1) << "old place of the moved instance";
+    EXPECT_EQ(hits[0].instance, -1) << "old place of the moved instance";
     expect_hit(hits[1], 1, 0, 0.1f, 0.5f, "new place of the moved instance");
     expect_hit(hits[2], 0, 0, 0.5f, 0.25f, "unmoved instance");
 }
@@ -189,7 +189,7 @@ TEST_F(AccelTest, OutOfRangeIndicesBecomeUnhittableDegenerateTriangles) {
     RayProbe probe(*renderer);
     const std::vector<ProbeHit> hits = probe.trace({down_at(0.75f, 0.25f), down_at(0.25f, 0.75f)});
     expect_hit(hits[0], 0, 0, 0.5f, 0.25f, "valid triangle");
-    EXPECT_EQ(hits[1].customIndex, -1) << "the broken triangle must not be hit";
+    EXPECT_EQ(hits[1].instance, -1) << "the broken triangle must not be hit";
 }
 
 TEST_F(AccelTest, MeshesWithoutGeometryGetNoBlasAndInactiveInstances) {
@@ -219,7 +219,7 @@ TEST_F(AccelTest, SceneWithoutAnyGeometryBindsPlaceholders) {
     }
     EXPECT_NE(renderer->tlas, VK_NULL_HANDLE);
     RayProbe probe(*renderer);
-    EXPECT_EQ(probe.trace({down_at(0.5f, 0.5f)})[0].customIndex, -1);
+    EXPECT_EQ(probe.trace({down_at(0.5f, 0.5f)})[0].instance, -1);
 }
 
 TEST_F(AccelTest, NoInstancesBuildsNothing) {
@@ -265,11 +265,65 @@ TEST_F(AccelTest, BatchedAndOneByOneBlasBuildsTraceAlike) {
     RayProbe probe(*renderer);
     const std::vector<ProbeHit> batched = probe.trace(rays);
     for (size_t i = 0; i < rays.size(); ++i) {
-        EXPECT_EQ(oneByOne[i].customIndex, static_cast<int>(i));
-        EXPECT_EQ(batched[i].customIndex, oneByOne[i].customIndex);
+        EXPECT_EQ(oneByOne[i].instance, static_cast<int>(i));
+        EXPECT_EQ(batched[i].instance, oneByOne[i].instance);
         EXPECT_EQ(batched[i].primitive, oneByOne[i].primitive);
         EXPECT_FLOAT_EQ(batched[i].u, oneByOne[i].u);
         EXPECT_FLOAT_EQ(batched[i].v, oneByOne[i].v);
+    }
+}
+
+// Three meshes placed apart in object space, all instanced at one transform
+// (merged), then the quad once more elsewhere.
+Scene shared_transform_scene() {
+    Scene s;
+    MeshData apart = corner();
+    for (size_t v = 0; v < apart.positions.size(); v += 3) apart.positions[v] += 3.0f;
+    MeshData far = quad(false);
+    for (size_t v = 0; v < far.positions.size(); v += 3) far.positions[v] += 6.0f;
+    s.meshes = {quad(false), apart, far};
+    s.instances = {place(0, 1, 0, 0), place(1, 1, 0, 1), place(2, 1, 0, 2), place(0, 1, 10, 3)};
+    return s;
+}
+
+// A hit reports the member's own instance and primitive whether the members
+// are traced through one BLAS or their own, before and after the host moves
+// one member (the run then falls apart) or all of them (it holds).
+TEST_F(AccelTest, InstancesSharingATransformKeepTheirIdentityInOneBlas) {
+    const std::vector<ProbeRay> rays = {down_at(0.75f, 0.25f), down_at(3.2f, 0.5f), down_at(6.25f, 0.75f),
+                                        down_at(10.75f, 0.25f)};
+    auto expect_members = [&](float dx, const char* what) {
+        RayProbe probe(*renderer);
+        std::vector<ProbeRay> moved = rays;
+        for (int k = 0; k < 3; ++k) moved[k].origin[0] += dx;
+        const std::vector<ProbeHit> hits = probe.trace(moved);
+        expect_hit(hits[0], 0, 0, 0.5f, 0.25f, what);
+        expect_hit(hits[1], 1, 0, 0.2f, 0.5f, what);
+        expect_hit(hits[2], 2, 1, 0.25f, 0.5f, what);
+        expect_hit(hits[3], 3, 0, 0.5f, 0.25f, what);
+    };
+    for (const bool merge : {true, false}) {
+        renderer->mergeStaticInstances = merge;
+        Scene scene = shared_transform_scene();
+        EXPECT_THAT(build(scene), HasSubstr("Built 3 BLAS\n"));
+        ASSERT_EQ(renderer->mergedBlasList.size(), merge ? 1u : 0u);
+        if (merge) {
+            EXPECT_EQ(renderer->mergedBlasList[0].run.meshes, (std::vector<uint32_t>{0, 1, 2}));
+        }
+        expect_members(0.0f, merge ? "merged" : "one BLAS each");
+
+        for (int k = 0; k < 3; ++k) scene.instances[k].transform[3] = 20.0f;
+        renderer->rebuildTLAS(scene);
+        expect_members(20.0f, "all members moved");
+
+        scene.instances[1].transform[3] = 40.0f;
+        renderer->rebuildTLAS(scene);
+        RayProbe probe(*renderer);
+        const std::vector<ProbeHit> hits =
+            probe.trace({down_at(20.75f, 0.25f), down_at(23.2f, 0.5f), down_at(43.2f, 0.5f)});
+        expect_hit(hits[0], 0, 0, 0.5f, 0.25f, "member left behind");
+        EXPECT_EQ(hits[1].instance, -1) << "old place of the member moved alone";
+        expect_hit(hits[2], 1, 0, 0.2f, 0.5f, "member moved alone");
     }
 }
 
@@ -290,8 +344,8 @@ TEST_F(AccelTest, MovingInstancesAreTracedAtTheirStartTransformWithoutMotionSupp
     EXPECT_EQ(renderer->instanceBuffer.size, 3u * sizeof(VkAccelerationStructureInstanceKHR));
     RayProbe probe(*renderer);
     const std::vector<ProbeHit> hits = probe.trace({down_at(5.2f, 1.0f), down_at(30.2f, 1.0f)});
-    EXPECT_EQ(hits[0].customIndex, 1);
-    EXPECT_EQ(hits[1].customIndex, -1);
+    EXPECT_EQ(hits[0].instance, 1);
+    EXPECT_EQ(hits[1].instance, -1);
 }
 
 TEST_F(AccelTest, MotionDevicesBuildAMotionTlasFromStridedRecords) {

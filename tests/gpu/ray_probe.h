@@ -12,7 +12,7 @@ struct ProbeRay {
 };
 
 struct ProbeHit {
-    int32_t customIndex;  // -1 on a miss
+    int32_t instance;  // -1 on a miss
     int32_t primitive;
     float u;
     float v;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "gpu/gpu_records.h"
+#include "gpu/instance_merge.h"
 
 namespace {
 
@@ -203,6 +204,68 @@ TEST(Emissives, EntryOfAMissingInstanceHasNoTriangles) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].triangle_count, 0u);
     EXPECT_EQ(records[0].select_pdf, 1.0f);
+}
+
+// Runs: consecutive still, finite instances of small meshes that share a
+// transform; anything else closes the run, and a run needs two members.
+TEST(MergedRuns, FormOnlyWhereInstancesShareAStillTransform) {
+    Scene scene;
+    scene.instances.assign(11, Instance{});
+    const uint32_t meshOf[11] = {0, 1, 0, 2, 1, 1, 3, 1, 0, 1, 1};
+    for (size_t i = 0; i < 11; ++i) scene.instances[i].mesh = meshOf[i];
+    // Mesh 2 has no triangles, mesh 3 too many.
+    const std::vector<uint32_t> triangles = {2, 12, 0, kMaxMergedMeshTriangles + 1};
+    scene.instances[5].transform[3] = 1.0f;  // 5 and 6 sit elsewhere than 4
+    scene.instances[6].transform[3] = 1.0f;
+    scene.instances[7].transform[3] = std::numeric_limits<float>::quiet_NaN();
+    scene.instances[9].moving = true;
+    const std::vector<MergedRun> runs = find_merged_runs(scene, triangles);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].first, 0u);
+    EXPECT_EQ(runs[0].meshes, (std::vector<uint32_t>{0, 1, 0}));
+    EXPECT_TRUE(merged_run_holds(scene, runs[0]));
+
+    // Moving every member keeps the run; moving one, or a member turning
+    // into a moving instance or another mesh, breaks it.
+    for (int k = 0; k < 3; ++k) scene.instances[k].transform[7] = 4.0f;
+    EXPECT_TRUE(merged_run_holds(scene, runs[0]));
+    Scene moved = scene;
+    moved.instances[1].transform[7] = 5.0f;
+    EXPECT_FALSE(merged_run_holds(moved, runs[0]));
+    moved = scene;
+    moved.instances[2].moving = true;
+    EXPECT_FALSE(merged_run_holds(moved, runs[0]));
+    moved = scene;
+    moved.instances[2].mesh = 1;
+    EXPECT_FALSE(merged_run_holds(moved, runs[0]));
+    moved.instances.resize(2);
+    EXPECT_FALSE(merged_run_holds(moved, runs[0]));
+
+    // The run's BLAS at its first member, inactive records at the others;
+    // a broken run falls back to the members' own BLAS.
+    const std::vector<VkDeviceAddress> meshBlas = {kBlas, kBlas + 0x100, 0, kBlas + 0x300};
+    const VkDeviceAddress runBlas = kBlas + 0x1000;
+    std::vector<VkDeviceAddress> expected = {runBlas, 0, 0, 0, kBlas + 0x100, kBlas + 0x100,
+                                             kBlas + 0x300, kBlas + 0x100, kBlas, kBlas + 0x100,
+                                             kBlas + 0x100};
+    EXPECT_EQ(instance_blas_addresses(scene, meshBlas, runs, {runBlas}), expected);
+    scene.instances[1].transform[7] = 5.0f;
+    expected[0] = kBlas;
+    expected[1] = kBlas + 0x100;
+    expected[2] = kBlas;
+    EXPECT_EQ(instance_blas_addresses(scene, meshBlas, runs, {runBlas}), expected);
+}
+
+TEST(MergedRuns, CloseAtTheTriangleCap) {
+    constexpr uint32_t kPerRun = kMaxMergedRunTriangles / kMaxMergedMeshTriangles;
+    Scene scene;
+    scene.instances.assign(kPerRun + 3, Instance{});
+    const std::vector<MergedRun> runs = find_merged_runs(scene, {kMaxMergedMeshTriangles});
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].first, 0u);
+    EXPECT_EQ(runs[0].meshes.size(), kPerRun);
+    EXPECT_EQ(runs[1].first, kPerRun);
+    EXPECT_EQ(runs[1].meshes.size(), 3u);
 }
 
 }  // namespace

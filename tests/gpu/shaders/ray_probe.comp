@@ -13,7 +13,7 @@ layout(set = 0, binding = BINDING_TLAS) uniform accelerationStructureEXT tlas;
 layout(std430, set = 0, binding = 1) readonly buffer Rays { vec4 rays[]; };
 
 struct ProbeHit {
-    int customIndex;  // -1 on a miss
+    int instance;  // -1 on a miss
     int primitive;
     float u;
     float v;
@@ -32,7 +32,7 @@ void main() {
     while (rayQueryProceedEXT(query)) {
     }
     ProbeHit hit;
-    hit.customIndex = -1;
+    hit.instance = -1;
     hit.primitive = -1;
     hit.u = 0.0;
     hit.v = 0.0;
@@ -42,7 +42,8 @@ void main() {
     hit.pad2 = 0;
     if (rayQueryGetIntersectionTypeEXT(query, true) ==
         gl_RayQueryCommittedIntersectionTriangleEXT) {
-        hit.customIndex = rayQueryGetIntersectionInstanceCustomIndexEXT(query, true);
+        hit.instance = rayQueryGetIntersectionInstanceCustomIndexEXT(query, true) +
+                       rayQueryGetIntersectionGeometryIndexEXT(query, true);
         hit.primitive = rayQueryGetIntersectionPrimitiveIndexEXT(query, true);
         const vec2 bary = rayQueryGetIntersectionBarycentricsEXT(query, true);
         hit.u = bary.x;
