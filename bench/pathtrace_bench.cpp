@@ -5,7 +5,8 @@
 // one batch split into trace, filter, light and post-processing passes
 // (each pass type submitted and timed on its own), and the trace time of
 // the same batch with and without path regeneration (the launch shapes of
-// VkRenderer::sampleRegeneration).
+// VkRenderer::sampleRegeneration) and as the ray-tracing pipeline against
+// the compute form (VkRenderer::computeEyePaths).
 //
 // Usage: pathtrace_bench [repository dir]   (Release build, no sanitizers)
 #include <algorithm>
@@ -37,6 +38,8 @@ enum class Pass { Trace, Filter, Light };
 // trace, filter, light, in that order (the tile's sample scratch is reused
 // by the next tile).
 void timed_batch(VkRenderer& r, int samples, int traceParam, int extra, double time[3]) {
+    // The library's choice of eye-path program (vk_dispatch.cpp).
+    const bool computeTrace = r.computeEyePaths && r.eyePathComputePipeline != VK_NULL_HANDLE;
     const uint32_t S = r.samplesPerDispatch;
     const uint32_t T = r.tileSize;
     const uint32_t width = static_cast<uint32_t>(r.renderWidth);
@@ -57,22 +60,25 @@ void timed_batch(VkRenderer& r, int samples, int traceParam, int extra, double t
                 p.trace_param = static_cast<uint32_t>(traceParam);
                 p.extra_param = extra;
                 p.sample_end = static_cast<uint32_t>(samples);
+                const uint32_t depth = r.sampleRegeneration ? 1 : n;
                 for (Pass pass : {Pass::Trace, Pass::Filter, Pass::Light}) {
                     const Clock::time_point start = Clock::now();
                     VkCommandBuffer cmd = r.beginSingleTimeCommands();
-                    const bool trace = pass == Pass::Trace;
+                    const bool rayTracing = pass == Pass::Trace && !computeTrace;
                     const VkPipelineBindPoint point =
-                        trace ? VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR : VK_PIPELINE_BIND_POINT_COMPUTE;
-                    vkCmdBindPipeline(cmd, point,
-                                      trace ? r.rtPipeline
-                                            : (pass == Pass::Filter ? r.filterPipeline : r.lightPathPipeline));
+                        rayTracing ? VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR : VK_PIPELINE_BIND_POINT_COMPUTE;
+                    const VkPipeline pipeline = pass == Pass::Trace
+                                                    ? (rayTracing ? r.rtPipeline : r.eyePathComputePipeline)
+                                                    : (pass == Pass::Filter ? r.filterPipeline : r.lightPathPipeline);
+                    vkCmdBindPipeline(cmd, point, pipeline);
                     vkCmdBindDescriptorSets(cmd, point, r.pipelineLayout, 0, 1, &r.descriptorSet, 0, nullptr);
                     vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES, &p);
-                    if (trace) {
+                    if (rayTracing) {
                         r.vkCmdTraceRaysKHR(cmd, &r.raygenRegion, &r.missRegion, &r.hitRegion, &r.callableRegion,
-                                            p.tile_width, p.tile_height, r.sampleRegeneration ? 1 : n);
+                                            p.tile_width, p.tile_height, depth);
                     } else {
-                        vkCmdDispatch(cmd, (p.tile_width + 7) / 8, (p.tile_height + 7) / 8, n);
+                        vkCmdDispatch(cmd, (p.tile_width + 7) / 8, (p.tile_height + 7) / 8,
+                                      pass == Pass::Trace ? depth : n);
                     }
                     r.endSingleTimeCommands(cmd);
                     time[static_cast<int>(pass)] += seconds_since(start);
@@ -135,6 +141,16 @@ void run(const std::string& repo, int quality) {
         }
     }
     r.sampleRegeneration = regeneration;
+    // The ray-tracing pipeline against the compute form, alternating too.
+    const bool computeEyePaths = r.computeEyePaths;
+    double program[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    for (int pass = 0; pass < kSamples / kCountSamples; ++pass) {
+        for (int on = 0; on < 2; ++on) {
+            r.computeEyePaths = on != 0;
+            timed_batch(r, kCountSamples, kBounces, TRACE_EXTRA_NORMAL, program[on]);
+        }
+    }
+    r.computeEyePaths = computeEyePaths;
 
     const double ray_rate = rays / t[0];
     const double primary_rate = samples / primary[0];
@@ -148,6 +164,8 @@ void run(const std::string& repo, int quality) {
                 100.0 * ray_rate / primary_rate);
     std::printf("  trace, alternating: a layer per sample %.2f s, path regeneration %.2f s (%.2fx faster)\n",
                 shape[0][0], shape[1][0], shape[0][0] / shape[1][0]);
+    std::printf("  trace, alternating: ray-tracing pipeline %.2f s, compute with ray queries %.2f s (%.2fx faster)\n",
+                program[0][0], program[1][0], program[0][0] / program[1][0]);
     r.destroy();
 }
 

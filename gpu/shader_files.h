@@ -17,6 +17,8 @@ inline constexpr const char* kShadowRmissMotion = "/shadow.rmiss.motion.spv";
 inline constexpr const char* kDownsample = "/downsample.comp.spv";
 inline constexpr const char* kQuantize = "/quantize.comp.spv";
 inline constexpr const char* kAov = "/aov.comp.spv";
+// The eye paths' compute form (VkRenderer::computeEyePaths).
+inline constexpr const char* kEyePathComp = "/eye_path.comp.spv";
 // filter, postprocess and light_path exist with and without float atomics;
 // light_path also in a motion form.
 inline constexpr const char* kFilterBase = "/filter.comp";
@@ -30,6 +32,7 @@ inline constexpr const char* kMotionNoFloatAtomicsSuffix = ".motion.nofloat.spv"
 // GLSL sources compiled at run time, in the shader source directory.
 inline constexpr const char* kEyePathRgenSource = "/eye_path.rgen";
 inline constexpr const char* kLightPathSource = "/light_path.comp";
+inline constexpr const char* kEyePathCompSource = "/eye_path.comp";
 
 // The generated material unit, served to the compiler from memory.
 inline constexpr const char* kMaterialEvalInclude = "material_eval.glsl";

@@ -181,6 +181,7 @@ void VkRenderer::init(bool enableValidation, int deviceIndex) {
     std::printf("Vulkan device: %s\n", props.deviceName);
     maxStorageBufferRange = props.limits.maxStorageBufferRange;
     sampleRegeneration = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
+    computeEyePaths = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
 
     // 5. Required features, then the optional ones.
     const DeviceFeatureReport reported = query_device_features(physicalDevice);

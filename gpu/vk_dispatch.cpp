@@ -66,6 +66,7 @@ struct TraceSet {
     const VkStridedDeviceAddressRegionKHR* hit;
     const VkStridedDeviceAddressRegionKHR* callable;
     VkPipeline lightPath;
+    VkPipeline eyeCompute;  // the eye paths' compute form, or none
 };
 
 TraceSet choose_trace_set(const VkRenderer& r) {
@@ -73,9 +74,10 @@ TraceSet choose_trace_set(const VkRenderer& r) {
         return {r.rtPipelineMotion, &r.raygenRegionMotion, &r.missRegionMotion,
                 &r.hitRegionMotion, &r.callableRegionMotion,
                 r.lightPathMotionPipeline != VK_NULL_HANDLE ? r.lightPathMotionPipeline
-                                                            : r.lightPathPipeline};
+                                                            : r.lightPathPipeline,
+                VK_NULL_HANDLE};
     return {r.rtPipeline, &r.raygenRegion, &r.missRegion, &r.hitRegion, &r.callableRegion,
-            r.lightPathPipeline};
+            r.lightPathPipeline, r.computeEyePaths ? r.eyePathComputePipeline : VK_NULL_HANDLE};
 }
 
 // A trace-pass push block; words 11-21 stay zero and word 22 carries the
@@ -112,17 +114,28 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     const uint32_t w = push.tile_width;
     const uint32_t h = push.tile_height;
     const uint32_t n = push.sample_count;
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR, set.rayTracing);
-    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR, r.pipelineLayout, 0, 1,
-                            &r.descriptorSet, 0, nullptr);
-    vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES,
-                       &push);
-    // Ray generation reads from the launch depth how many sample layers
-    // each invocation runs (framebuffers.glsl).
-    r.vkCmdTraceRaysKHR(cmd, set.raygen, set.miss, set.hit, set.callable, w, h,
-                        r.sampleRegeneration ? std::min(n, 1u) : n);
-    r.stampPass(cmd, GpuPass::Trace);
-    trace_to_compute(cmd);
+    // Eye paths read from the launch depth how many sample layers each
+    // invocation runs (framebuffers.glsl).
+    const uint32_t depth = r.sampleRegeneration ? std::min(n, 1u) : n;
+    if (set.eyeCompute != VK_NULL_HANDLE) {
+        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, set.eyeCompute);
+        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,
+                                &r.descriptorSet, 0, nullptr);
+        vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
+                           PUSH_BLOCK_WRITTEN_BYTES, &push);
+        vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), depth);
+        r.stampPass(cmd, GpuPass::Trace);
+        compute_to_compute(cmd);
+    } else {
+        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR, set.rayTracing);
+        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_RAY_TRACING_KHR, r.pipelineLayout, 0,
+                                1, &r.descriptorSet, 0, nullptr);
+        vkCmdPushConstants(cmd, r.pipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES,
+                           &push);
+        r.vkCmdTraceRaysKHR(cmd, set.raygen, set.miss, set.hit, set.callable, w, h, depth);
+        r.stampPass(cmd, GpuPass::Trace);
+        trace_to_compute(cmd);
+    }
 
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.filterPipeline);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,

@@ -231,13 +231,21 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
                                                   : sf::kMotionNoFloatAtomicsSuffix)),
                 &featureSpec);
     }
+    if (computeEyePaths) {
+        eyePathComputePipeline = createComputePipeline(
+            compileMode ? compileGlslToSpirv(read_shader_source(shaderSrcDir + sf::kEyePathCompSource),
+                                             "eye_path.comp", shaderc_compute_shader, shaderSrcDir, macros)
+                        : loadShaderModule(shaderDir + sf::kEyePathComp),
+            &featureSpec);
+    }
     std::printf("Created RT pipeline + %d compute pipelines\n",
-                hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines);
+                (hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines) +
+                    (computeEyePaths ? 1 : 0));
 }
 
 void VkRenderer::destroyPipelines() {
     if (device == VK_NULL_HANDLE) return;
-    for (VkPipeline* p : {&rtPipeline, &rtPipelineMotion, &filterPipeline, &lightPathPipeline,
+    for (VkPipeline* p : {&rtPipeline, &rtPipelineMotion, &filterPipeline, &lightPathPipeline, &eyePathComputePipeline,
                           &lightPathMotionPipeline, &postprocessPipeline, &downsamplePipeline,
                           &quantizePipeline, &aovPipeline}) {
         if (*p != VK_NULL_HANDLE) vkDestroyPipeline(device, *p, nullptr);

@@ -62,6 +62,11 @@ TEST_F(CornellTest, RepeatableToTheBit) {
     renderer->sampleRegeneration = !renderer->sampleRegeneration;
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "the other launch shape differs";
+    // The other eye-path program: the ray-tracing pipeline, or its compute
+    // form on devices that build it.
+    renderer->computeEyePaths = !renderer->computeEyePaths;
+    batch(16, 0, true, kBounces);
+    EXPECT_TRUE(same_bits(once, accumulation())) << "the other eye-path program differs";
     prepare(cornell_box_scene(), kSize, false);
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "pipelines without float atomics differ";

@@ -27,8 +27,14 @@ Scene plane_scene(float x0, float distance);
 
 RenderOutput small_output(uint32_t width, uint32_t height, uint32_t overscan, uint32_t quality);
 
+// These tests drive the ray-tracing pipeline, most with the test-only ray
+// generation, so the eye paths' compute form is never built for them.
 class RenderTest : public GpuTest {
 protected:
+    void SetUp() override {
+        GpuTest::SetUp();
+        if (renderer) renderer->computeEyePaths = false;
+    }
     // Runs every preparation step; returns what createPipelines printed.
     std::string prepare(Scene& scene, const RenderOutput& output, const std::string& sourceDir);
     void rebuildPipelines(Scene& scene, const std::string& sourceDir);
