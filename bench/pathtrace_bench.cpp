@@ -141,9 +141,16 @@ void run(const std::string& repo, int quality) {
         }
     }
     r.sampleRegeneration = regeneration;
-    // The ray-tracing pipeline against the compute form, alternating too.
+    // The ray-tracing pipeline against the compute form, alternating too,
+    // after one untimed sample of each: a CPU driver compiles a program on
+    // its first use.
     const bool computeEyePaths = r.computeEyePaths;
     double program[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    for (int on = 0; on < 2; ++on) {
+        double untimed[3] = {0, 0, 0};
+        r.computeEyePaths = on != 0;
+        timed_batch(r, 1, kBounces, TRACE_EXTRA_NORMAL, untimed);
+    }
     for (int pass = 0; pass < kSamples / kCountSamples; ++pass) {
         for (int on = 0; on < 2; ++on) {
             r.computeEyePaths = on != 0;

@@ -64,14 +64,15 @@
 
 uint vertex_pair(uint vertex, uint which) { return CAMERA_PAIRS + vertex * VERTEX_PAIRS + which; }
 
-// Rays traced by this invocation (for TRACE_EXTRA_RAY_COUNT).
-uint path_rays = 0u;
 // Shutter and keyframe times of the current path, for subsurface walks.
 float path_time01 = 0.0;
 float path_time = 0.0;
 
 // Compute programs bring their own (ray_query_trace.glsl).
 #ifndef VITREL_TRACE_PAYLOAD_DEFINED
+// Rays traced by the current path (for TRACE_EXTRA_RAY_COUNT).
+uint path_rays = 0u;
+
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
     if (!ray_is_traceable(origin, direction, tmax)) {
         payload.t = PAYLOAD_MISS;

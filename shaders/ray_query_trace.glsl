@@ -10,12 +10,15 @@
 #include "payload.glsl"
 
 HitPayload payload;
+// Rays traced by the current path (for TRACE_EXTRA_RAY_COUNT).
+uint path_rays = 0u;
 
 void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint miss, float time01) {
     if (!ray_is_traceable(origin, direction, tmax)) {
         payload.t = PAYLOAD_MISS;
         return;
     }
+    ++path_rays;
     rayQueryEXT query;
     rayQueryInitializeEXT(query, tlas, flags, 0xFF, origin, 0.0, direction, tmax);
     while (rayQueryProceedEXT(query)) {

@@ -63,10 +63,27 @@ TEST_F(CornellTest, RepeatableToTheBit) {
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "the other launch shape differs";
     // The other eye-path program: the ray-tracing pipeline, or its compute
-    // form on devices that build it.
+    // form on devices that build it. Both count the same rays too (the
+    // diagnostic mode benchmarks use): at least the camera ray per sample,
+    // and more on average in a closed box.
+    constexpr int kCountSamples = 4;
+    auto ray_counts = [&] {
+        renderer->renderBatch(scene_, output_, kCountSamples, kBounces, TRACE_EXTRA_RAY_COUNT, 0, true);
+        return accumulation();
+    };
+    const Accumulation rays = ray_counts();
     renderer->computeEyePaths = !renderer->computeEyePaths;
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "the other eye-path program differs";
+    EXPECT_TRUE(same_bits(rays, ray_counts())) << "the other eye-path program counts other rays";
+    double total = 0.0;
+    int short_pixels = 0;
+    for (size_t p = 0; p < rays.eye.size(); p += 4) {
+        total += rays.eye[p];
+        short_pixels += rays.eye[p] < kCountSamples ? 1 : 0;
+    }
+    EXPECT_EQ(short_pixels, 0);
+    EXPECT_GT(total / (static_cast<double>(rays.eye.size() / 4) * kCountSamples), 2.0);
     prepare(cornell_box_scene(), kSize, false);
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "pipelines without float atomics differ";
