@@ -142,7 +142,7 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
         for (MergedRun& run : find_merged_runs(scene, traced)) mergedBlasList.push_back({std::move(run), {}});
     }
     buildBottomLevel(pack);
-    std::printf("Built %zu BLAS\n", blasList.size()); 
+    std::printf("Built %zu BLAS\n", blasList.size());
 
     // 8. Lookup table, 9. TLAS.
     uploadInstanceTables(scene);

@@ -245,9 +245,9 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
 
 void VkRenderer::destroyPipelines() {
     if (device == VK_NULL_HANDLE) return;
-    for (VkPipeline* p : {&rtPipeline, &rtPipelineMotion, &filterPipeline, &lightPathPipeline, &eyePathComputePipeline,
-                          &lightPathMotionPipeline, &postprocessPipeline, &downsamplePipeline,
-                          &quantizePipeline, &aovPipeline}) {
+    for (VkPipeline* p : {&rtPipeline, &rtPipelineMotion, &filterPipeline, &lightPathPipeline,
+                          &eyePathComputePipeline, &lightPathMotionPipeline, &postprocessPipeline,
+                          &downsamplePipeline, &quantizePipeline, &aovPipeline}) {
         if (*p != VK_NULL_HANDLE) vkDestroyPipeline(device, *p, nullptr);
         *p = VK_NULL_HANDLE;
     }
