@@ -142,22 +142,26 @@ void run(const std::string& repo, int quality) {
     }
     r.sampleRegeneration = regeneration;
     // The ray-tracing pipeline against the compute form, alternating too,
-    // after one untimed sample of each: a CPU driver compiles a program on
-    // its first use.
-    const bool computeEyePaths = r.computeEyePaths;
+    // after one untimed sample of each (a CPU driver compiles a program on
+    // its first use). createPipelines builds only the program the switch
+    // asks for, so the other one lives in a second renderer.
+    VkRenderer other;
+    prepare_renderer(other, scene, output, false, VITREL_SHADER_DIR, "");
+    other.computeEyePaths = !r.computeEyePaths;
+    other.createPipelines(scene, VITREL_SHADER_DIR, "", nullptr);
+    other.createDescriptors();
+    other.updateDescriptors();
+    VkRenderer* const programs[2] = {r.computeEyePaths ? &other : &r, r.computeEyePaths ? &r : &other};
     double program[2][3] = {{0, 0, 0}, {0, 0, 0}};
-    for (int on = 0; on < 2; ++on) {
+    for (VkRenderer* p : programs) {
         double untimed[3] = {0, 0, 0};
-        r.computeEyePaths = on != 0;
-        timed_batch(r, 1, kBounces, TRACE_EXTRA_NORMAL, untimed);
+        timed_batch(*p, 1, kBounces, TRACE_EXTRA_NORMAL, untimed);
     }
     for (int pass = 0; pass < kSamples / kCountSamples; ++pass) {
-        for (int on = 0; on < 2; ++on) {
-            r.computeEyePaths = on != 0;
-            timed_batch(r, kCountSamples, kBounces, TRACE_EXTRA_NORMAL, program[on]);
-        }
+        for (int on = 0; on < 2; ++on)
+            timed_batch(*programs[on], kCountSamples, kBounces, TRACE_EXTRA_NORMAL, program[on]);
     }
-    r.computeEyePaths = computeEyePaths;
+    other.destroy();
 
     const double ray_rate = rays / t[0];
     const double primary_rate = samples / primary[0];

@@ -77,7 +77,9 @@ TraceSet choose_trace_set(const VkRenderer& r) {
                                                             : r.lightPathPipeline,
                 VK_NULL_HANDLE};
     return {r.rtPipeline, &r.raygenRegion, &r.missRegion, &r.hitRegion, &r.callableRegion,
-            r.lightPathPipeline, r.computeEyePaths ? r.eyePathComputePipeline : VK_NULL_HANDLE};
+            r.lightPathPipeline,
+            r.computeEyePaths || r.rtPipeline == VK_NULL_HANDLE ? r.eyePathComputePipeline
+                                                                : VK_NULL_HANDLE};
 }
 
 // A trace-pass push block; words 11-21 stay zero and word 22 carries the
@@ -222,7 +224,8 @@ int VkRenderer::samplesPerPass() const {
 
 void VkRenderer::requireRenderState() const {
     requireFramebuffers();
-    if (rtPipeline == VK_NULL_HANDLE || descriptorSet == VK_NULL_HANDLE)
+    if ((rtPipeline == VK_NULL_HANDLE && eyePathComputePipeline == VK_NULL_HANDLE) ||
+        descriptorSet == VK_NULL_HANDLE)
         throw std::runtime_error("Renderer not prepared: pipelines or descriptors missing");
 }
 

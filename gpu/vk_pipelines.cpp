@@ -189,9 +189,16 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
         return createRayTracingPipeline(modules, motion);
     };
 
-    rtPipeline = rayTracing(false);
-    buildShaderBindingTable(rtPipeline, sbtBuffer, raygenRegion, missRegion, hitRegion,
-                            callableRegion);
+    // With the eye paths' compute form the ray-tracing pipeline serves only
+    // moving scenes on devices with motion blur. Elsewhere it is not
+    // created: lavapipe translates its programs at creation, about 2 s of
+    // every process start.
+    const bool rayTracingPipeline = !computeEyePaths || hasMotionBlur;
+    if (rayTracingPipeline) {
+        rtPipeline = rayTracing(false);
+        buildShaderBindingTable(rtPipeline, sbtBuffer, raygenRegion, missRegion, hitRegion,
+                                callableRegion);
+    }
     if (hasMotionBlur) {
         rtPipelineMotion = rayTracing(true);
         buildShaderBindingTable(rtPipelineMotion, sbtBufferMotion, raygenRegionMotion,
@@ -238,9 +245,12 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
                         : loadShaderModule(shaderDir + sf::kEyePathComp),
             &featureSpec);
     }
-    std::printf("Created RT pipeline + %d compute pipelines\n",
-                (hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines) +
-                    (computeEyePaths ? 1 : 0));
+    const int computePipelines =
+        (hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines) + (computeEyePaths ? 1 : 0);
+    if (rayTracingPipeline)
+        std::printf("Created RT pipeline + %d compute pipelines\n", computePipelines);
+    else
+        std::printf("Created %d compute pipelines\n", computePipelines);
 }
 
 void VkRenderer::destroyPipelines() {

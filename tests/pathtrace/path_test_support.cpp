@@ -75,6 +75,12 @@ void PathTest::prepare(Scene scene, int size, bool floatAtomics, int quality) {
                      floatAtomics);
 }
 
+void PathTest::rebuild_programs() {
+    renderer->createPipelines(scene_, VITREL_SHADER_DIR, repository_dir() + "/shaders", nullptr);
+    renderer->createDescriptors();
+    renderer->updateDescriptors();
+}
+
 void PathTest::batch(int samples, int firstSample, bool clear, int traceParam) {
     renderer->renderBatch(scene_, output_, samples, traceParam, 0, firstSample, clear);
     samples_ = (clear ? 0 : samples_) + samples;

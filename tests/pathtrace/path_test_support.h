@@ -39,6 +39,8 @@ protected:
     // rendered at `quality` x `quality` render pixels per pixel.
     void prepare(Scene scene, int size, bool floatAtomics = true, int quality = 1);
     void batch(int samples, int firstSample, bool clear, int traceParam);
+    // Builds the programs again (after a switch that createPipelines reads).
+    void rebuild_programs();
     Accumulation accumulation();
     // prepare + one batch + accumulation.
     Accumulation render(Scene scene, int size, int samples, int traceParam = 0);
