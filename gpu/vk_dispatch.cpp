@@ -110,6 +110,18 @@ constexpr uint32_t kTilePasses = 3;
 
 namespace {
 
+// A compute pass over the tile of `push`, `depth` layers deep.
+void dispatch_over_tile(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline, const PushBlock& push,
+                        uint32_t depth) {
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipeline);
+    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,
+                            &r.descriptorSet, 0, nullptr);
+    vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0, PUSH_BLOCK_WRITTEN_BYTES,
+                       &push);
+    vkCmdDispatch(cmd, groups(push.tile_width, kTileGroupEdge), groups(push.tile_height, kTileGroupEdge),
+                  depth);
+}
+
 // Records ray generation, the sample filter and the light-path pass of one
 // tile for the samples in `push`.
 void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const PushBlock& push) {
@@ -120,12 +132,7 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     // invocation runs (framebuffers.glsl).
     const uint32_t depth = r.sampleRegeneration ? std::min(n, 1u) : n;
     if (set.eyeCompute != VK_NULL_HANDLE) {
-        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, set.eyeCompute);
-        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,
-                                &r.descriptorSet, 0, nullptr);
-        vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
-                           PUSH_BLOCK_WRITTEN_BYTES, &push);
-        vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), depth);
+        dispatch_over_tile(r, cmd, set.eyeCompute, push, depth);
         r.stampPass(cmd, GpuPass::Trace);
         compute_to_compute(cmd);
     } else {
@@ -139,12 +146,7 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
         trace_to_compute(cmd);
     }
 
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.filterPipeline);
-    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.computePipelineLayout, 0, 1,
-                            &r.descriptorSet, 0, nullptr);
-    vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
-                       PUSH_BLOCK_WRITTEN_BYTES, &push);
-    vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), n);
+    dispatch_over_tile(r, cmd, r.filterPipeline, push, n);
     r.stampPass(cmd, GpuPass::Filter);
     compute_to_compute(cmd);
 
@@ -152,10 +154,7 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
     // also spares a CPU driver compiling it on first use.
     if ((push.trace_param & TRACE_PARAM_LIGHT_TRACING) == 0 || push.extra_param != TRACE_EXTRA_NORMAL)
         return;
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, set.lightPath);
-    vkCmdPushConstants(cmd, r.computePipelineLayout, PUSH_BLOCK_STAGES, 0,
-                       PUSH_BLOCK_WRITTEN_BYTES, &push);
-    vkCmdDispatch(cmd, groups(w, kTileGroupEdge), groups(h, kTileGroupEdge), n);
+    dispatch_over_tile(r, cmd, set.lightPath, push, n);
     r.stampPass(cmd, GpuPass::Light);
 }
 
