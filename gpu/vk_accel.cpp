@@ -22,6 +22,12 @@ VkDeviceSize byte_size(const std::vector<T>& v) {
     return static_cast<VkDeviceSize>(v.size()) * sizeof(T);
 }
 
+// Triangles of mesh m that its BLAS holds: none for a mesh without
+// vertices, whose instances become inactive TLAS entries.
+uint32_t traced_triangles(const GeometryPack& pack, size_t m) {
+    return pack.vertexCounts[m] == 0 ? 0u : pack.triangleCounts[m];
+}
+
 VkDeviceSize align_up(VkDeviceSize value, VkDeviceSize alignment) {
     return alignment > 1 ? (value + alignment - 1) / alignment * alignment : value;
 }
@@ -138,7 +144,7 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
     if (mergeStaticInstances) {
         std::vector<uint32_t> traced(pack.offsets.size(), 0);
         for (size_t m = 0; m < traced.size(); ++m)
-            traced[m] = pack.vertexCounts[m] == 0 ? 0u : pack.triangleCounts[m];
+            traced[m] = traced_triangles(pack, m);
         for (MergedRun& run : find_merged_runs(scene, traced)) mergedBlasList.push_back({std::move(run), {}});
     }
     buildBottomLevel(pack);
@@ -185,24 +191,22 @@ struct BlasJob {
 void VkRenderer::buildBottomLevel(const GeometryPack& pack) {
     const VkDeviceAddress positions = getBufferAddress(positionBuffer.buffer);
     const VkDeviceAddress indices = getBufferAddress(indexBuffer.buffer);
-    auto traced = [&](size_t m) { return pack.vertexCounts[m] == 0 ? 0u : pack.triangleCounts[m]; };
-
     // A mesh without triangles or vertices has nothing to trace; its
     // instances become inactive TLAS entries.
     std::vector<BlasJob> jobs;
     for (size_t m = 0; m < pack.offsets.size(); ++m) {
-        if (traced(m) == 0) continue;
+        if (traced_triangles(pack, m) == 0) continue;
         BlasJob& job = jobs.emplace_back();
         job.entry = &blasList[m];
         job.geometries.push_back(mesh_geometry(pack, m, positions, indices));
-        job.ranges.push_back({traced(m), 0, 0, 0});
+        job.ranges.push_back({traced_triangles(pack, m), 0, 0, 0});
     }
     for (MergedBlas& merged : mergedBlasList) {
         BlasJob& job = jobs.emplace_back();
         job.entry = &merged.blas;
         for (uint32_t m : merged.run.meshes) {
             job.geometries.push_back(mesh_geometry(pack, m, positions, indices));
-            job.ranges.push_back({traced(m), 0, 0, 0});
+            job.ranges.push_back({traced_triangles(pack, m), 0, 0, 0});
         }
     }
 
