@@ -25,6 +25,8 @@ void copy_settings(const VitrelContext& ctx, VkRenderer& r) {
     r.tileSize = std::max(ctx.tile_size, 1u);
     r.samplerSeed = ctx.sampler_seed;
     r.passTiming = ctx.gpu_timing;
+    // Renders that never trace light paths skip creating their program.
+    r.lightPathsAtPreparation = (ctx.trace_param & VITREL_TRACE_LIGHT_TRACING) != 0;
 }
 
 // The atlas is kept between packings while it exists; a texture added since

@@ -94,13 +94,29 @@ std::string read_shader_source(const std::string& path) {
     return text;
 }
 
-std::vector<uint32_t> read_spirv_words(const std::string& path, size_t& sizeBytes) {
+namespace {
+
+constexpr uint32_t kSpirvMagic = 0x07230203u;
+
+}  // namespace
+
+bool looks_like_spirv(const uint32_t* code, size_t sizeBytes) {
+    return sizeBytes >= sizeof(uint32_t) && sizeBytes % sizeof(uint32_t) == 0 && code[0] == kSpirvMagic;
+}
+
+std::string not_spirv_text(size_t sizeBytes) {
+    return "Not a SPIR-V module (" + std::to_string(sizeBytes) + " bytes)";
+}
+
+std::vector<uint32_t> read_spirv_module(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("Cannot open shader: " + path);
     const std::streamoff size = in.tellg();
-    sizeBytes = size > 0 ? static_cast<size_t>(size) : 0;
+    const size_t sizeBytes = size > 0 ? static_cast<size_t>(size) : 0;
     in.seekg(0);
     std::vector<uint32_t> words((sizeBytes + 3) / 4, 0u);
     if (sizeBytes > 0) in.read(reinterpret_cast<char*>(words.data()), static_cast<std::streamsize>(sizeBytes));
+    if (!looks_like_spirv(words.data(), sizeBytes))
+        throw std::runtime_error(not_spirv_text(sizeBytes) + ": " + path);
     return words;
 }

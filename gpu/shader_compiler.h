@@ -38,6 +38,13 @@ std::vector<uint32_t> compile_glsl_words(
 // Reads a whole text file; throws "Cannot open shader source: <path>".
 std::string read_shader_source(const std::string& path);
 
-// Reads a SPIR-V file as zero-padded 32-bit words; `sizeBytes` receives the
-// file size. Throws "Cannot open shader: <path>".
-std::vector<uint32_t> read_spirv_words(const std::string& path, size_t& sizeBytes);
+// Drivers are not required to survive malformed code, so words that cannot
+// be a SPIR-V module (empty, a partial word, no magic number) are refused
+// before they reach Vulkan.
+bool looks_like_spirv(const uint32_t* code, size_t sizeBytes);
+// "Not a SPIR-V module (<sizeBytes> bytes)".
+std::string not_spirv_text(size_t sizeBytes);
+
+// Reads a SPIR-V module file as 32-bit words. Throws "Cannot open shader:
+// <path>", or not_spirv_text + ": <path>" when the bytes cannot be a module.
+std::vector<uint32_t> read_spirv_module(const std::string& path);

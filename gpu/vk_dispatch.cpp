@@ -110,6 +110,11 @@ constexpr uint32_t kTilePasses = 3;
 
 namespace {
 
+// Whether a sample pass with these parameters runs the light-path program.
+bool light_pass_runs(uint32_t traceParam, uint32_t extraParam) {
+    return (traceParam & TRACE_PARAM_LIGHT_TRACING) != 0 && extraParam == TRACE_EXTRA_NORMAL;
+}
+
 // A compute pass over the tile of `push`, `depth` layers deep.
 void dispatch_over_tile(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline, const PushBlock& push,
                         uint32_t depth) {
@@ -152,8 +157,7 @@ void record_tile(VkRenderer& r, VkCommandBuffer cmd, const TraceSet& set, const 
 
     // Without light tracing the light pass would only return: not running it
     // also spares a CPU driver compiling it on first use.
-    if ((push.trace_param & TRACE_PARAM_LIGHT_TRACING) == 0 || push.extra_param != TRACE_EXTRA_NORMAL)
-        return;
+    if (!light_pass_runs(push.trace_param, push.extra_param)) return;
     dispatch_over_tile(r, cmd, set.lightPath, push, n);
     r.stampPass(cmd, GpuPass::Light);
 }
@@ -232,6 +236,8 @@ void VkRenderer::renderBatch(const Scene&, const RenderOutput&, int sampleCount,
                              int extraParam, int firstSample, bool clear) {
     if (renderWidth <= 0 || renderHeight <= 0) return;
     requireRenderState();
+    if (light_pass_runs(static_cast<uint32_t>(traceParam), static_cast<uint32_t>(extraParam)))
+        ensureLightPathPipelines();
     const TraceSet set = choose_trace_set(*this);
     // clearFramebuffers records the clear-to-shaders barrier itself.
     if (clear) clearFramebuffers();
@@ -271,6 +277,8 @@ void VkRenderer::renderSingleTile(const Scene&, const RenderOutput&, int x, int 
         throw std::runtime_error("renderSingleTile: rectangle outside the render image or "
                                  "larger than one tile");
     requireRenderState();
+    if (light_pass_runs(static_cast<uint32_t>(traceParam), static_cast<uint32_t>(extraParam)))
+        ensureLightPathPipelines();
     const TraceSet set = choose_trace_set(*this);
     const int step = samplesPerPass();
     const int end = firstSample + sampleCount;

@@ -219,25 +219,20 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
         std::printf("JIT compiling light_path.comp with %zu material functions...\n",
                     materialCount);
         const std::string source = read_shader_source(shaderSrcDir + sf::kLightPathSource);
-        lightPathPipeline = createComputePipeline(
-            compileGlslToSpirv(source, "light_path.comp", shaderc_compute_shader, shaderSrcDir,
-                               macros),
-            &featureSpec);
-        if (hasMotionBlur)
-            lightPathMotionPipeline = createComputePipeline(
-                compileGlslToSpirv(source, "light_path.comp", shaderc_compute_shader,
-                                   shaderSrcDir, motionMacros),
-                &featureSpec);
+        auto lightPath = [&](const std::vector<std::string>& defines) {
+            return compile_glsl_words(source, "light_path.comp", shaderc_compute_shader,
+                                      shaderSrcDir, defines, &virtualIncludes);
+        };
+        lightPathWords = lightPath(macros);
+        if (hasMotionBlur) lightPathMotionWords = lightPath(motionMacros);
     } else {
-        lightPathPipeline = createComputePipeline(
-            loadShaderModule(shaderDir + sf::kLightPathBase + suffix), &featureSpec);
+        lightPathWords = read_spirv_module(shaderDir + sf::kLightPathBase + suffix);
         if (hasMotionBlur)
-            lightPathMotionPipeline = createComputePipeline(
-                loadShaderModule(shaderDir + sf::kLightPathBase +
-                                 (hasFloatAtomics ? sf::kMotionFloatAtomicsSuffix
-                                                  : sf::kMotionNoFloatAtomicsSuffix)),
-                &featureSpec);
+            lightPathMotionWords = read_spirv_module(
+                shaderDir + sf::kLightPathBase +
+                (hasFloatAtomics ? sf::kMotionFloatAtomicsSuffix : sf::kMotionNoFloatAtomicsSuffix));
     }
+    if (lightPathsAtPreparation) ensureLightPathPipelines();
     if (computeEyePaths) {
         eyePathComputePipeline = createComputePipeline(
             compileMode ? compileGlslToSpirv(read_shader_source(shaderSrcDir + sf::kEyePathCompSource),
@@ -245,12 +240,30 @@ void VkRenderer::createPipelines(const Scene& scene, const std::string& shaderDi
                         : loadShaderModule(shaderDir + sf::kEyePathComp),
             &featureSpec);
     }
-    const int computePipelines =
-        (hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines) + (computeEyePaths ? 1 : 0);
+    const int lightPathPrograms = hasMotionBlur ? 2 : 1;
+    const int computePipelines = (hasMotionBlur ? kComputePipelinesWithMotion : kComputePipelines) +
+                                 (computeEyePaths ? 1 : 0) -
+                                 (lightPathPipeline == VK_NULL_HANDLE ? lightPathPrograms : 0);
     if (rayTracingPipeline)
         std::printf("Created RT pipeline + %d compute pipelines\n", computePipelines);
     else
         std::printf("Created %d compute pipelines\n", computePipelines);
+}
+
+void VkRenderer::ensureLightPathPipelines() {
+    VkSpecializationMapEntry entry{};
+    const VkSpecializationInfo features = feature_specialization(programFeatures, entry);
+    auto create = [&](std::vector<uint32_t>& words, VkPipeline& pipeline) {
+        if (pipeline != VK_NULL_HANDLE || words.empty()) return;
+        pipeline = createComputePipeline(
+            loadShaderModule(words.data(), words.size() * sizeof(uint32_t)), &features);
+        words.clear();
+        words.shrink_to_fit();
+    };
+    create(lightPathWords, lightPathPipeline);
+    create(lightPathMotionWords, lightPathMotionPipeline);
+    if (lightPathPipeline == VK_NULL_HANDLE)
+        throw std::runtime_error("Renderer not prepared: pipelines or descriptors missing");
 }
 
 void VkRenderer::destroyPipelines() {
@@ -261,6 +274,8 @@ void VkRenderer::destroyPipelines() {
         if (*p != VK_NULL_HANDLE) vkDestroyPipeline(device, *p, nullptr);
         *p = VK_NULL_HANDLE;
     }
+    lightPathWords.clear();
+    lightPathMotionWords.clear();
     if (pipelineLayout != VK_NULL_HANDLE) vkDestroyPipelineLayout(device, pipelineLayout, nullptr);
     pipelineLayout = VK_NULL_HANDLE;
     computePipelineLayout = VK_NULL_HANDLE;

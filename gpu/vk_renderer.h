@@ -284,6 +284,13 @@ public:
     // (instance_merge.h). Images are the same but for which of two
     // coincident triangles a ray meets first.
     bool mergeStaticInstances = true;
+    // Set by the owner before createPipelines: whether the light-path
+    // programs are created there. Otherwise createPipelines keeps their
+    // SPIR-V (compile errors still surface there) and the first batch with
+    // light tracing creates them: lavapipe translates a program at pipeline
+    // creation, about 3 s of every process start for this one, which a
+    // render without light tracing never runs.
+    bool lightPathsAtPreparation = true;
     bool useMotionBlur = false;
     // PROGRAM_FEATURE_* bits the path programs were built with, set by
     // createPipelines from the scene's materials (program_features.h).
@@ -386,6 +393,10 @@ public:
     VkPipeline lightPathPipeline = VK_NULL_HANDLE;
     VkPipeline eyePathComputePipeline = VK_NULL_HANDLE;  // only with computeEyePaths
     VkPipeline lightPathMotionPipeline = VK_NULL_HANDLE;
+    // SPIR-V of the light-path programs until their pipelines exist
+    // (lightPathsAtPreparation); the motion form is empty without motion blur.
+    std::vector<uint32_t> lightPathWords;
+    std::vector<uint32_t> lightPathMotionWords;
     VkPipeline postprocessPipeline = VK_NULL_HANDLE;
     VkPipeline downsamplePipeline = VK_NULL_HANDLE;
     VkPipeline quantizePipeline = VK_NULL_HANDLE;
@@ -442,6 +453,9 @@ private:
                                  VkStridedDeviceAddressRegionKHR& miss,
                                  VkStridedDeviceAddressRegionKHR& hit,
                                  VkStridedDeviceAddressRegionKHR& callable);
+    // Creates the light-path pipelines from lightPathWords where they do
+    // not exist yet.
+    void ensureLightPathPipelines();
     // A compute pipeline from `module`, which is released here;
     // `specialization` may be null.
     VkPipeline createComputePipeline(VkShaderModule module,

@@ -299,11 +299,19 @@ TEST_F(CausticTest, WithoutSpecularVerticesLightTracingChangesNothing) {
     }
 }
 
+// Also with the light-path program left to the first batch that needs it.
 TEST_F(CausticTest, RepeatableToTheBit) {
+    light_paths_at_preparation_ = false;
     prepare(caustic_scene(), kSize);
+    ASSERT_EQ(renderer->lightPathPipeline, VK_NULL_HANDLE);
+    batch(1, 0, true, kBounces);
+    ASSERT_EQ(renderer->lightPathPipeline, VK_NULL_HANDLE) << "created for a batch without light tracing";
     const Accumulation once = expect_split_repeats(kLightTracing);
+    const VkPipeline created = renderer->lightPathPipeline;
+    ASSERT_NE(created, VK_NULL_HANDLE);
     batch(16, 0, true, kLightTracing);
     EXPECT_TRUE(same_bits(once, accumulation()));
+    EXPECT_EQ(renderer->lightPathPipeline, created);
     long long splats = 0;
     for (size_t i = 0; i < once.light.size(); i += 4) splats += once.light[i];
     EXPECT_GT(splats, 0);

@@ -49,6 +49,7 @@ protected:
     Accumulation expect_split_repeats(int traceParam);
 
     std::unique_ptr<VkRenderer> renderer;
+    bool light_paths_at_preparation_ = true;  // applied by prepare
     int samples_ = 0;  // accumulated since the last clearing batch
     Scene scene_;
     RenderOutput output_;
