@@ -673,7 +673,10 @@ VITREL_EXPORT void vitrel_set_output_size(VitrelContext* ctx, int width, int hei
  * renders caustics (light reaching a diffuse surface through mirrors or
  * glass) from paths started at the emissive triangles and the environment
  * instead of the camera: same image in expectation, far less noise in caustics, at the
- * cost of one light path per pixel and sample. Off by default. */
+ * cost of one light path per pixel and sample. Off by default. Its GPU
+ * program is created by the preparation only when the bit is set then
+ * (otherwise by the first batch that needs it), which spares preparations
+ * without light tracing seconds on CPU devices. */
 #define VITREL_TRACE_LIGHT_TRACING 65536
 VITREL_EXPORT void vitrel_set_render_params(VitrelContext* ctx, int samples_per_batch,
                                             int trace_param, float exposure) VITREL_NOEXCEPT;
