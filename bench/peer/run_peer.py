@@ -4,7 +4,7 @@
     /usr/bin/python3 bench/peer/run_peer.py agree [--scenes cornell,...] [--size 64]
         [--spp 512] [--runs 16] [--vitrel build/release/cli/vitrel]
     /usr/bin/python3 bench/peer/run_peer.py race [--size 512] [--spp-list 4,16,64,256]
-        [--ref-runs 4] [--ref-spp 256] [--vitrel ...]
+        [--ref-runs 4] [--ref-spp 256] [--rounds 2] [--vitrel ...]
     /usr/bin/python3 bench/peer/run_peer.py roughglass [--cases uniform:0.3,...] [--size 128]
         [--spp 128] [--runs 2] [--vitrel ...]
 
@@ -15,7 +15,8 @@ where they differ by design. `race` renders the Cornell box at increasing
 sample counts with each renderer, measures the error against a converged
 reference (both renderers' own and Cycles'), and reports samples per second
 and the time each needs to reach 10 %, 3 % and 1 % relative RMSE, with an
-error-versus-time plot. `roughglass` compares one rough glass sphere's
+error-versus-time plot; every curve point is timed `rounds` times per
+renderer, the renderers interleaved, and the median counts. `roughglass` compares one rough glass sphere's
 region mean across Vitrel and Cycles' two GGX glass models under simple
 environments (the white furnace among them). Results go to build/peer/ (images, JSON, plot); the
 tables printed at the end are what BENCHMARKS.md records.
@@ -33,6 +34,7 @@ import json
 import math
 import os
 import re
+import statistics
 import subprocess
 import sys
 import time
@@ -435,28 +437,40 @@ def race(args):
         mean, var, n = peer_stats.mean_and_variance(imgs)
         refs[r] = (mean, var / n)
 
-    curves = {}
-    for r in renderers:
-        points = []
-        for i, spp in enumerate(spp_list):
-            seed = CURVE_SEED_BASE + i
-            out = os.path.join(race_dir, "%s_%s_curve_%dspp.exr" % (name, r, spp))
-            t = run_cycles(path, out, args.size, spp, seed, args.threads) if r == "cycles" else \
-                vitrel.run(desc, path, out, args.size, spp, seed)
-            img = peer_io.read_rgb(out)
-            point = {"spp": spp, "render_s": t["render_s"], "wall_s": t["wall_s"],
-                     "samples_per_s": args.size * args.size * spp / t["render_s"]}
-            if "pass_ms" in t:
-                point["pass_ms"] = t["pass_ms"]
+    # Curve points are rendered renderer by renderer at each sample count,
+    # the order flipping every round, so that both renderers see the same
+    # machine: the speed of a shared machine drifts by more than the
+    # difference being measured. Each point's times are the median over the
+    # rounds; its error comes from its image, the same in every round
+    # (fixed seeds).
+    curves = {r: [] for r in renderers}
+    for i, spp in enumerate(spp_list):
+        seed = CURVE_SEED_BASE + i
+        times = {r: [] for r in renderers}
+        outs = {}
+        for k in range(args.rounds):
+            for r in (renderers if k % 2 == 0 else renderers[::-1]):
+                out = os.path.join(race_dir, "%s_%s_curve_%dspp.exr" % (name, r, spp))
+                outs[r] = out
+                times[r].append(run_cycles(path, out, args.size, spp, seed, args.threads) if r == "cycles" else
+                                vitrel.run(desc, path, out, args.size, spp, seed))
+        for r in renderers:
+            img = peer_io.read_rgb(outs[r])
+            render_s = statistics.median(t["render_s"] for t in times[r])
+            wall_s = statistics.median(t["wall_s"] for t in times[r])
+            point = {"spp": spp, "render_s": render_s, "wall_s": wall_s,
+                     "render_s_rounds": [t["render_s"] for t in times[r]],
+                     "samples_per_s": args.size * args.size * spp / render_s}
+            if "pass_ms" in times[r][0]:
+                point["pass_ms"] = times[r][0]["pass_ms"]
             for ref_name, (ref, ref_var) in refs.items():
                 point["rmse_vs_" + ref_name] = peer_stats.relative_rmse(img, ref, ref_var)
-            points.append(point)
-            log("  %s %4d spp: %.2f s render, %.2f s wall, rmse %s" % (
-                r, spp, t["render_s"], t["wall_s"],
+            curves[r].append(point)
+            log("  %s %4d spp: %.2f s render (rounds %s), %.2f s wall, rmse %s" % (
+                r, spp, render_s, ", ".join("%.2f" % t["render_s"] for t in times[r]), wall_s,
                 ", ".join("%s %.4f" % (k[8:], v) for k, v in point.items() if k.startswith("rmse_vs_"))))
-        curves[r] = points
 
-    summary = {"scene": name, "size": args.size, "threads": args.threads,
+    summary = {"scene": name, "size": args.size, "threads": args.threads, "rounds": args.rounds,
                "loadavg_before": load_before, "loadavg_after": os.getloadavg(), "curves": curves,
                "ref_runs": args.ref_runs, "ref_spp": args.ref_spp, "time_to_error": {}}
     for r in renderers:
@@ -524,6 +538,8 @@ def main():
     p.add_argument("--spp-list", default="4,16,64,256")
     p.add_argument("--ref-runs", type=int, default=4)
     p.add_argument("--ref-spp", type=int, default=256)
+    p.add_argument("--rounds", type=int, default=2,
+                   help="race: renders of every curve point per renderer, interleaved; times are their median")
     p.add_argument("--cases", default="uniform:0,uniform:0.1,uniform:0.3,uniform:0.6,split:0.3,sky:0.3",
                    help="roughglass: environment:roughness pairs (environments: uniform, split, sky)")
     args = p.parse_args()
