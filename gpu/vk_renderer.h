@@ -288,7 +288,7 @@ public:
     // programs are created there. Otherwise createPipelines keeps their
     // SPIR-V (compile errors still surface there) and the first batch with
     // light tracing creates them: lavapipe translates a program at pipeline
-    // creation, about 3 s of every process start for this one, which a
+    // creation, about 1.3 s of every process start for this one, which a
     // render without light tracing never runs.
     bool lightPathsAtPreparation = true;
     bool useMotionBlur = false;

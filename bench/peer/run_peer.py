@@ -16,9 +16,9 @@ sample counts with each renderer, measures the error against a converged
 reference (both renderers' own and Cycles'), and reports samples per second
 and the time each needs to reach 10 %, 3 % and 1 % relative RMSE, with an
 error-versus-time plot; every curve point is timed `rounds` times per
-renderer, the renderers interleaved, and the median counts. `roughglass` compares one rough glass sphere's
-region mean across Vitrel and Cycles' two GGX glass models under simple
-environments (the white furnace among them). Results go to build/peer/ (images, JSON, plot); the
+renderer, the renderers interleaved, and the median counts. `roughglass`
+compares one rough glass sphere's region mean across Vitrel and Cycles' two
+GGX glass models under simple environments (the white furnace among them). Results go to build/peer/ (images, JSON, plot); the
 tables printed at the end are what BENCHMARKS.md records.
 
 Both renderers get the same cores: Cycles with `threads` = the core count,
