@@ -8,7 +8,6 @@
 #include "api/vitrel_context.h"
 #include "codegen/default_graphs.h"
 #include "gpu/vk_renderer.h"
-#include "scene/guide_targets.h"
 #include "scene/scene_prep.h"
 
 uint32_t batch_samples(const VitrelContext& ctx) {
@@ -33,8 +32,6 @@ std::string check_render_size(const RenderOutput& output) {
 
 void pack_scene(VitrelContext& ctx) {
     const RenderOutput& o = ctx.output;
-    build_scene_buffer(ctx.scene, static_cast<int>(o.padded_width()),
-                       static_cast<int>(o.padded_height()), o.overscan_scale());
     // Graphs may make any material specular whatever its fields say.
     std::vector<bool> graph_driven(ctx.material_exprs.size());
     for (size_t i = 0; i < graph_driven.size(); ++i) {
@@ -42,8 +39,8 @@ void pack_scene(VitrelContext& ctx) {
         graph_driven[i] =
             host_graph_selected(e.albedo) || host_graph_selected(e.roughness) || host_graph_selected(e.metallic);
     }
-    if (std::find(graph_driven.begin(), graph_driven.end(), true) != graph_driven.end())
-        write_guide_targets(ctx.scene, graph_driven);
+    build_scene_buffer(ctx.scene, static_cast<int>(o.padded_width()), static_cast<int>(o.padded_height()),
+                       o.overscan_scale(), graph_driven);
 }
 
 void upload_scene_params(VkRenderer& r, const Scene& scene) {

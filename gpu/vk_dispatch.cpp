@@ -232,12 +232,16 @@ void VkRenderer::requireRenderState() const {
         throw std::runtime_error("Renderer not prepared: pipelines or descriptors missing");
 }
 
-void VkRenderer::renderBatch(const Scene&, const RenderOutput&, int sampleCount, int traceParam,
-                             int extraParam, int firstSample, bool clear) {
-    if (renderWidth <= 0 || renderHeight <= 0) return;
+void VkRenderer::readyTracePass(int traceParam, int extraParam) {
     requireRenderState();
     if (light_pass_runs(static_cast<uint32_t>(traceParam), static_cast<uint32_t>(extraParam)))
         ensureLightPathPipelines();
+}
+
+void VkRenderer::renderBatch(const Scene&, const RenderOutput&, int sampleCount, int traceParam,
+                             int extraParam, int firstSample, bool clear) {
+    if (renderWidth <= 0 || renderHeight <= 0) return;
+    readyTracePass(traceParam, extraParam);
     const TraceSet set = choose_trace_set(*this);
     // clearFramebuffers records the clear-to-shaders barrier itself.
     if (clear) clearFramebuffers();
@@ -276,9 +280,7 @@ void VkRenderer::renderSingleTile(const Scene&, const RenderOutput&, int x, int 
         static_cast<uint32_t>(w) > tileSize || static_cast<uint32_t>(h) > tileSize)
         throw std::runtime_error("renderSingleTile: rectangle outside the render image or "
                                  "larger than one tile");
-    requireRenderState();
-    if (light_pass_runs(static_cast<uint32_t>(traceParam), static_cast<uint32_t>(extraParam)))
-        ensureLightPathPipelines();
+    readyTracePass(traceParam, extraParam);
     const TraceSet set = choose_trace_set(*this);
     const int step = samplesPerPass();
     const int end = firstSample + sampleCount;

@@ -467,6 +467,9 @@ private:
     void requireFramebuffers() const;
     // Throws unless framebuffers, pipelines and the descriptor set exist.
     void requireRenderState() const;
+    // requireRenderState, then the light-path pipelines when a pass with
+    // these parameters traces light paths.
+    void readyTracePass(int traceParam, int extraParam);
     // Samples one trace dispatch takes: samplesPerDispatch, at least 1 and at
     // most what the sample buffer holds per tile pixel.
     int samplesPerPass() const;

@@ -84,9 +84,8 @@ void write_guide_targets(Scene& scene, const std::vector<bool>& graph_driven) {
     std::vector<float>& p = scene.scene_params;
     // The targets follow the extra-object and animation blocks, where the
     // GPU programs find them from the counts in the header.
-    const size_t keyframes = static_cast<size_t>(p[SP_KEYFRAME_COUNT]);
-    const size_t at = SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * static_cast<size_t>(p[SP_DE_COUNT]) +
-                      (keyframes >= 2 ? SP_ANIM_HEADER_FLOATS + SP_KEYFRAME_FLOATS * keyframes : 0);
+    const size_t at =
+        SP_GUIDE_TARGETS_AT(static_cast<size_t>(p[SP_DE_COUNT]), static_cast<size_t>(p[SP_KEYFRAME_COUNT]));
     p.resize(at + GUIDE_TARGET_FLOATS * targets.size());
     p[SP_GUIDE_COUNT] = static_cast<float>(targets.size());
     for (size_t k = 0; k < targets.size(); ++k) {

@@ -182,8 +182,8 @@ void build_scene_params(Scene& scene, int width, int height, float overscan_scal
     const size_t d = scene.de_objects.size();
     const size_t k = scene.camera_keyframes.size();
     const bool animated = k >= 2;
-    const size_t anim_at = SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * d;
-    scene.scene_params.assign(anim_at + (animated ? SP_ANIM_HEADER_FLOATS + SP_KEYFRAME_FLOATS * k : 0), 0.0f);
+    const size_t anim_at = SP_ANIM_BLOCK_AT(d);
+    scene.scene_params.assign(SP_GUIDE_TARGETS_AT(d, k), 0.0f);
     float* p = scene.scene_params.data();
 
     const float h = overscan_scale * std::tan(scene.camera_fov * kHalfFovDegreesToRadians);
@@ -248,7 +248,8 @@ void build_srgb_lut(Scene& scene) {
 
 }  // namespace
 
-void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale) {
+void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale,
+                        const std::vector<bool>& graph_driven) {
     if (width < 1 || height < 1 || !(overscan_scale > 0.0f) || !std::isfinite(overscan_scale))
         throw std::invalid_argument("Scene buffer: render size " + std::to_string(width) + " x " +
                                     std::to_string(height) + " with overscan scale " +
@@ -259,7 +260,7 @@ void build_scene_buffer(Scene& scene, int width, int height, float overscan_scal
     scene.gpu_materials.resize(scene.materials.size());
     std::transform(scene.materials.begin(), scene.materials.end(), scene.gpu_materials.begin(), pack_material);
     build_scene_params(scene, width, height, overscan_scale);
-    write_guide_targets(scene, {});
+    write_guide_targets(scene, graph_driven);
     if (scene.atlas_data.empty() && !scene.textures.empty()) build_texture_atlas(scene);
     if (scene.srgb_lut.empty()) build_srgb_lut(scene);
     std::printf("Scene buffer: %d lights, %d DE, %zu meshes, %zu instances\n",

@@ -23,7 +23,10 @@
 // build_texture_atlas) and allocations may throw std::bad_alloc; the scene's
 // derived tables are then partly rebuilt and the call should be repeated
 // after the cause is removed. Callers serialise all access to `scene`.
-VITREL_EXPORT void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale);
+// `graph_driven` marks the materials whose expression graphs may make them
+// specular, for the guide targets (write_guide_targets).
+VITREL_EXPORT void build_scene_buffer(Scene& scene, int width, int height, float overscan_scale,
+                                      const std::vector<bool>& graph_driven = {});
 
 // Entry offsets are 32-bit, and the GPU programs address texels as offset
 // plus an in-texture index in 32-bit arithmetic, so every texel must lie

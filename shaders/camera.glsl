@@ -66,13 +66,11 @@ vec3 params_vec3(int at) { return vec3(scene_params[at], scene_params[at + 1], s
 int camera_keyframe_count() {
     int count = int(scene_params[SP_KEYFRAME_COUNT]);
     if (count < 2) return 0;
-    int de = max(int(scene_params[SP_DE_COUNT]), 0);
-    int block = SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * de;
-    if (block + SP_ANIM_HEADER_FLOATS + SP_KEYFRAME_FLOATS * count > scene_params.length()) return 0;
+    if (SP_GUIDE_TARGETS_AT(max(int(scene_params[SP_DE_COUNT]), 0), count) > scene_params.length()) return 0;
     return count;
 }
 int camera_anim_block() {
-    return SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * max(int(scene_params[SP_DE_COUNT]), 0);
+    return SP_ANIM_BLOCK_AT(max(int(scene_params[SP_DE_COUNT]), 0));
 }
 
 // Time of a sample on the keyframe axis: u spreads the samples over the

@@ -106,6 +106,11 @@ struct AtlasEntry {
 #define SP_ANIM_CAMERA_UP 4
 #define SP_ANIM_FRAME_TIME 7   // 1 / anim_fps
 #define SP_KEYFRAME_FLOATS 8   // time, position[3], look_at[3], 0
+// Where the animation header and the guide targets start, from the counts
+// of extra objects and keyframes; the writer and every reader use these.
+#define SP_ANIM_BLOCK_AT(de_count) (SCENE_PARAMS_HEADER_FLOATS + SP_DE_BLOCK_FLOATS * (de_count))
+#define SP_GUIDE_TARGETS_AT(de_count, keyframes) \
+    (SP_ANIM_BLOCK_AT(de_count) + ((keyframes) >= 2 ? SP_ANIM_HEADER_FLOATS + SP_KEYFRAME_FLOATS * (keyframes) : 0))
 #ifdef __cplusplus
 static_assert(SP_ANY_MOVING < SP_BOUNDS_CENTRE && SP_BOUNDS_CENTRE + 3 <= SP_BOUNDS_RADIUS);
 static_assert(SP_BOUNDS_RADIUS < SP_GUIDE_COUNT && SP_GUIDE_COUNT < SCENE_PARAMS_HEADER_FLOATS);

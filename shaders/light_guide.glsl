@@ -47,8 +47,7 @@ struct GuideCones {
 
 // Where the targets start: after the extra-object and animation blocks.
 int guide_targets_at() {
-    int keyframes = int(scene_params[SP_KEYFRAME_COUNT]);
-    return camera_anim_block() + (keyframes >= 2 ? SP_ANIM_HEADER_FLOATS + SP_KEYFRAME_FLOATS * keyframes : 0);
+    return SP_GUIDE_TARGETS_AT(max(int(scene_params[SP_DE_COUNT]), 0), int(scene_params[SP_KEYFRAME_COUNT]));
 }
 
 // Targets present and within the array.
