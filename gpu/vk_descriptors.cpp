@@ -1,5 +1,6 @@
-// The one descriptor set every program sees (TLAS plus 27 storage buffers)
-// and the one pipeline layout with its push-constant range.
+// The one descriptor set every program sees (TLAS plus 28 storage buffers,
+// the last of them the table of the others' device addresses) and the one
+// pipeline layout with its push-constant range.
 #include <stdexcept>
 
 #include "gpu/vk_check.h"
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr uint32_t kStorageBufferCount = BINDING_COUNT - 1;
+constexpr VkDeviceSize kAddressTableBytes = VkDeviceSize{BINDING_COUNT} * ADDRESS_ENTRY_BYTES;
+static_assert(sizeof(VkDeviceAddress) == ADDRESS_ENTRY_BYTES);
 constexpr VkDeviceSize kFallbackBytes = 16;
 const uint8_t kFallbackZeros[kFallbackBytes] = {};
 
@@ -104,6 +107,9 @@ void VkRenderer::updateDescriptors() {
     buffers[BINDING_AOV_NORMAL] = &aovNormalBuffer;
     buffers[BINDING_AOV_OBJECT_ID] = &aovObjectIdBuffer;
     buffers[BINDING_OUTPUT] = &outputBuffer;
+    if (addressTableBuffer.buffer == VK_NULL_HANDLE)
+        addressTableBuffer = createDeviceBuffer(kAddressTableBytes, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
+    buffers[BINDING_ADDRESSES] = &addressTableBuffer;
 
     VkDescriptorBufferInfo infos[BINDING_COUNT]{};
     for (uint32_t b = BINDING_TLAS + 1; b < BINDING_COUNT; ++b) {
@@ -118,6 +124,11 @@ void VkRenderer::updateDescriptors() {
         }
         infos[b] = {buffer->buffer, 0, buffer->size};
     }
+    // The table goes with the descriptors, so that a program reading a
+    // binding through its address sees the buffer the descriptor names.
+    VkDeviceAddress addresses[BINDING_COUNT] = {};
+    for (uint32_t b = BINDING_TLAS + 1; b < BINDING_COUNT; ++b) addresses[b] = getBufferAddress(infos[b].buffer);
+    uploadBuffer(addressTableBuffer, addresses, kAddressTableBytes);
 
     VkWriteDescriptorSetAccelerationStructureKHR tlasWrite{};
     tlasWrite.sType = VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET_ACCELERATION_STRUCTURE_KHR;

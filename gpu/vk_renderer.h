@@ -409,6 +409,9 @@ public:
     // Bound in place of a scene table that was never created (an empty
     // scene has no parameter block or materials); released with the pool.
     AllocatedBuffer descriptorFallback;
+    // BINDING_ADDRESSES: the device address of every bound buffer, written
+    // by updateDescriptors; released with the pool.
+    AllocatedBuffer addressTableBuffer;
     AllocatedBuffer sbtBuffer;
     AllocatedBuffer sbtBufferMotion;
     VkStridedDeviceAddressRegionKHR raygenRegion{};

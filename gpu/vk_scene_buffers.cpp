@@ -334,6 +334,7 @@ void VkRenderer::destroySceneResources() {
     descriptorPool = VK_NULL_HANDLE;
     descriptorSet = VK_NULL_HANDLE;
     destroyBuffer(descriptorFallback);
+    destroyBuffer(addressTableBuffer);
     destroyGeometry();
     destroyTableBuffers();
     destroyFramebuffers();

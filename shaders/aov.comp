@@ -36,10 +36,10 @@ vec3 read3(uint at, bool vertex) {
 // Object-space normal of the hit: the interpolated vertex normal when the
 // mesh has one, else the face normal.
 vec3 object_normal(uint instance, int primitive, vec2 bary) {
-    if (instance >= uint(instance_info.length()) || primitive < 0) return vec3(0.0);
+    if (instance >= uint(BOUND_LENGTH(instance_info)) || primitive < 0) return vec3(0.0);
     const GpuInstance inst = instance_info[instance];
     const uint first = inst.index_offset + 3u * uint(primitive);
-    if (inst.normal_offset != NO_ATTRIBUTE && first + 2u < uint(mesh_indices.length())) {
+    if (inst.normal_offset != NO_ATTRIBUTE && first + 2u < uint(BOUND_LENGTH(mesh_indices))) {
         const uint count = uint(vertex_normals.length()) / 3u;
         const uint a = inst.normal_offset + mesh_indices[first];
         const uint b = inst.normal_offset + mesh_indices[first + 1u];

@@ -20,6 +20,8 @@
 #ifndef VITREL_ENVIRONMENT_GLSL
 #define VITREL_ENVIRONMENT_GLSL
 
+#include "bound_length.glsl"
+
 #include "constants.glsl"
 #include "sampling.glsl"
 
@@ -37,7 +39,7 @@ bool env_active() {
     int w = env_header.width;
     int h = env_header.height;
     if (w <= 0 || h <= 0) return false;
-    uint rest = uint(env_words.length());
+    uint rest = uint(BOUND_LENGTH(env_words));
     if (uint(h) > rest / 2u) return false;
     rest -= 2u * uint(h);
     return uint(h) <= rest / uint(w);

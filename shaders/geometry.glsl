@@ -10,6 +10,8 @@
 #ifndef VITREL_GEOMETRY_GLSL
 #define VITREL_GEOMETRY_GLSL
 
+#include "bound_length.glsl"
+
 // Below this length an interpolated tangent has no direction.
 #define MIN_TANGENT_LENGTH 1e-8
 
@@ -19,12 +21,12 @@
 // vanishes.
 bool read_object_tangent(uint instanceIdx, int primitiveId, vec2 barycentrics, out vec3 tangent) {
     tangent = vec3(0.0);
-    if (instanceIdx >= uint(instance_info.length()) || primitiveId < 0) return false;
+    if (instanceIdx >= uint(BOUND_LENGTH(instance_info)) || primitiveId < 0) return false;
     GpuInstance inst = instance_info[instanceIdx];
     if (inst.tangent_offset == NO_ATTRIBUTE) return false;
     uint first = inst.index_offset + 3u * uint(primitiveId);
-    if (first < inst.index_offset || first + 2u >= uint(mesh_indices.length())) return false;
-    uint vertex_count = uint(vertex_tangents.length()) / 3u;
+    if (first < inst.index_offset || first + 2u >= uint(BOUND_LENGTH(mesh_indices))) return false;
+    uint vertex_count = uint(BOUND_LENGTH(vertex_tangents)) / 3u;
     vec3 corner[3];
     for (int k = 0; k < 3; ++k) {
         uint v = inst.tangent_offset + mesh_indices[first + uint(k)];

@@ -204,8 +204,12 @@ static_assert(SHADING_TABLES_END == 2 * 32768 + 2 * 1024 + 32768 + 1024 + 1024 +
 static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole words");
 #endif
 
-// Descriptor set 0: one acceleration structure and 27 storage buffers, each
-// bound from offset 0 over its whole size.
+// Descriptor set 0: one acceleration structure and 28 storage buffers, each
+// bound from offset 0 over its whole size. The last, BINDING_ADDRESSES,
+// holds BINDING_COUNT device addresses (uvec2, low word first): entry b is
+// the address of the buffer bound at binding b (0 for the TLAS), written
+// whenever the descriptors are, for the programs that read through buffer
+// references (scene_resources.glsl).
 #define BINDING_TLAS 0
 #define BINDING_SCENE_PARAMS 1
 #define BINDING_MATERIALS 2
@@ -234,7 +238,9 @@ static_assert(SHADING_TABLES_ENTRIES % 2 == 0, "the appended tables fill whole w
 #define BINDING_AOV_NORMAL 25
 #define BINDING_AOV_OBJECT_ID 26
 #define BINDING_OUTPUT 27
-#define BINDING_COUNT 28
+#define BINDING_ADDRESSES 28
+#define BINDING_COUNT 29
+#define ADDRESS_ENTRY_BYTES 8
 
 // Framebuffers. Trace dispatches write one vec4 per sample into the sample
 // scratch (binding 5): rgb = the sample's radiance, a = 1 for a kept sample

@@ -16,6 +16,8 @@
 #ifndef VITREL_LIGHT_SAMPLING_GLSL
 #define VITREL_LIGHT_SAMPLING_GLSL
 
+#include "bound_length.glsl"
+
 #include "environment.glsl"
 #include "sampling.glsl"
 #include "surface.glsl"
@@ -45,7 +47,7 @@ LightSample light_sample_none() {
 uint light_count() {
     float n = scene_params[SP_LIGHT_COUNT];
     if (!(n >= 1.0)) return 0u;
-    return min(uint(min(n, 4294967040.0)), uint(light_cdf.length()));
+    return min(uint(min(n, 4294967040.0)), uint(BOUND_LENGTH(light_cdf)));
 }
 
 // The environment takes part as light `count - 1`.
@@ -65,12 +67,12 @@ float light_probability(uint count, uint i) { return light_cdf_search_probabilit
 // Emissive record j when it exists and its triangle CDF lies in the table.
 bool emissive_record(uint count, uint j, out GpuEmissive e) {
     uint emissive_lights = environment_is_light(count) ? count - 1u : count;
-    if (j >= emissive_lights || j >= uint(emissives.length())) return false;
+    if (j >= emissive_lights || j >= uint(BOUND_LENGTH(emissives))) return false;
     e = emissives[j];
-    uint tables = uint(emissive_tri_cdf.length());
+    uint tables = uint(BOUND_LENGTH(emissive_tri_cdf));
     if (e.triangle_count == 0u || e.first_triangle > tables || e.triangle_count > tables - e.first_triangle)
         return false;
-    return e.instance >= 0 && e.instance < instance_info.length();
+    return e.instance >= 0 && e.instance < BOUND_LENGTH(instance_info);
 }
 
 // The emitter's world transform at shutter time `time01` (matrix motion
@@ -180,7 +182,7 @@ LightSample sample_light(vec3 x, uvec2 select, uvec2 point, float time01, float 
 // of instance `instance` at y, seen from x (0 when it is not a light).
 float emitter_hit_pdf(uint instance, int primitive, vec3 x, vec3 y, float time01) {
     uint count = light_count();
-    if (count == 0u || instance >= uint(instance_info.length())) return 0.0;
+    if (count == 0u || instance >= uint(BOUND_LENGTH(instance_info))) return 0.0;
     int j = instance_info[instance].emissive_index;
     GpuEmissive e;
     if (j < 0 || !emissive_record(count, uint(j), e) || e.instance != int(instance)) return 0.0;

@@ -42,6 +42,8 @@
 #ifndef VITREL_MATERIAL_GLSL
 #define VITREL_MATERIAL_GLSL
 
+#include "bound_length.glsl"
+
 #define DEFAULT_IOR 1.5
 
 // The material features this program was built with (gpu_layout.h,
@@ -52,7 +54,7 @@ bool program_has(uint f) { return (program_features & f) != 0u; }
 
 #define MIN_IOR 0.001
 
-bool material_index_valid(int mid) { return mid >= 0 && mid < materials.length(); }
+bool material_index_valid(int mid) { return mid >= 0 && mid < BOUND_LENGTH(materials); }
 
 vec3 gmat_base_color(int mid) {
     if (!material_index_valid(mid)) return vec3(0.8);

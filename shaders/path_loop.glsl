@@ -26,6 +26,8 @@
 #ifndef VITREL_PATH_LOOP_GLSL
 #define VITREL_PATH_LOOP_GLSL
 
+#include "bound_length.glsl"
+
 #include "camera.glsl"
 #include "light_sampling.glsl"
 #include "path_partition.glsl"
@@ -124,7 +126,7 @@ float material_clearness(int mid) {
 }
 
 int hit_material(HitPayload hit) {
-    if (hit.instance >= uint(instance_info.length())) return -1;
+    if (hit.instance >= uint(BOUND_LENGTH(instance_info))) return -1;
     return triangle_material(instance_info[hit.instance], hit.primitive);
 }
 

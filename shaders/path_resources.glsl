@@ -18,9 +18,14 @@
 #define SAMPLER_SEED pc.TRACE_SEED_WORD
 
 layout(set = 0, binding = BINDING_TLAS) uniform accelerationStructureEXT tlas;
-layout(std430, set = 0, binding = BINDING_POSITIONS) readonly buffer PositionBlock { float vertex_positions[]; };
-layout(std430, set = 0, binding = BINDING_FACE_MATERIALS) readonly buffer FaceMaterialBlock { int face_materials[]; };
-layout(std430, set = 0, binding = BINDING_NORMALS) readonly buffer NormalBlock { float vertex_normals[]; };
-layout(std430, set = 0, binding = BINDING_UVS) readonly buffer UvBlock { float vertex_uvs[]; };
+// Read through buffer references, as the arrays of scene_resources.glsl.
+layout(std430, set = 0, binding = BINDING_POSITIONS) readonly buffer PositionBlock { float vertex_positions_bound[]; };
+layout(std430, set = 0, binding = BINDING_FACE_MATERIALS) readonly buffer FaceMaterialBlock { int face_materials_bound[]; };
+layout(std430, set = 0, binding = BINDING_NORMALS) readonly buffer NormalBlock { float vertex_normals_bound[]; };
+layout(std430, set = 0, binding = BINDING_UVS) readonly buffer UvBlock { float vertex_uvs_bound[]; };
+#define vertex_positions (FloatView(buffer_addresses[BINDING_POSITIONS]).v)
+#define face_materials (IntView(buffer_addresses[BINDING_FACE_MATERIALS]).v)
+#define vertex_normals (FloatView(buffer_addresses[BINDING_NORMALS]).v)
+#define vertex_uvs (FloatView(buffer_addresses[BINDING_UVS]).v)
 
 #endif

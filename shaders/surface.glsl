@@ -7,6 +7,8 @@
 #ifndef VITREL_SURFACE_GLSL
 #define VITREL_SURFACE_GLSL
 
+#include "bound_length.glsl"
+
 struct Surface {
     vec3 position;
     vec3 geometric_normal;  // unit, front side
@@ -25,7 +27,7 @@ bool triangle_vertices(GpuInstance inst, int primitive, out uvec3 v) {
     v = uvec3(0u);
     if (primitive < 0) return false;
     uint first = inst.index_offset + 3u * uint(primitive);
-    if (first < inst.index_offset || first + 2u >= uint(mesh_indices.length())) return false;
+    if (first < inst.index_offset || first + 2u >= uint(BOUND_LENGTH(mesh_indices))) return false;
     v = uvec3(mesh_indices[first], mesh_indices[first + 1u], mesh_indices[first + 2u]);
     return true;
 }
@@ -36,7 +38,7 @@ vec3 vertex_position(uint v) {
 
 // Object-space corners; false when a corner lies outside the position array.
 bool triangle_positions(GpuInstance inst, uvec3 local, out vec3 p0, out vec3 p1, out vec3 p2) {
-    uint count = uint(vertex_positions.length()) / 3u;
+    uint count = uint(BOUND_LENGTH(vertex_positions)) / 3u;
     uvec3 v = local + uvec3(inst.vertex_offset);
     p0 = vec3(0.0);
     p1 = vec3(0.0);
@@ -55,9 +57,9 @@ int triangle_material(GpuInstance inst, int primitive) {
     int mid = inst.material;
     if (inst.face_material_start >= 0 && primitive >= 0) {
         uint at = uint(inst.face_material_start) + uint(primitive);
-        if (at >= uint(inst.face_material_start) && at < uint(face_materials.length())) mid = face_materials[at];
+        if (at >= uint(inst.face_material_start) && at < uint(BOUND_LENGTH(face_materials))) mid = face_materials[at];
     }
-    int count = min(materials.length(), int(scene_params[SP_MATERIAL_COUNT]));
+    int count = min(BOUND_LENGTH(materials), int(scene_params[SP_MATERIAL_COUNT]));
     return (mid >= 0 && mid < count) ? mid : -1;
 }
 
@@ -66,7 +68,7 @@ bool triangle_uv(GpuInstance inst, uvec3 local, vec2 b, out vec2 uv) {
     uv = vec2(0.0);
     if (inst.uv_offset == NO_ATTRIBUTE) return false;
     uvec3 v = local + uvec3(inst.uv_offset);
-    uint count = uint(vertex_uvs.length()) / 2u;
+    uint count = uint(BOUND_LENGTH(vertex_uvs)) / 2u;
     if (any(greaterThanEqual(v, uvec3(count))) || any(lessThan(v, local))) return false;
     vec2 t0 = vec2(vertex_uvs[2u * v.x], vertex_uvs[2u * v.x + 1u]);
     vec2 t1 = vec2(vertex_uvs[2u * v.y], vertex_uvs[2u * v.y + 1u]);
@@ -80,7 +82,7 @@ bool triangle_normal(GpuInstance inst, uvec3 local, vec2 b, out vec3 n) {
     n = vec3(0.0);
     if (inst.normal_offset == NO_ATTRIBUTE) return false;
     uvec3 v = local + uvec3(inst.normal_offset);
-    uint count = uint(vertex_normals.length()) / 3u;
+    uint count = uint(BOUND_LENGTH(vertex_normals)) / 3u;
     if (any(greaterThanEqual(v, uvec3(count))) || any(lessThan(v, local))) return false;
     vec3 n0 = vec3(vertex_normals[3u * v.x], vertex_normals[3u * v.x + 1u], vertex_normals[3u * v.x + 2u]);
     vec3 n1 = vec3(vertex_normals[3u * v.y], vertex_normals[3u * v.y + 1u], vertex_normals[3u * v.y + 2u]);
@@ -112,7 +114,7 @@ Surface surface_at(HitPayload hit, vec3 ray_origin, vec3 ray_dir) {
     s.instance = hit.instance;
     s.primitive = hit.primitive;
     s.barycentrics = hit.barycentrics;
-    if (hit.instance >= uint(instance_info.length())) return s;
+    if (hit.instance >= uint(BOUND_LENGTH(instance_info))) return s;
     GpuInstance inst = instance_info[hit.instance];
     s.material = triangle_material(inst, hit.primitive);
     uvec3 local;

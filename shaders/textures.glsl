@@ -21,6 +21,8 @@
 #ifndef VITREL_TEXTURES_GLSL
 #define VITREL_TEXTURES_GLSL
 
+#include "bound_length.glsl"
+
 #define TEXEL_MODE_SRGB 0
 #define TEXEL_MODE_LINEAR 1
 
@@ -32,7 +34,7 @@ float atlas_component(AtlasEntry e, uint x, uint y, uint c, int mode) {
     }
     uint byte_offset = e.offset + index;
     uint code = (atlas_words[byte_offset >> 2] >> ((byte_offset & 3u) * 8u)) & 0xFFu;
-    if (mode == TEXEL_MODE_SRGB && srgb_lut.length() >= 256) return srgb_lut[code];
+    if (mode == TEXEL_MODE_SRGB && BOUND_LENGTH(srgb_lut) >= 256) return srgb_lut[code];
     return float(code) * (1.0 / 255.0);
 }
 
@@ -45,13 +47,13 @@ vec3 atlas_texel_rgb(AtlasEntry e, uint x, uint y, int mode) {
 
 // True when texture `tex` exists and all its texels lie inside the atlas.
 bool atlas_entry_usable(int tex, out AtlasEntry e) {
-    if (tex < 0 || tex >= atlas_entries.length()) return false;
+    if (tex < 0 || tex >= BOUND_LENGTH(atlas_entries)) return false;
     e = atlas_entries[tex];
     if (e.width == 0u || e.height == 0u || e.channels == 0u || (e.offset & 3u) != 0u) return false;
     uint bytes_per = (e.flags & ATLAS_FLAG_FLOAT) != 0u ? 4u : 1u;
     // 64-bit free overflow check: components fit below 2^32 / 4 and the end
     // lies inside the data.
-    uint limit = uint(atlas_words.length()) * 4u;
+    uint limit = uint(BOUND_LENGTH(atlas_words)) * 4u;
     uint row = e.width * e.channels;
     if (e.channels > 4u || e.width > 0x3FFFFFFFu / e.channels) return false;
     if (e.height > (0x3FFFFFFFu / row)) return false;

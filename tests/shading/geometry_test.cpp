@@ -135,10 +135,15 @@ TEST_F(GeometryTest, WholeLibraryRunsUnderTheRendererLayout) {
     bind(BINDING_TANGENTS, pack.tangents);
     bind(BINDING_OUTPUT, std::vector<float>(8, -1.0f));
     for (auto& b : bindings) {
-        if (b) continue;
+        if (b || &b == &bindings[BINDING_ADDRESSES]) continue;
         owned.push_back(std::make_unique<GpuBuffer>(gpu(), 16));
         b = owned.back().get();
     }
+    // The library reads its arrays through the addresses of these buffers.
+    std::vector<VkDeviceAddress> addresses(BINDING_COUNT, 0);
+    for (int b = 0; b < BINDING_COUNT; ++b)
+        if (b != BINDING_ADDRESSES) addresses[b] = gpu().renderer().getBufferAddress(bindings[b]->handle());
+    bind(BINDING_ADDRESSES, addresses);
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
     gpu().dispatch(program("library_link_test.comp", BINDING_COUNT), bindings, 1, identity,
                    sizeof(identity));
