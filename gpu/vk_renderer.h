@@ -206,8 +206,10 @@ public:
 
     // Descriptor pool and the one set; released by destroySceneResources.
     void createDescriptors();
-    // Writes all 28 bindings from the current members. Call again whenever a
-    // bound buffer or the TLAS is replaced.
+    // Writes all 29 bindings from the current members, and the table of
+    // the bound buffers' device addresses (BINDING_ADDRESSES) with them.
+    // Call again whenever a bound buffer or the TLAS is replaced; it
+    // uploads (waits for the queue), so not while a batch is recorded.
     void updateDescriptors();
 
     // --- Dispatch and read-back (vk_dispatch.cpp) ---

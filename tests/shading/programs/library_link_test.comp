@@ -33,5 +33,5 @@ void main() {
     out_values[3] = sample_texture_rgb(gmat_albedo_tex(0), vec2(0.5)).g;
     out_values[4] = has_tangent ? 1.0 : 0.0;
     out_values[5] = e.valid ? 1.0 : 0.0;
-    out_values[6] = float(light_search(0u, uint(light_cdf.length()), 0x7FFFFFFFu));
+    out_values[6] = float(light_search(0u, uint(BOUND_LENGTH(light_cdf)), 0x7FFFFFFFu));
 }
