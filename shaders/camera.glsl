@@ -66,6 +66,7 @@ vec3 params_vec3(int at) { return vec3(scene_params[at], scene_params[at + 1], s
 int camera_keyframe_count() {
     int count = int(scene_params[SP_KEYFRAME_COUNT]);
     if (count < 2) return 0;
+    // The keyframes end where the guide targets start.
     if (SP_GUIDE_TARGETS_AT(max(int(scene_params[SP_DE_COUNT]), 0), count) > scene_params.length()) return 0;
     return count;
 }
