@@ -6,11 +6,16 @@
 #ifndef VITREL_ENERGY_LUT_GLSL
 #define VITREL_ENERGY_LUT_GLSL
 
+#include "bound_length.glsl"
 #include "gpu_layout.h"
 
-// The 16-bit value at `index` (counted from the start of the buffer).
+// The 16-bit value at `index` (counted from the start of the buffer); 0
+// past its end (a renderer prepared without the tables binds a 16-byte
+// placeholder, and a buffer-reference read has no bounds check of its own).
 float lut_value(int index) {
-    uint word = ess_lut_words[uint(index) >> 1];
+    uint at = uint(index) >> 1;
+    if (at >= uint(BOUND_LENGTH(ess_lut_words))) return 0.0;
+    uint word = ess_lut_words[at];
     uint v = (index & 1) != 0 ? (word >> 16) : (word & 0xFFFFu);
     return float(v) * (1.0 / ESS_VALUE_SCALE);
 }
