@@ -23,9 +23,13 @@ layout(std430, set = 0, binding = BINDING_POSITIONS) readonly buffer PositionBlo
 layout(std430, set = 0, binding = BINDING_FACE_MATERIALS) readonly buffer FaceMaterialBlock { int face_materials_bound[]; };
 layout(std430, set = 0, binding = BINDING_NORMALS) readonly buffer NormalBlock { float vertex_normals_bound[]; };
 layout(std430, set = 0, binding = BINDING_UVS) readonly buffer UvBlock { float vertex_uvs_bound[]; };
-#define vertex_positions (FloatView(buffer_addresses[BINDING_POSITIONS]).v)
-#define face_materials (IntView(buffer_addresses[BINDING_FACE_MATERIALS]).v)
-#define vertex_normals (FloatView(buffer_addresses[BINDING_NORMALS]).v)
-#define vertex_uvs (FloatView(buffer_addresses[BINDING_UVS]).v)
+FloatView vertex_positions_view = FloatView(buffer_addresses[BINDING_POSITIONS]);
+#define vertex_positions (vertex_positions_view.v)
+IntView face_materials_view = IntView(buffer_addresses[BINDING_FACE_MATERIALS]);
+#define face_materials (face_materials_view.v)
+FloatView vertex_normals_view = FloatView(buffer_addresses[BINDING_NORMALS]);
+#define vertex_normals (vertex_normals_view.v)
+FloatView vertex_uvs_view = FloatView(buffer_addresses[BINDING_UVS]);
+#define vertex_uvs (vertex_uvs_view.v)
 
 #endif
