@@ -653,7 +653,7 @@ VITREL_EXPORT const int* vitrel_get_aov_object_id(VitrelContext* ctx, int* width
 /* Size of the delivered image in pixels, stored as given (negative values
  * included). Both must be at least 1 before preparing: a preparation whose
  * size or quality is below 1, or whose render size (the size plus the
- * overscan border, times the quality) exceeds 2^31 - 1 pixels on an axis,
+ * overscan border, times the quality) exceeds 65536 pixels on an axis,
  * fails with the reason in vitrel_get_last_error. Renderers keep their
  * framebuffers until the next vitrel_prepare or vitrel_update_camera, and
  * read-outs report the new size at once, so on a prepared context prepare or
@@ -688,7 +688,8 @@ VITREL_EXPORT void vitrel_set_tile_size(VitrelContext* ctx, int tile) VITREL_NOE
 
 /* Supersampling factor per axis, stored as given; must be at least 1 before
  * preparing (see vitrel_set_output_size). Applies when framebuffers are next
- * created or resized. */
+ * created or resized; until then read-outs keep the quality the
+ * framebuffers were made for. */
 VITREL_EXPORT void vitrel_set_quality(VitrelContext* ctx, int quality) VITREL_NOEXCEPT;
 
 /* Directory of compiled shader programs (SPIR-V) and directory of GLSL

@@ -175,16 +175,15 @@ void record_compute(VkRenderer& r, VkCommandBuffer cmd, VkPipeline pipeline, Gpu
 
 // The post-processing push block of the first pass (render size in words
 // 0-1); later passes put the output size there and the render size in 2-3.
-PushBlock post_push(const RenderOutput& o, int32_t renderWidth, int32_t renderHeight,
-                    int totalSamples, bool linear) {
+PushBlock post_push(const VkRenderer& r, const RenderOutput& o, int totalSamples, bool linear) {
     PushBlock p{};
-    p.width = static_cast<uint32_t>(renderWidth);
-    p.height = static_cast<uint32_t>(renderHeight);
+    p.width = static_cast<uint32_t>(r.renderWidth);
+    p.height = static_cast<uint32_t>(r.renderHeight);
     p.sample_end = static_cast<uint32_t>(totalSamples);
     p.exposure = o.exposure;
     std::copy(o.grade, o.grade + 5, p.grade);
-    p.overscan = o.overscan;
-    p.quality = o.quality;
+    p.overscan = r.renderOverscan;
+    p.quality = r.renderQuality;
     p.post_mode = o.post_mode;
     p.post_param0 = o.post_param0;
     p.post_param1 = o.post_param1;
@@ -201,7 +200,7 @@ constexpr uint32_t kPostChainPasses = 2;
 PushBlock record_post_chain(VkRenderer& r, VkCommandBuffer cmd, const RenderOutput& output,
                             int totalSamples, bool linear, uint64_t renderPixels,
                             uint64_t outputPixels) {
-    PushBlock push = post_push(output, r.renderWidth, r.renderHeight, totalSamples, linear);
+    PushBlock push = post_push(r, output, totalSamples, linear);
     record_compute(r, cmd, r.postprocessPipeline, GpuPass::Post, push, renderPixels);
     compute_to_compute(cmd);
     push.width = static_cast<uint32_t>(r.outputWidth);
@@ -341,7 +340,7 @@ void VkRenderer::readbackUint8(const RenderOutput& output, int totalSamples,
     vmaUnmapMemory(allocator, outputRgba8Staging.allocation);
 }
 
-void VkRenderer::computeAOVs(const RenderOutput& output) {
+void VkRenderer::computeAOVs(const RenderOutput&) {
     const uint64_t P = static_cast<uint64_t>(std::max(outputWidth, 0)) * std::max(outputHeight, 0);
     if (P == 0) return;
     requireRenderState();
@@ -350,7 +349,7 @@ void VkRenderer::computeAOVs(const RenderOutput& output) {
     push.height = static_cast<uint32_t>(outputHeight);
     // The camera spans the padded image, so the pass needs the border width
     // to aim its rays at output pixels.
-    push.overscan = output.overscan;
+    push.overscan = renderOverscan;
     VkCommandBuffer cmd = beginSingleTimeCommands();
     beginPassTimestamps(cmd, 1);
     record_compute(*this, cmd, aovPipeline, GpuPass::Aov, push, P);

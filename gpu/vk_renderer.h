@@ -157,6 +157,8 @@ public:
     // keeps everything, output size included. Once descriptors exist they
     // are rewritten here, so the set never names released buffers.
     void resizeFramebuffers(const RenderOutput& output);
+    // Sets the render and output sizes, quality and overscan from `output`.
+    void setFramebufferShape(const RenderOutput& output);
     // Zeroes both accumulation buffers.
     void clearFramebuffers();
     // Host copies of the two accumulations, 4 values per render pixel each;
@@ -374,6 +376,12 @@ public:
     int32_t renderHeight = 0;
     int32_t outputWidth = 0;
     int32_t outputHeight = 0;
+    // The quality and overscan the framebuffers were laid out for. Read-outs
+    // take these, not the host's settings: those may have changed since
+    // (they apply at the next resize), and a larger quality would make the
+    // downsample read past the working image.
+    uint32_t renderQuality = 1;
+    uint32_t renderOverscan = 0;
     AllocatedBuffer eyeAccumBuffer;
     AllocatedBuffer lightAccumBuffer;
     AllocatedBuffer sampleBuffer;

@@ -139,10 +139,7 @@ void VkRenderer::createBuffers(const Scene& scene, const RenderOutput& output,
     destroyTableBuffers();
 
     // 1-2. Render sizes and framebuffers.
-    renderWidth = render_extent(output.width, output.overscan, output.quality, "width");
-    renderHeight = render_extent(output.height, output.overscan, output.quality, "height");
-    outputWidth = render_extent(output.width, 0, 1, "output width");
-    outputHeight = render_extent(output.height, 0, 1, "output height");
+    setFramebufferShape(output);
     createFramebuffers();
 
     // 3. Packed scene tables, skipped when empty.
@@ -242,14 +239,20 @@ void VkRenderer::resizeFramebuffers(const RenderOutput& output) {
     if (width == renderWidth && height == renderHeight) return;
     vkDeviceWaitIdle(device);
     destroyFramebuffers();
-    renderWidth = width;
-    renderHeight = height;
-    outputWidth = render_extent(output.width, 0, 1, "output width");
-    outputHeight = render_extent(output.height, 0, 1, "output height");
+    setFramebufferShape(output);
     createFramebuffers();
     // The set still names the released buffers; rewriting it here means no
     // caller can dispatch through stale descriptors.
     if (descriptorSet != VK_NULL_HANDLE) updateDescriptors();
+}
+
+void VkRenderer::setFramebufferShape(const RenderOutput& output) {
+    renderWidth = render_extent(output.width, output.overscan, output.quality, "width");
+    renderHeight = render_extent(output.height, output.overscan, output.quality, "height");
+    outputWidth = render_extent(output.width, 0, 1, "output width");
+    outputHeight = render_extent(output.height, 0, 1, "output height");
+    renderQuality = output.quality;
+    renderOverscan = output.overscan;
 }
 
 void VkRenderer::requireFramebuffers() const {

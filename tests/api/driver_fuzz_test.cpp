@@ -31,18 +31,17 @@ constexpr unsigned kGpuCallSkipPercent = 60;
 constexpr unsigned kMaxFuzzBounces = 4;
 // Generous: should the path programs not be in the Mesa cache (see
 // add_material below), the first preparation compiles them, which takes
-// minutes on a loaded CPU driver.
+// minutes on a loaded CPU driver. Below the test's 900 s timeout, so that a
+// hang is reported with its call.
 constexpr auto kHangLimit = std::chrono::seconds(600);
 
 uint32_t seed() {
     const char* s = std::getenv("VITREL_DRIVER_SEED");
-    // Some sequences reach batches that take lavapipe minutes (one-sample
-    // renders of a 13 x 13 image; the cause is still open), which the
-    // default seed's sequences do not.
     return s ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261208u;
 }
 
-// Aborts the process when no call has finished for kHangLimit.
+// Aborts the process when no call has finished for kHangLimit, checking
+// every kWatchPeriod so that it fires before the test's own timeout.
 class Watchdog {
 public:
     Watchdog() : thread_([this] { watch(); }) {}
@@ -60,12 +59,17 @@ public:
     }
 
 private:
+    static constexpr auto kWatchPeriod = std::chrono::seconds(5);
     void watch() {
         std::unique_lock<std::mutex> lock(mutex_);
-        long seen = -1;
-        while (!stop_) {
-            if (wake_.wait_for(lock, kHangLimit, [this] { return stop_; })) return;
-            if (ticks_.load() == seen) {
+        long seen = ticks_.load();
+        auto since = std::chrono::steady_clock::now();
+        while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stop_; })) {
+            const auto now = std::chrono::steady_clock::now();
+            if (ticks_.load() != seen) {
+                seen = ticks_.load();
+                since = now;
+            } else if (now - since >= kHangLimit) {
                 // Standard error may be captured by the test; say it on both.
                 for (FILE* out : {stdout, stderr}) {
                     std::fprintf(out, "driver test: no call finished for %lld s (last op %d)\n",
@@ -74,7 +78,6 @@ private:
                 }
                 std::abort();
             }
-            seen = ticks_.load();
         }
     }
     std::mutex mutex_;

@@ -355,11 +355,23 @@ TEST(RenderCallsReadout, AovsAndTheBusyEightBitPath) {
     // reached the renderer: read-outs report the size of the data they return.
     vitrel_set_output_size(rc.ctx, 64, 48);
     w = h = 0;
-    ASSERT_NE(vitrel_get_pixels(rc.ctx, &w, &h), nullptr);
+    const float* pixels = vitrel_get_pixels(rc.ctx, &w, &h);
+    ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(w * h, 256);
     w = h = 0;
     ASSERT_NE(vitrel_get_aov_normal(rc.ctx, &w, &h), nullptr);
     EXPECT_EQ(w * h, 256);
+
+    // Nor has a new quality: the read-out keeps the one the framebuffers
+    // were made for. A larger one would downsample past the render image,
+    // and -1 (stored as 2^32 - 1) would loop for hours.
+    const std::vector<float> image(pixels, pixels + 4 * 256);
+    for (int quality : {3, -1}) {
+        vitrel_set_quality(rc.ctx, quality);
+        pixels = vitrel_get_pixels(rc.ctx, nullptr, nullptr);
+        ASSERT_NE(pixels, nullptr);
+        EXPECT_EQ(std::vector<float>(pixels, pixels + 4 * 256), image) << "quality " << quality;
+    }
 }
 
 namespace {
