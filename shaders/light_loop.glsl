@@ -27,8 +27,8 @@
 // CAMERA_PAIRS + VERTEX_PAIRS * MAX_PATH_VERTICES), so that the two
 // estimators of a pixel and sample are independent.
 #define LIGHT_PAIR_BASE 4096u
-#define LPAIR_SELECT 0u     // light, then triangle or environment row (32-bit)
-#define LPAIR_POINT 1u      // point on the triangle, or environment column
+#define LPAIR_SELECT 0u     // light (32-bit)
+#define LPAIR_POINT 1u      // emitter triangle and point on it, or environment texel
 #define LPAIR_DIRECTION 2u  // emitted direction, or point on the disk
 #define LPAIR_TIME 3u       // keyframe time, drawn only for an animated camera
 #define LPAIR_LENS 4u
@@ -175,20 +175,20 @@ void connect_to_camera(uvec2 pixel, uint sample_index, Surface s, HitPayload hit
 }
 
 // A ray arriving from the environment: its direction drawn as next-event
-// estimation draws it (row by `row`), its origin uniformly on the disk of
+// estimation draws it (from the pair LPAIR_POINT), its origin uniformly on the disk of
 // the scene's bounding sphere that faces that direction, so every ray from
 // the environment that can meet the scene is drawn with non-zero density.
 // `beta` is Le / (direction density x (1 / disk area)); the disk faces the
 // ray, so no cosine.
-bool emit_from_environment(uvec2 pixel, uint sample_index, uint count, uint row, out vec3 position,
-                           out vec3 normal, out vec3 direction, out vec3 beta) {
+bool emit_from_environment(uvec2 pixel, uint sample_index, uint count, out vec3 position, out vec3 normal,
+                           out vec3 direction, out vec3 beta) {
     position = vec3(0.0);
     normal = vec3(0.0, 0.0, 1.0);
     direction = normal;
     beta = vec3(0.0);
     if (!environment_emits_light_paths(count)) return false;
-    uvec2 column = sample_pair_u32(pixel, sample_index, light_pair(LPAIR_POINT));
-    LightSample ls = sample_environment(uvec2(row, column.x), light_probability(count, count - 1u));
+    uvec2 texel = sample_pair_u32(pixel, sample_index, light_pair(LPAIR_POINT));
+    LightSample ls = sample_environment(texel, light_probability(count, count - 1u));
     if (!ls.valid || !any(greaterThan(ls.radiance, vec3(0.0)))) return false;
     vec3 centre = vec3(scene_params[SP_BOUNDS_CENTRE], scene_params[SP_BOUNDS_CENTRE + 1],
                        scene_params[SP_BOUNDS_CENTRE + 2]);
@@ -218,14 +218,16 @@ bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out ve
     beta = vec3(0.0);
     uint count = light_count();
     if (count == 0u) return false;
-    uvec2 select = sample_pair_u32(pixel, sample_index, light_pair(LPAIR_SELECT));
-    uint i = light_cdf_search(0u, count, select.x);
+    uint i = light_cdf_search(0u, count, sample_1d_u32(pixel, sample_index, light_pair(LPAIR_SELECT)));
     if (environment_is_light(count) && i == count - 1u)
-        return emit_from_environment(pixel, sample_index, count, select.y, position, normal, direction, beta);
+        return emit_from_environment(pixel, sample_index, count, position, normal, direction, beta);
     GpuEmissive e;
     if (!emissive_record(count, i, e)) return false;
-    uint tri = tri_cdf_search(e.first_triangle, e.triangle_count, select.y);
-    float choice = light_probability(count, i) * tri_cdf_search_probability(e.first_triangle, e.triangle_count, tri);
+    float tri_choice;
+    vec3 b;
+    uint tri = emissive_point_sample(e, sample_pair_u32(pixel, sample_index, light_pair(LPAIR_POINT)),
+                                     tri_choice, b);
+    float choice = light_probability(count, i) * tri_choice;
     GpuInstance inst;
     uvec3 local;
     vec3 q0, q1, q2;
@@ -233,7 +235,6 @@ bool emit_light(uvec2 pixel, uint sample_index, float time01, float time, out ve
     vec3 n = cross(q1 - q0, q2 - q0);
     float area = 0.5 * length(n);
     if (!(area > 0.0) || !(choice > 0.0)) return false;
-    vec3 b = sample_triangle_uniform(sample_2d(pixel, sample_index, light_pair(LPAIR_POINT)));
     position = b.x * q0 + b.y * q1 + b.z * q2;
     normal = n / (2.0 * area);
     vec2 uv;

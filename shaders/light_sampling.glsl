@@ -121,6 +121,21 @@ float cdf_residual(uint xi, uint lo, uint hi, bool first) {
     return clamp((float(xi - lo) - 0.5) / float(hi - lo), 0.0, 0.99999994);
 }
 
+// Triangle of emitter `e` and a uniform point on it (barycentric weights)
+// from one pair: xi.x picks the triangle and, through its residual, places
+// the point together with xi.y. The pair's 2-D stratification so spans the
+// whole emitter; drawn apart, the triangle choice would leave each
+// triangle a random subset of the pair's samples. `choice` is the
+// triangle's probability within the emitter.
+uint emissive_point_sample(GpuEmissive e, uvec2 xi, out float choice, out vec3 b) {
+    uint tri = tri_cdf_search(e.first_triangle, e.triangle_count, xi.x);
+    choice = tri_cdf_search_probability(e.first_triangle, e.triangle_count, tri);
+    uint at = e.first_triangle + tri;
+    float u = cdf_residual(xi.x, tri == 0u ? 0u : emissive_tri_cdf[at - 1u], emissive_tri_cdf[at], tri == 0u);
+    b = sample_triangle_uniform(vec2(u, u32_to_unit_float(xi.y)));
+    return tri;
+}
+
 // Environment direction: xi.x picks the row, xi.y the column, and the two
 // residuals place the direction inside the texel.
 LightSample sample_environment(uvec2 xi, float choice) {
@@ -145,24 +160,26 @@ LightSample sample_environment(uvec2 xi, float choice) {
     return s;
 }
 
-// One light sample for shading point x. select.x picks the light,
-// select.y the triangle (or environment row); point.x/.y place the point on
-// the triangle (as fractions) or pick the environment column (point.x).
-LightSample sample_light(vec3 x, uvec2 select, uvec2 point, float time01, float time) {
+// One light sample for shading point x. `select` picks the light; `point`
+// picks the emitter's triangle and the point on it (emissive_point_sample)
+// or the environment texel and the direction in it, so one 2-D pair places
+// the sample on whichever light was chosen.
+LightSample sample_light(vec3 x, uint select, uvec2 point, float time01, float time) {
     uint count = light_count();
     if (count == 0u) return light_sample_none();
-    uint i = light_cdf_search(0u, count, select.x);
+    uint i = light_cdf_search(0u, count, select);
     float choice = light_probability(count, i);
-    if (environment_is_light(count) && i == count - 1u) return sample_environment(uvec2(select.y, point.x), choice);
+    if (environment_is_light(count) && i == count - 1u) return sample_environment(point, choice);
     GpuEmissive e;
     if (!emissive_record(count, i, e)) return light_sample_none();
-    uint tri = tri_cdf_search(e.first_triangle, e.triangle_count, select.y);
-    choice *= tri_cdf_search_probability(e.first_triangle, e.triangle_count, tri);
+    float tri_choice;
+    vec3 b;
+    uint tri = emissive_point_sample(e, point, tri_choice, b);
+    choice *= tri_choice;
     GpuInstance inst;
     uvec3 local;
     vec3 q0, q1, q2;
     if (!emissive_triangle(e, int(tri), time01, inst, local, q0, q1, q2)) return light_sample_none();
-    vec3 b = sample_triangle_uniform(vec2(u32_to_unit_float(point.x), u32_to_unit_float(point.y)));
     vec3 y = b.x * q0 + b.y * q1 + b.z * q2;
     vec3 n = cross(q1 - q0, q2 - q0);
     LightSample s = light_sample_none();

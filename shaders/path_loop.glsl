@@ -58,8 +58,8 @@
 #define PAIR_LENS 1u
 #define PAIR_TIME 2u
 #define CAMERA_PAIRS 3u
-#define PAIR_LIGHT_SELECT 0u  // light, then triangle or environment row (32-bit)
-#define PAIR_LIGHT_POINT 1u   // point on the triangle, or environment column
+#define PAIR_LIGHT_SELECT 0u  // light (32-bit)
+#define PAIR_LIGHT_POINT 1u   // emitter triangle and point on it, or environment texel
 #define PAIR_BSDF_DIRECTION 2u
 #define PAIR_BSDF_LOBE 3u     // lobe choice, Russian roulette
 #define VERTEX_PAIRS 4u
@@ -161,7 +161,7 @@ float light_tmax(vec3 p, LightSample light) {
 
 vec3 medium_boundary_light(vec3 position, vec3 t, vec3 b, vec3 n, DielectricLobe boundary, vec3 wo,
                            inout uint rng) {
-    uvec2 select = uvec2(walk_u32(rng), walk_u32(rng));
+    uint select = walk_u32(rng);
     uvec2 point = uvec2(walk_u32(rng), walk_u32(rng));
     LightSample light = sample_light(position, select, point, path_time01, path_time);
     if (!light.valid || !any(greaterThan(light.radiance, vec3(0.0))) || dot(light.direction, n) <= 0.0)
@@ -377,7 +377,7 @@ bool eye_path_step(inout EyePath p) {
     p.light_owned = p.light_tracing && specular && p.caustic_chain;
 
     // Next-event estimation.
-    uvec2 select = sample_pair_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_SELECT));
+    uint select = sample_1d_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_SELECT));
     uvec2 point = sample_pair_u32(p.pixel, p.sample_index, vertex_pair(p.vertex, PAIR_LIGHT_POINT));
     LightSample light = sample_light(s.position, select, point, p.time01, p.time);
     bool owned = p.light_owned && (!isinf(light.distance) || environment_emits_light_paths(light_count()));

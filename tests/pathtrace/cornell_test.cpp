@@ -1,7 +1,10 @@
 // The Cornell box: convergence towards a high-sample reference, exact
-// repeatability, and robustness against non-finite materials and texels.
+// repeatability, and robustness against non-finite materials and texels;
+// and the faster convergence the sampler gives direct light from an area
+// light.
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "pathtrace/path_test_support.h"
 
@@ -21,37 +24,70 @@ double rms_difference(const Accumulation& a, const Accumulation& b) {
     return std::sqrt(sum / (3.0 * a.width * a.height));
 }
 
+// Least-squares slope of log y over log x.
+double log_log_slope(const std::vector<double>& x, const std::vector<double>& y) {
+    const double n = static_cast<double>(x.size());
+    double mx = 0, my = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        mx += std::log(x[i]) / n;
+        my += std::log(y[i]) / n;
+    }
+    double sxy = 0, sxx = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        sxy += (std::log(x[i]) - mx) * (std::log(y[i]) - my);
+        sxx += (std::log(x[i]) - mx) * (std::log(x[i]) - mx);
+    }
+    return sxy / sxx;
+}
+
 }  // namespace
 
-class CornellTest : public PathTest {};
+class CornellTest : public PathTest {
+protected:
+    // Slope of the error against a reference of `reference_spp` samples
+    // (drawn from sample indices no estimate uses) over the sample counts
+    // `spp`, in log-log.
+    double error_slope(const std::vector<int>& spp, int reference_spp, int bounces) {
+        constexpr int kReferenceFirst = 1 << 16;
+        batch(reference_spp, kReferenceFirst, true, bounces);
+        const Accumulation reference = accumulation();
+        std::vector<double> n, error;
+        for (int count : spp) {
+            batch(count, 0, true, bounces);
+            n.push_back(count);
+            error.push_back(rms_difference(accumulation(), reference));
+        }
+        return log_log_slope(n, error);
+    }
+};
 
 TEST_F(CornellTest, ErrorFallsAsOneOverTheSquareRootOfTheSampleCount) {
     prepare(cornell_box_scene(), kSize);
-    // The reference uses samples no estimate below uses.
-    constexpr int kReferenceFirst = 1 << 16;
-    batch(1024, kReferenceFirst, true, kBounces);
-    const Accumulation reference = accumulation();
-    std::vector<double> log_n, log_error;
-    for (int spp : {4, 16, 64}) {
-        batch(spp, 0, true, kBounces);
-        log_n.push_back(std::log(spp));
-        log_error.push_back(std::log(rms_difference(accumulation(), reference)));
-    }
-    // Least-squares slope of log error over log spp.
-    const double n = static_cast<double>(log_n.size());
-    double mx = 0, my = 0;
-    for (size_t i = 0; i < log_n.size(); ++i) {
-        mx += log_n[i] / n;
-        my += log_error[i] / n;
-    }
-    double sxy = 0, sxx = 0;
-    for (size_t i = 0; i < log_n.size(); ++i) {
-        sxy += (log_n[i] - mx) * (log_error[i] - my);
-        sxx += (log_n[i] - mx) * (log_n[i] - mx);
-    }
-    const double slope = sxy / sxx;
+    const double slope = error_slope({4, 16, 64}, 1024, kBounces);
     EXPECT_LT(slope, -0.4);
     EXPECT_GT(slope, -0.8);
+}
+
+// A floor lit by a square light of two triangles, direct light only: the
+// light sample's pair both picks the triangle and places the point on it,
+// so its stratification covers the whole light and the error falls
+// clearly faster than 1 / sqrt(spp). Drawing the triangle apart from the
+// point left each triangle a random subset of the pair's samples.
+TEST_F(CornellTest, DirectLightFromATwoTriangleLightConvergesFasterThanMonteCarlo) {
+    Scene scene;
+    scene.materials.push_back(diffuse_material(0.5f));
+    scene.materials.push_back(diffuse_material(0.0f, 4.0f));
+    const float f0[3] = {-3, 0, -3}, f1[3] = {-3, 0, 3}, f2[3] = {3, 0, 3}, f3[3] = {3, 0, -3};
+    add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
+    // Counter-clockwise seen from below: the light faces the floor.
+    const float l0[3] = {-0.5f, 1, -0.5f}, l1[3] = {0.5f, 1, -0.5f}, l2[3] = {0.5f, 1, 0.5f},
+                l3[3] = {-0.5f, 1, 0.5f};
+    add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
+    const float eye[3] = {0, 3, 3}, centre[3] = {0, 0, 0};
+    set_camera(scene, eye, centre, 60.0f);
+    prepare(scene, kSize);
+    constexpr int kDirectOnly = 1;
+    EXPECT_LT(error_slope({16, 64, 256}, 8192, kDirectOnly), -0.6);
 }
 
 TEST_F(CornellTest, RepeatableToTheBit) {
