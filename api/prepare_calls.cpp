@@ -16,6 +16,7 @@
 #include "api/worker_threads.h"
 #include "gpu/program_features.h"
 #include "gpu/vk_renderer.h"
+#include "scene/triangle_order.h"
 
 namespace {
 
@@ -116,6 +117,7 @@ int prepare_locked(VitrelContext& ctx) {
     // as a failed preparation; the renderers no longer match the scene.
     try {
         drop_stale_atlas(ctx.scene);
+        order_scene_triangles(ctx.scene);
         pack_scene(ctx);
     } catch (...) {
         report_failure(ctx, "vitrel_prepare: ",

@@ -55,6 +55,8 @@ struct MeshData {
     bool has_normals = false;
     bool has_uvs = false;
     bool has_tangents = false;
+    // Triangles already put in tracing order (order_scene_triangles).
+    bool trace_ordered = false;
 
     size_t vertex_count() const { return positions.size() / 3; }
     size_t triangle_count() const { return indices.size() / 3; }
