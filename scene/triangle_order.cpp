@@ -79,15 +79,17 @@ uint64_t spread_bits(uint64_t v) {
 
 constexpr double kMortonCells = 2097151.0;  // 2^21 - 1 cells per axis
 
+double centre(const Box& b, int axis) { return 0.5 * (double{b.lo[axis]} + b.hi[axis]); }
+
 // Triangles sorted along the Morton curve through their box centres: under
 // halving, every node then holds one compact stretch of the curve.
 std::vector<uint32_t> morton_order(const std::vector<Box>& boxes) {
-    Box centres;
+    // In double precision: the centre of two large floats may exceed float.
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (const Box& b : boxes)
         for (int a = 0; a < 3; ++a) {
-            const float c = 0.5f * (b.lo[a] + b.hi[a]);
-            centres.lo[a] = std::min(centres.lo[a], c);
-            centres.hi[a] = std::max(centres.hi[a], c);
+            lo[a] = std::min(lo[a], centre(b, a));
+            hi[a] = std::max(hi[a], centre(b, a));
         }
     struct Keyed {
         uint64_t code;
@@ -97,9 +99,9 @@ std::vector<uint32_t> morton_order(const std::vector<Box>& boxes) {
     for (size_t t = 0; t < boxes.size(); ++t) {
         uint64_t code = 0;
         for (int a = 0; a < 3; ++a) {
-            const double extent = double{centres.hi[a]} - centres.lo[a];
-            const double c = 0.5 * (double{boxes[t].lo[a]} + boxes[t].hi[a]) - centres.lo[a];
-            const double cell = extent > 0.0 ? std::clamp(c / extent, 0.0, 1.0) * kMortonCells : 0.0;
+            const double extent = hi[a] - lo[a];
+            const double cell =
+                extent > 0.0 ? std::clamp((centre(boxes[t], a) - lo[a]) / extent, 0.0, 1.0) * kMortonCells : 0.0;
             code |= spread_bits(static_cast<uint64_t>(cell)) << a;
         }
         keyed[t] = {code, static_cast<uint32_t>(t)};

@@ -4,11 +4,13 @@
 // are given: lavapipe (Mesa's CPU driver) halves the triangle list at its
 // middle index, level by level, without looking at positions. A mesh whose
 // triangles come in no spatial order then gets a tree in which every node
-// spans the whole mesh (a spheres scene with its triangles shuffled traced
-// 28 times slower). Preparation therefore puts each mesh's triangles into
-// an order whose halves, and halves of halves, are compact, when that
-// order is clearly better than the one the mesh came in. For drivers with
-// their own builder the order makes no difference.
+// spans the whole mesh: with its triangles shuffled, a scene of three
+// spheres traced in 24 s instead of 0.85 s. Preparation therefore puts each
+// mesh's triangles into Morton order, whose halves, and halves of halves,
+// are compact, when that order is clearly better than the one the mesh
+// came in; a mesh in a good order of its own (a modelling tool's usually
+// is) keeps it. For drivers with their own builder the order makes no
+// difference.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +23,10 @@
 // number of box tests up to a constant.
 double halving_tree_cost(const MeshData& mesh, const std::vector<uint32_t>& order);
 
-// A better order for `mesh`'s triangles (a permutation of their indices),
-// or an empty list when the mesh's own order is within kTriangleOrderGain of
-// it and should stay. Deterministic.
+// Morton order of `mesh`'s triangles (a permutation of their indices) when
+// its halving tree costs less than kTriangleOrderGain times that of the
+// mesh's own order, else an empty list: the mesh stays as it is.
+// Deterministic.
 inline constexpr double kTriangleOrderGain = 0.8;
 std::vector<uint32_t> trace_triangle_order(const MeshData& mesh);
 

@@ -114,6 +114,9 @@ TEST(TriangleOrder, NonFiniteAndOutOfRangeVerticesStillGiveAPermutation) {
     MeshData mesh = shuffled(grid_mesh(8), 5);
     mesh.positions[4] = std::numeric_limits<float>::quiet_NaN();
     mesh.positions[7] = std::numeric_limits<float>::infinity();
+    mesh.positions[9] = std::numeric_limits<float>::max();
+    mesh.positions[12] = std::numeric_limits<float>::max();
+    mesh.positions[15] = -std::numeric_limits<float>::max();
     mesh.indices[5] = 1u << 30;  // past the vertex list
     std::vector<uint32_t> order = trace_triangle_order(mesh);
     ASSERT_EQ(order.size(), mesh.triangle_count());
