@@ -157,6 +157,7 @@ struct AgreementCase {
     double min_noise_reduction;   // in the caustic at equal samples; 0: not measured
                                   // (cosine emission alone gives about 6x in the
                                   // glass sphere scene, guided emission about 17x)
+    double detectable_scale;      // the light image scaled by this must disagree
 };
 
 // Focused on the floor under the sphere, so the caustic is sharp and the
@@ -200,11 +201,19 @@ Scene environment_caustic() {
 // (3.5 standard errors); 64 x 64 doubles them.
 Scene cornell_glass_sphere() { return cornell_glass_scene(repository_dir() + "/scenes/cornell_box.json"); }
 
+// The environment's caustic comes from one bright texel, which the
+// path-traced reference finds rarely: its caustic mean keeps about 4 %
+// standard error, so scaling the light image by 1.05 moves the caustic
+// 1.3 standard errors, less than the agreement's own spread (the correct
+// image has come out between +1.3 and +3.5 as the sampler's use of its
+// pairs changed). Scaled by 1.25 it moves about 6.6.
+constexpr double kEnvironmentDetectableScale = 1.25;
+
 const AgreementCase kAgreementCases[] = {
-    {"GlassSphere", caustic_scene, kSize, 1, 256, 16, 12.0},
-    {"ThinLensSupersampled", thin_lens_caustic, 24, 2, 256, 16, 0.0},
-    {"GlassSphereUnderEnvironment", environment_caustic, kSize, 1, 256, 16, 0.0},
-    {"CornellGlassSphere", cornell_glass_sphere, 64, 1, 256, 16, 3.0},
+    {"GlassSphere", caustic_scene, kSize, 1, 256, 16, 12.0, 1.05},
+    {"ThinLensSupersampled", thin_lens_caustic, 24, 2, 256, 16, 0.0, 1.05},
+    {"GlassSphereUnderEnvironment", environment_caustic, kSize, 1, 256, 16, 0.0, kEnvironmentDetectableScale},
+    {"CornellGlassSphere", cornell_glass_sphere, 64, 1, 256, 16, 3.0, 1.05},
 };
 
 // A diffuse sphere over the caustic scene's floor under its light and a
@@ -239,8 +248,8 @@ protected:
 class CausticAgreementTest : public CausticTest, public ::testing::WithParamInterface<AgreementCase> {};
 
 // With light tracing on, the image agrees with pure path tracing of 16
-// times the samples; scaled by 1.05 or left out, the light image does not,
-// so the comparison can see the light paths' share.
+// times the samples; scaled by the case's detectable scale or left out, the
+// light image does not, so the comparison can see the light paths' share.
 TEST_P(CausticAgreementTest, AgreesWithPathTracing) {
     const AgreementCase& c = GetParam();
     prepare(c.scene(), c.size, true, c.quality);
@@ -265,7 +274,7 @@ TEST_P(CausticAgreementTest, AgreesWithPathTracing) {
                 c.name, v.pixel_share, kPixelBound, v.caustic_z, v.rest_z);
     EXPECT_TRUE(v.agrees()) << v.pixel_share << " of pixels within 3 standard errors; caustic z " << v.caustic_z
                             << ", rest z " << v.rest_z;
-    for (double scale : {1.05, 0.0}) {
+    for (double scale : {c.detectable_scale, 0.0}) {
         const Verdict wrong = compare(reference, batch_values(on, scale), caustic, width);
         EXPECT_FALSE(wrong.agrees()) << "light image scaled by " << scale << " still agrees (pixel share "
                                      << wrong.pixel_share << ", caustic z " << wrong.caustic_z << ")";
