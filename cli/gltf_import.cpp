@@ -869,6 +869,10 @@ size_t check_glb(const uint8_t* data, size_t size, const std::string& name) {
     if (length > size) {
         import_fail(name, "truncated .glb: the header declares " + std::to_string(length) + " bytes, the file has " + std::to_string(size));
     }
+    if (length < min) {
+        import_fail(name, "malformed .glb: the header declares " + std::to_string(length) + " bytes, fewer than its own " +
+                              std::to_string(min) + " bytes of headers");
+    }
     const size_t json_len = read_u32(data + 12);
     if (read_u32(data + 16) != kGlbChunkJson) import_fail(name, "malformed .glb: the first chunk is not JSON");
     if (json_len > length - min) import_fail(name, "truncated .glb: the JSON chunk runs past the end of the file");

@@ -246,6 +246,12 @@ TEST_F(GltfImport, TruncatedGlbFailsAtEveryLength) {
         write_bytes(path, std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(len)));
         EXPECT_FALSE(import_error(path).empty());
     }
+    // A declared length shorter than the headers must not wrap the chunk
+    // arithmetic around.
+    std::vector<uint8_t> short_length = whole;
+    std::fill(short_length.begin() + 8, short_length.begin() + 12, uint8_t{0});
+    write_bytes(dir.file("short.glb"), short_length);
+    EXPECT_NE(import_error(dir.file("short.glb")).find("fewer than its own 20 bytes"), std::string::npos);
 }
 
 // PNG headers that would make the decoder allocate far more than the file
