@@ -74,15 +74,8 @@ TEST_F(CornellTest, ErrorFallsAsOneOverTheSquareRootOfTheSampleCount) {
 // clearly faster than 1 / sqrt(spp). Drawing the triangle apart from the
 // point left each triangle a random subset of the pair's samples.
 TEST_F(CornellTest, DirectLightFromATwoTriangleLightConvergesFasterThanMonteCarlo) {
-    Scene scene;
-    scene.materials.push_back(diffuse_material(0.5f));
-    scene.materials.push_back(diffuse_material(0.0f, 4.0f));
-    const float f0[3] = {-3, 0, -3}, f1[3] = {-3, 0, 3}, f2[3] = {3, 0, 3}, f3[3] = {3, 0, -3};
-    add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
-    // Counter-clockwise seen from below: the light faces the floor.
-    const float l0[3] = {-0.5f, 1, -0.5f}, l1[3] = {0.5f, 1, -0.5f}, l2[3] = {0.5f, 1, 0.5f},
-                l3[3] = {-0.5f, 1, 0.5f};
-    add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
+    // The camera sees only the lamp's dark back, not its bright edges.
+    Scene scene = floor_under_lamp({3.0f, 0.5f, 0.5f, 4.0f, true});
     const float eye[3] = {0, 3, 3}, centre[3] = {0, 0, 0};
     set_camera(scene, eye, centre, 60.0f);
     prepare(scene, kSize);

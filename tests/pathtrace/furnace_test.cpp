@@ -116,21 +116,10 @@ TEST_F(FurnaceTest, BlendedSurfacesLetThroughOneMinusAlpha) {
 
 namespace {
 
-// A white floor under a square emitter that faces down (towards the floor)
-// or up, seen from between the two, without environment.
+// A white floor under a lamp that faces down (towards the floor) or up,
+// seen from between the two.
 Scene floor_and_lamp(bool lamp_faces_floor) {
-    Scene scene;
-    scene.materials.push_back(diffuse_material(0.8f));
-    scene.materials.push_back(diffuse_material(0.0f, 5.0f));
-    const float f0[3] = {-2, 0, -2}, f1[3] = {-2, 0, 2}, f2[3] = {2, 0, 2}, f3[3] = {2, 0, -2};
-    add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
-    const float l0[3] = {-0.3f, 1, -0.3f}, l1[3] = {0.3f, 1, -0.3f}, l2[3] = {0.3f, 1, 0.3f},
-                l3[3] = {-0.3f, 1, 0.3f};
-    if (lamp_faces_floor) {
-        add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
-    } else {
-        add_mesh_instance(scene, quad_mesh(l0, l3, l2, l1), 1);
-    }
+    Scene scene = floor_under_lamp({2.0f, 0.3f, 0.8f, 5.0f, lamp_faces_floor});
     const float eye[3] = {0.0f, 0.5f, 3.0f};
     const float target[3] = {0.0f, 0.3f, 0.0f};
     set_camera(scene, eye, target, 60.0f);

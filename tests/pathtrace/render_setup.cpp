@@ -108,6 +108,24 @@ Material glass_material() {
     return glass;
 }
 
+Scene floor_under_lamp(const FloorUnderLamp& shape) {
+    Scene scene;
+    scene.materials.push_back(diffuse_material(shape.albedo));
+    scene.materials.push_back(diffuse_material(0.0f, shape.radiance));
+    const float f = shape.floor_half_width;
+    const float f0[3] = {-f, 0, -f}, f1[3] = {-f, 0, f}, f2[3] = {f, 0, f}, f3[3] = {f, 0, -f};
+    add_mesh_instance(scene, quad_mesh(f0, f1, f2, f3), 0);
+    // Counter-clockwise seen from below: the lamp faces the floor.
+    const float l = shape.lamp_half_width;
+    const float l0[3] = {-l, 1, -l}, l1[3] = {l, 1, -l}, l2[3] = {l, 1, l}, l3[3] = {-l, 1, l};
+    if (shape.lamp_faces_floor) {
+        add_mesh_instance(scene, quad_mesh(l0, l1, l2, l3), 1);
+    } else {
+        add_mesh_instance(scene, quad_mesh(l0, l3, l2, l1), 1);
+    }
+    return scene;
+}
+
 Scene caustic_scene() {
     Scene scene;
     scene.materials.push_back(diffuse_material(0.8f));

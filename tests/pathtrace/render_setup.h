@@ -36,6 +36,18 @@ void set_camera(Scene& scene, const float position[3], const float look_at[3], f
 // std::runtime_error when the file is not a JSON object.
 Scene cornell_box_scene(const std::string& path, bool with_blocks = true);
 
+// A square floor at y = 0 (material 0, Lambertian `albedo`) under a square
+// emitter at y = 1 (material 1, radiance `radiance`), facing the floor or
+// away from it; no camera, no environment.
+struct FloorUnderLamp {
+    float floor_half_width;
+    float lamp_half_width;
+    float albedo;
+    float radiance;
+    bool lamp_faces_floor;
+};
+Scene floor_under_lamp(const FloorUnderLamp& shape);
+
 // A glass sphere over a diffuse floor under a small square light, which
 // focuses a caustic onto the floor; the camera sees floor, sphere and spot.
 Scene caustic_scene();
