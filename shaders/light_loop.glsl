@@ -327,7 +327,8 @@ void trace_light_path(uvec2 pixel, uint sample_index, uint trace_param) {
         float denominator = abs(dot(wo, sp.ng)) * abs(bs.wi.z);
         if (!(denominator > 0.0)) return;
         beta *= bs.weight * (abs(wo_local.z) * abs(dot(wi, sp.ng)) / denominator);
-        if (!any(greaterThan(beta, vec3(0.0)))) return;
+        // A black surface ends the light path, as it ends an eye path.
+        if (all(equal(beta, vec3(0.0)))) return;
         if (count >= uint(RR_START_VERTEX)) {
             float survive = min(max3(beta) / beta_scale, RR_MAX_SURVIVAL);
             if (!(lobe_rr.y < survive)) return;

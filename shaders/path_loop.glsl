@@ -444,7 +444,7 @@ bool eye_path_step(inout EyePath p) {
         p.previous = s.position;
     }
     // A black surface ends the path: nothing it gathers can reach the camera.
-    if (!any(greaterThan(p.throughput, vec3(0.0)))) return false;
+    if (all(equal(p.throughput, vec3(0.0)))) return false;
     if (p.vertex + 1u >= uint(RR_START_VERTEX)) {
         float survive = min(sqrt(max3(p.throughput)), RR_MAX_SURVIVAL);
         if (!(lobe_rr.y < survive)) return false;
