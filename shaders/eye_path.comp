@@ -29,5 +29,6 @@ mat3 path_object_linear = mat3(1.0);
 #include "ray_query_trace.glsl"
 #include "path_loop.glsl"
 #include "eye_path_launch.glsl"
+#include "workgroup_spread.glsl"
 
-void main() { run_eye_paths(gl_GlobalInvocationID, gl_NumWorkGroups.z); }
+void main() { run_eye_paths(spread_invocation_id(), gl_NumWorkGroups.z); }

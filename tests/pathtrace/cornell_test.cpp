@@ -117,6 +117,12 @@ TEST_F(CornellTest, RepeatableToTheBit) {
     prepare(cornell_box_scene(), kSize, false);
     batch(16, 0, true, kBounces);
     EXPECT_TRUE(same_bits(once, accumulation())) << "pipelines without float atomics differ";
+    // Tiles of 20 and 12 pixels: work-group grids of 3 x 3, 2 x 3 and 2 x 2,
+    // which the compute program lays over each tile in scrambled orders.
+    tile_size_ = 20;
+    prepare(cornell_box_scene(), kSize);
+    batch(16, 0, true, kBounces);
+    EXPECT_TRUE(same_bits(once, accumulation())) << "other tiles differ";
 }
 
 TEST_F(CornellTest, NonFiniteEmissionIsDroppedNotAccumulated) {

@@ -72,6 +72,7 @@ void PathTest::prepare(Scene scene, int size, bool floatAtomics, int quality) {
     output_.quality = static_cast<uint32_t>(quality);
     renderer = std::make_unique<VkRenderer>();
     renderer->lightPathsAtPreparation = light_paths_at_preparation_;
+    if (tile_size_ != 0) renderer->tileSize = tile_size_;
     prepare_renderer(*renderer, scene_, output_, true, VITREL_SHADER_DIR, repository_dir() + "/shaders",
                      floatAtomics);
 }
