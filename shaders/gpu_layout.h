@@ -397,6 +397,36 @@ struct GpuEnvHeader {
     GPU_UINT reserved[2];
 };
 
+// Four-wide BVH that CPU devices traverse in the compute eye program
+// instead of the driver's ray query (scene/cpu_bvh.h explains why). Node 0
+// is the root. A child with `ref` > 0 is inner node `ref`; with `ref` < 0 it
+// is a leaf of `count` triangles starting at triangle -ref - 1; `ref` = 0
+// marks an empty slot. Triangles are stored as a corner and two edges in
+// world space, with the instance and primitive a hit reports.
+#define CPU_BVH_WIDTH 4
+#define CPU_BVH_LEAF_TRIANGLES 4
+// Traversal stack entries; the builder keeps the tree shallow enough that
+// an ordered traversal never needs more ((WIDTH - 1) per level, plus one).
+#define CPU_BVH_STACK 48
+#define CPU_BVH_MAX_DEPTH ((CPU_BVH_STACK - 1) / (CPU_BVH_WIDTH - 1))
+struct GpuBvhChild {
+    float lo[3];
+    GPU_INT ref;
+    float hi[3];
+    GPU_UINT count;
+};
+struct GpuBvhNode {
+    GpuBvhChild child[CPU_BVH_WIDTH];
+};
+struct GpuBvhTriangle {
+    float corner[3];
+    GPU_UINT instance;
+    float edge1[3];
+    GPU_UINT primitive;
+    float edge2[3];
+    GPU_UINT reserved;
+};
+
 #ifdef __cplusplus
 static_assert(sizeof(PushBlock) == PUSH_BLOCK_SIZE);
 static_assert(offsetof(PushBlock, extra_param) == 36);
@@ -433,6 +463,12 @@ static_assert(offsetof(GpuEnvHeader, total_weight) == 8);
 static_assert(offsetof(GpuEnvHeader, intensity) == 12);
 static_assert(offsetof(GpuEnvHeader, rotation) == 16);
 static_assert(offsetof(GpuEnvHeader, texture) == 52);
+static_assert(sizeof(GpuBvhChild) == 32 && offsetof(GpuBvhChild, ref) == 12);
+static_assert(offsetof(GpuBvhChild, hi) == 16 && offsetof(GpuBvhChild, count) == 28);
+static_assert(sizeof(GpuBvhNode) == CPU_BVH_WIDTH * 32);
+static_assert(sizeof(GpuBvhTriangle) == 48 && offsetof(GpuBvhTriangle, instance) == 12);
+static_assert(offsetof(GpuBvhTriangle, edge1) == 16 && offsetof(GpuBvhTriangle, primitive) == 28);
+static_assert(offsetof(GpuBvhTriangle, edge2) == 32 && offsetof(GpuBvhTriangle, reserved) == 44);
 #endif
 
 #undef GPU_UINT
