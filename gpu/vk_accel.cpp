@@ -8,6 +8,7 @@
 #include "gpu/gpu_records.h"
 #include "gpu/vk_check.h"
 #include "gpu/vk_renderer.h"
+#include "scene/cpu_bvh.h"
 #include "scene/scene.h"
 
 namespace {
@@ -97,7 +98,7 @@ void VkRenderer::destroyGeometry() {
     destroyAccelerationStructures();
     for (AllocatedBuffer* b :
          {&tlasBuffer, &instanceBuffer, &positionBuffer, &indexBuffer, &faceNormalBuffer,
-          &normalBuffer, &uvBuffer, &tangentBuffer, &instanceInfoBuffer, &faceMaterialBuffer})
+          &normalBuffer, &uvBuffer, &tangentBuffer, &instanceInfoBuffer, &faceMaterialBuffer, &cpuBvhBuffer})
         destroyBuffer(*b);
     meshOffsets.clear();
 }
@@ -153,6 +154,7 @@ void VkRenderer::buildAccelerationStructures(const Scene& scene) {
     // 8. Lookup table, 9. TLAS.
     uploadInstanceTables(scene);
     buildTLASFromInstances(scene);
+    buildCpuBvh(scene);
 }
 
 namespace {
@@ -405,6 +407,22 @@ void VkRenderer::rebuildTLAS(const Scene& scene) {
     destroyBuffer(tlasBuffer);
     destroyBuffer(instanceBuffer);
     buildTLASFromInstances(scene);
+    buildCpuBvh(scene);
+}
+
+void VkRenderer::buildCpuBvh(const Scene& scene) {
+    destroyBuffer(cpuBvhBuffer);
+    if (!computeEyePaths || !traceCpuBvh || (hasMotionBlur && useMotionBlur)) return;
+    const std::vector<BvhInputTriangle> triangles = instance_triangles(scene);
+    // Beyond this the block's memory (about 80 bytes a triangle) outweighs
+    // the gain; such scenes keep the driver's structure.
+    constexpr size_t kMaxCpuBvhTriangles = size_t{1} << 24;
+    if (triangles.size() > kMaxCpuBvhTriangles) return;
+    const std::vector<float> block = cpu_bvh_block(build_cpu_bvh(triangles), scene);
+    if (block.empty()) return;
+    const VkDeviceSize bytes = block.size() * sizeof(float);
+    cpuBvhBuffer = createDeviceBuffer(bytes, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT);
+    uploadBuffer(cpuBvhBuffer, block.data(), bytes);
 }
 
 void VkRenderer::reuploadInstanceData(const Scene& scene) {

@@ -128,6 +128,9 @@ void VkRenderer::updateDescriptors() {
     // binding through its address sees the buffer the descriptor names.
     VkDeviceAddress addresses[BINDING_COUNT] = {};
     for (uint32_t b = BINDING_TLAS + 1; b < BINDING_COUNT; ++b) addresses[b] = getBufferAddress(infos[b].buffer);
+    // The TLAS has no buffer address; its entry names the host-built BVH
+    // that CPU devices traverse instead, or stays 0 (trace with ray queries).
+    if (cpuBvhBuffer.buffer != VK_NULL_HANDLE) addresses[BINDING_TLAS] = getBufferAddress(cpuBvhBuffer.buffer);
     uploadBuffer(addressTableBuffer, addresses, kAddressTableBytes);
 
     VkWriteDescriptorSetAccelerationStructureKHR tlasWrite{};

@@ -179,6 +179,9 @@ public:
     void buildTLASFromInstances(const Scene& scene);
     // Replaces the TLAS after instances moved; BLAS and geometry stay.
     void rebuildTLAS(const Scene& scene);
+    // Builds cpuBvhBuffer from the instances where traceCpuBvh applies;
+    // releases it otherwise.
+    void buildCpuBvh(const Scene& scene);
     // Rewrites the lookup table and face materials from the current
     // instances with the stored meshOffsets.
     void reuploadInstanceData(const Scene& scene);
@@ -288,6 +291,12 @@ public:
     // (instance_merge.h). Images are the same but for which of two
     // coincident triangles a ray meets first.
     bool mergeStaticInstances = true;
+    // Set by the owner before buildAccelerationStructures: with
+    // computeEyePaths, the compute programs traverse a four-wide BVH built
+    // on the host (scene/cpu_bvh.h) instead of the driver's acceleration
+    // structure, except where moving instances are traced with motion blur.
+    // Lavapipe's own tree made the trace pass up to 1.5 times longer.
+    bool traceCpuBvh = true;
     // Set by the owner before createPipelines: whether the light-path
     // programs are created there. Otherwise createPipelines keeps their
     // SPIR-V (compile errors still surface there) and the first batch with
@@ -358,6 +367,9 @@ public:
     AllocatedBuffer tangentBuffer;
     AllocatedBuffer instanceInfoBuffer;
     AllocatedBuffer faceMaterialBuffer;
+    // The host-built BVH block (GpuBvhHeader), or none; its address goes
+    // into the address table's BINDING_TLAS entry.
+    AllocatedBuffer cpuBvhBuffer;
 
     // --- Scene tables ---
     AllocatedBuffer sceneParamsBuffer;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -246,11 +247,11 @@ CpuBvh build_cpu_bvh(std::span<const BvhInputTriangle> triangles) {
     return {};
 }
 
-std::vector<BvhInputTriangle> still_scene_triangles(const Scene& scene) {
+std::vector<BvhInputTriangle> instance_triangles(const Scene& scene) {
     std::vector<BvhInputTriangle> out;
     for (size_t i = 0; i < scene.instances.size(); ++i) {
         const Instance& inst = scene.instances[i];
-        if (inst.moving || inst.mesh >= scene.meshes.size()) continue;
+        if (inst.mesh >= scene.meshes.size()) continue;
         if (!std::all_of(std::begin(inst.transform), std::end(inst.transform),
                          [](float v) { return std::isfinite(v); }))
             continue;
@@ -276,4 +277,28 @@ std::vector<BvhInputTriangle> still_scene_triangles(const Scene& scene) {
         }
     }
     return out;
+}
+
+std::vector<float> cpu_bvh_block(const CpuBvh& bvh, const Scene& scene) {
+    if (bvh.nodes.empty()) return {};
+    constexpr size_t kUnitFloats = 4;
+    static_assert(sizeof(GpuBvhNode) % (kUnitFloats * sizeof(float)) == 0);
+    static_assert(sizeof(GpuBvhTriangle) % (kUnitFloats * sizeof(float)) == 0);
+    const size_t nodeUnits = bvh.nodes.size() * sizeof(GpuBvhNode) / 16;
+    const size_t triangleUnits = bvh.triangles.size() * sizeof(GpuBvhTriangle) / 16;
+    GpuBvhHeader header{};
+    header.node_count = uint32_t(bvh.nodes.size());
+    header.triangle_count = uint32_t(bvh.triangles.size());
+    header.triangle_base = uint32_t(CPU_BVH_HEADER_UNITS + nodeUnits);
+    header.transform_base = uint32_t(header.triangle_base + triangleUnits);
+    std::vector<float> block((header.transform_base + 3 * scene.instances.size()) * kUnitFloats, 0.0f);
+    std::memcpy(block.data(), &header, sizeof header);
+    std::memcpy(block.data() + CPU_BVH_HEADER_UNITS * kUnitFloats, bvh.nodes.data(),
+                bvh.nodes.size() * sizeof(GpuBvhNode));
+    std::memcpy(block.data() + header.triangle_base * kUnitFloats, bvh.triangles.data(),
+                bvh.triangles.size() * sizeof(GpuBvhTriangle));
+    for (size_t i = 0; i < scene.instances.size(); ++i)
+        std::memcpy(block.data() + (header.transform_base + 3 * i) * kUnitFloats, scene.instances[i].transform,
+                    12 * sizeof(float));
+    return block;
 }

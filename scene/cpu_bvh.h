@@ -37,8 +37,15 @@ struct CpuBvh {
 // 4^CPU_BVH_MAX_DEPTH leaves. Deterministic.
 CpuBvh build_cpu_bvh(std::span<const BvhInputTriangle> triangles);
 
-// The triangles of the scene's still instances in world space, instance by
-// instance in index order, each with its instance index and its index in
-// its mesh. Moving instances and instances with a non-finite transform or
-// a missing mesh contribute nothing.
-std::vector<BvhInputTriangle> still_scene_triangles(const Scene& scene);
+// The scene's triangles in world space, instance by instance in index
+// order, each with its instance index and its index in its mesh. Every
+// instance is placed at `transform`, as devices without motion blur trace
+// moving ones; instances with a non-finite transform or a missing mesh,
+// and triangles with an index past their mesh's vertices, contribute
+// nothing.
+std::vector<BvhInputTriangle> instance_triangles(const Scene& scene);
+
+// The block the compute eye program reads (GpuBvhHeader and what follows
+// it, shaders/gpu_layout.h), with every instance's transform; empty when
+// `bvh` is.
+std::vector<float> cpu_bvh_block(const CpuBvh& bvh, const Scene& scene);

@@ -409,6 +409,19 @@ struct GpuEnvHeader {
 // an ordered traversal never needs more ((WIDTH - 1) per level, plus one).
 #define CPU_BVH_STACK 48
 #define CPU_BVH_MAX_DEPTH ((CPU_BVH_STACK - 1) / (CPU_BVH_WIDTH - 1))
+// The block the compute eye program reads (at the address table's entry
+// BINDING_TLAS, which has no buffer of its own; 0 there: trace with ray
+// queries) is a run of 16-byte units: this header, the nodes from unit
+// CPU_BVH_HEADER_UNITS, the triangles from `triangle_base`, and from
+// `transform_base` each instance's row-major 3x4 transform (3 units), for
+// the normals of its hits.
+#define CPU_BVH_HEADER_UNITS 1
+struct GpuBvhHeader {
+    GPU_UINT node_count;
+    GPU_UINT triangle_count;
+    GPU_UINT triangle_base;
+    GPU_UINT transform_base;
+};
 struct GpuBvhChild {
     float lo[3];
     GPU_INT ref;
@@ -463,6 +476,7 @@ static_assert(offsetof(GpuEnvHeader, total_weight) == 8);
 static_assert(offsetof(GpuEnvHeader, intensity) == 12);
 static_assert(offsetof(GpuEnvHeader, rotation) == 16);
 static_assert(offsetof(GpuEnvHeader, texture) == 52);
+static_assert(sizeof(GpuBvhHeader) == 16 * CPU_BVH_HEADER_UNITS);
 static_assert(sizeof(GpuBvhChild) == 32 && offsetof(GpuBvhChild, ref) == 12);
 static_assert(offsetof(GpuBvhChild, hi) == 16 && offsetof(GpuBvhChild, count) == 28);
 static_assert(sizeof(GpuBvhNode) == CPU_BVH_WIDTH * 32);

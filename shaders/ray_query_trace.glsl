@@ -10,6 +10,9 @@
 #include "payload.glsl"
 
 HitPayload payload;
+
+#include "cpu_bvh_trace.glsl"
+
 // Rays traced by the current path (for TRACE_EXTRA_RAY_COUNT).
 uint path_rays = 0u;
 
@@ -19,6 +22,10 @@ void trace_payload(vec3 origin, vec3 direction, float tmax, uint flags, uint mis
         return;
     }
     ++path_rays;
+    if (cpu_bvh_present()) {
+        cpu_bvh_trace(origin, direction, tmax, (flags & gl_RayFlagsTerminateOnFirstHitEXT) != 0u);
+        return;
+    }
     rayQueryEXT query;
     rayQueryInitializeEXT(query, tlas, flags, 0xFF, origin, 0.0, direction, tmax);
     while (rayQueryProceedEXT(query)) {

@@ -73,6 +73,7 @@ void PathTest::prepare(Scene scene, int size, bool floatAtomics, int quality) {
     renderer = std::make_unique<VkRenderer>();
     renderer->lightPathsAtPreparation = light_paths_at_preparation_;
     if (tile_size_ != 0) renderer->tileSize = tile_size_;
+    renderer->traceCpuBvh = trace_cpu_bvh_;
     prepare_renderer(*renderer, scene_, output_, true, VITREL_SHADER_DIR, repository_dir() + "/shaders",
                      floatAtomics);
 }

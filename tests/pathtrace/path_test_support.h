@@ -51,6 +51,7 @@ protected:
     std::unique_ptr<VkRenderer> renderer;
     bool light_paths_at_preparation_ = true;  // applied by prepare
     uint32_t tile_size_ = 0;                   // applied by prepare when not 0
+    bool trace_cpu_bvh_ = true;                // applied by prepare
     int samples_ = 0;  // accumulated since the last clearing batch
     Scene scene_;
     RenderOutput output_;

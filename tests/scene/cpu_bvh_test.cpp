@@ -170,7 +170,7 @@ TEST(CpuBvh, DegenerateAndHostileInputs) {
     EXPECT_EQ(seen[10] + seen[20], 0);
 }
 
-TEST(CpuBvh, StillInstancesInWorldSpace) {
+TEST(CpuBvh, InstancesInWorldSpace) {
     Scene scene;
     MeshData mesh;
     mesh.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
@@ -186,9 +186,11 @@ TEST(CpuBvh, StillInstancesInWorldSpace) {
     Instance missing = moved;
     missing.mesh = 3;
     scene.instances = {broken, moved, moving, missing};
-    const auto tris = still_scene_triangles(scene);
-    ASSERT_EQ(tris.size(), 1u);
+    const auto tris = instance_triangles(scene);
+    // The moving instance is placed at its shutter-open transform.
+    ASSERT_EQ(tris.size(), 2u);
     EXPECT_EQ(tris[0].instance, 1u);
+    EXPECT_EQ(tris[1].instance, 2u);
     EXPECT_EQ(tris[0].primitive, 0u);
     EXPECT_FLOAT_EQ(tris[0].corner[1][0], 6.0f);
     EXPECT_FLOAT_EQ(tris[0].corner[2][1], 2.0f);
