@@ -2,8 +2,10 @@
 // Eye paths as a compute program: the ray-generation program's work
 // (eye_path_launch.glsl) with ray queries in place of traceRayEXT, one
 // invocation per tile pixel (x, y) and sample layer (z), or one layer deep
-// with each invocation running all samples of its pixel. Images are the
-// same bit for bit as the ray-tracing program's. CPU drivers run it faster:
+// with each invocation running all samples of its pixel. With ray queries
+// images are the same bit for bit as the ray-tracing program's; with the
+// BVH CPU devices build on the host (cpu_bvh_trace.glsl) they agree to
+// rounding. CPU drivers run it faster:
 // lavapipe keeps a ray-tracing pipeline's payload in scratch memory and
 // calls its hit and miss programs as functions for every ray, where a ray
 // query leaves the closest hit in registers (gpu/vk_renderer.h,
